@@ -1,0 +1,45 @@
+# The README's commands. `run` and `test` install what is missing first.
+PRESET ?= dev
+BUILD   = build/$(PRESET)
+SUDO   := $(if $(filter 0,$(shell id -u)),,sudo)
+
+PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev pkg-config \
+  qt6-base-dev qt6-multimedia-dev libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev \
+  libgtest-dev libbenchmark-dev \
+  pulseaudio pulseaudio-utils xvfb x11-utils xdotool imagemagick \
+  fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2
+BENCH_PACKAGES = mpv
+
+.PHONY: all deps build run test bench fuzz format clean
+
+all: build
+
+# Installs only the packages that are missing, so a second run takes a moment.
+deps:
+	@scripts/install-deps $(PACKAGES)
+
+build:
+	cmake --preset $(PRESET) >/dev/null
+	cmake --build --preset $(PRESET)
+
+run: deps build
+	$(BUILD)/zarncd --device $(BUILD)/tools/make-demo-disc/demo.cue
+
+test: deps build
+	ctest --preset $(PRESET) -j2
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+
+bench: deps
+	@scripts/install-deps $(BENCH_PACKAGES)
+	$(MAKE) --no-print-directory build PRESET=release
+	scripts/run-benchmarks build/release
+
+FUZZ_SECONDS ?= 300
+fuzz: deps
+	scripts/run-fuzz $(FUZZ_SECONDS)
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build
