@@ -139,8 +139,8 @@ void CdAudioDevice::Device_Next() {
     return;
   }
   const std::uint8_t mode = Device_Mode();
-  const std::uint32_t tracks = Device_Tracks();
   const std::uint32_t t = tmsf::Track(Device_Position());
+  const std::uint32_t tracks = Device_Tracks();
   const std::uint32_t target = t == tracks ? tracks : t + 1;
   const std::uint32_t p = Device_Track_Position(target);
   if (mode == Mode_Playing) {
