@@ -1,0 +1,21 @@
+// Code page 932 (Windows Shift-JIS) <-> Unicode, the only text conversions of the program
+// (ARCHITECTURE.md, "Text"). glibc iconv with the name "CP932", never "SHIFT_JIS" (which maps 5C
+// to the yen sign and lacks the NEC and IBM extensions).
+//
+// Decoding never fails: a byte that does not start a valid character becomes U+FFFD, for display
+// only. A lead byte followed by a valid trail byte that CP932 leaves unassigned is one U+FFFD
+// (both bytes); a lead byte followed by anything else is one U+FFFD and the next byte is decoded
+// on its own, as Windows does. Encoding is exact or refused: text that CP932 cannot hold gives
+// nullopt, never a "?" or a dropped character.
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <string>
+#include <string_view>
+
+std::string Cp932ToUtf8(std::string_view cp932);
+std::optional<std::string> Utf8ToCp932(std::string_view utf8);  // nullopt: not representable
+
+QString Cp932ToQString(std::string_view cp932);
+std::optional<std::string> QStringToCp932(const QString& text);  // nullopt: not representable

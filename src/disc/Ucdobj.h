@@ -1,0 +1,58 @@
+// CD_Object: the entry of the disc in the drive (Part 2.1), read from and stored in the disc
+// database cdplayer.ini through the profile operations. Names are code page 932 bytes.
+//
+// Mends of the Part:
+//  - Read_Disc_Info reads the whole entry from one version of the file (a profile snapshot), so
+//    an entry that another program is rewriting is never seen half old, half new.
+//  - A stored "numtracks" above 99 (the most a CD holds) reads as 99; the device's count is
+//    capped the same way.
+//  - Write_Disc_Info stores the whole entry as one update: every key or, when the write fails,
+//    none (the Part leaves the keys before the failing one written).
+//  - A value stored longer than 1023 bytes that is written back as read (its first 1023 bytes)
+//    keeps its full stored text (the profile writer leaves a key alone that already reads as the
+//    value written).
+//  - Write_Disc_Info with an empty Disc_ID writes nothing: no "[]" entry that every unidentified
+//    disc would share.
+//  - Write_Disc_Info creates the database's directory (mode 0700, as the XDG specification asks)
+//    when it is missing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CD_Object {
+ public:
+  explicit CD_Object(std::string databasePath);
+
+  std::string Disc_ID;
+  std::int32_t Entry_Type = 0;
+  std::string Artist;
+  std::string Title;
+  std::int32_t Num_Tracks = 0;
+  std::vector<std::string> Track_Titles;
+  std::string Play_Order;
+  std::int32_t Num_Play = 0;
+
+  void Read_Disc_Info(const std::string& identity, std::int32_t deviceTrackCount);
+  void Write_Disc_Info();  // raises EProfileError when the file cannot be written
+  void Fill_Track_List(std::vector<std::string>& target) const;
+
+  const std::string& Database_Path() const { return databasePath_; }
+
+  static constexpr std::int32_t kMaxTracks = 99;
+
+ private:
+  std::string databasePath_;
+};
+
+// "$XDG_DATA_HOME/cdplayer.ini", or "$HOME/.local/share/cdplayer.ini" when XDG_DATA_HOME is
+// unset, empty or not absolute (as the XDG specification says).
+std::string Disc_Database_Path();
+
+// The default names as code page 932 bytes.
+namespace cd_defaults {
+inline constexpr char kArtist[] = "\x90\x56\x82\xB5\x82\xA2\xB1\xB0\xC1\xBD\xC4";  // 新しいｱｰﾁｽﾄ
+inline constexpr char kTitle[] = "\x90\x56\x82\xB5\x82\xA2\xC0\xB2\xC4\xD9";       // 新しいﾀｲﾄﾙ
+inline constexpr char kTrack[] = "\xC4\xD7\xAF\xB8";                              // ﾄﾗｯｸ
+}  // namespace cd_defaults
