@@ -1,30 +1,488 @@
 #include "device/CdioDriver.h"
 
-// Placeholder until the libcdio back end lands: every open fails with a clear text.
-struct CdioDriver::Impl {
-  std::string device;
+#include <cdio/cdio.h>
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "device/AudioOutput.h"
+#include "device/AudioReader.h"
+#include "device/DriveIo.h"
+
+using namespace mci;
+
+namespace {
+
+constexpr std::size_t kRingBytes = 3 * 75 * kBytesPerSector;  // about three seconds
+// How long closing waits for a worker thread stuck in the drive before leaving it behind.
+constexpr auto kJoinPatience = std::chrono::seconds(5);
+
+std::string realPath(const std::string& path) {
+  char buffer[PATH_MAX];
+  return ::realpath(path.c_str(), buffer) ? std::string(buffer) : path;
+}
+
+// The in-use lock: one lock file per device, named after the device's real path, so that
+// /dev/cdrom and /dev/sr0 meet on the same file.
+std::string lockFileFor(const std::string& device) {
+  std::string dir;
+  struct stat st {};
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+      runtime && *runtime && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode))
+    dir = runtime;
+  else if (::access("/run/lock", W_OK) == 0)
+    dir = "/run/lock";
+  else
+    dir = "/tmp";
+  std::string name = "zarncd-";
+  for (unsigned char c : realPath(device)) {
+    if (std::isalnum(c) || c == '.' || c == '_' || c == '-') {
+      name += static_cast<char>(c);
+    } else if (c == '/') {
+      name += '!';
+    } else {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%%%02X", c);
+      name += hex;
+    }
+  }
+  if (name.size() > 200) name = "zarncd-" + std::to_string(std::hash<std::string>{}(name));
+  return dir + "/" + name + ".lock";
+}
+
+enum class LockResult { Locked, Busy, Unavailable };
+
+LockResult lockDevice(const std::string& device, int* fd) {
+  *fd = ::open(lockFileFor(device).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // Without a place for lock files the player still runs; it just cannot see other copies.
+  if (*fd < 0) return LockResult::Unavailable;
+  if (::flock(*fd, LOCK_EX | LOCK_NB) == 0) return LockResult::Locked;
+  const int error = errno;
+  ::close(*fd);
+  *fd = -1;
+  return error == EWOULDBLOCK ? LockResult::Busy : LockResult::Unavailable;
+}
+
+bool isCdDrive(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool drive = ::ioctl(fd, CDROM_GET_CAPABILITY, 0) >= 0;
+  ::close(fd);
+  return drive;
+}
+
+}  // namespace
+
+// Everything the GUI thread and the monitor thread share. The monitor thread holds it too, so
+// that a thread left behind in a hung drive never touches freed memory.
+struct Player {
+  std::shared_ptr<DriveIo> io;
+  bool image = false;
+  int pollMs = 500;
+  std::unique_ptr<AudioOutput> output;
+  std::unique_ptr<AudioReader> reader;
+
+  // Serialises the commands that start and stop playback (GUI thread, monitor thread).
+  std::mutex control;
+
+  // The snapshot: short critical sections only, never held across drive access.
+  mutable std::mutex mutex;
+  DriveIo::Status status = DriveIo::Status::NotReady;
+  std::shared_ptr<const DiscToc> toc;  // a valid table of contents, or null
+  mutable bool playing = false;
+  std::vector<PlaySpan> spans;       // what the current playback covers
+  mutable std::int32_t resting = 0;  // the position while not playing
+  std::uint64_t discGeneration = 0;  // counts the discs seen
+  std::uint64_t playGeneration = 0;  // the disc the playback started on
+
+  // The monitor thread's orders.
+  std::condition_variable wake;
+  enum class Order { None, Eject, Close } order = Order::None;
+  bool rescan = false;
+  bool quit = false;
+  bool done = false;
+  std::condition_variable finished;
+
+  // Under mutex. Playing position in frames; ends the playback that has run out.
+  std::int64_t positionFramesLocked() const {
+    if (playing && output->finished()) {
+      playing = false;
+      resting = toc ? toc->leadout : spans.back().end;
+    }
+    if (!playing) return std::int64_t{resting} * kFramesPerSector;
+    const std::int64_t played = output->framesPlayed();
+    return std::int64_t{SectorAfter(spans, played / kFramesPerSector)} * kFramesPerSector +
+           played % kFramesPerSector;
+  }
+
+  // Under control.
+  void stopLocked() {
+    reader->cancel();
+    output->stop();
+    std::lock_guard lock(mutex);
+    resting = static_cast<std::int32_t>(positionFramesLocked() / kFramesPerSector);
+    playing = false;
+  }
+
+  void publish(DriveIo::Status now, bool tocRead, std::optional<DiscToc> read) {
+    bool discChanged = false;
+    {
+      std::lock_guard lock(mutex);
+      std::shared_ptr<const DiscToc> next = toc;
+      if (now != DriveIo::Status::DiscOk) {
+        next.reset();
+      } else if (tocRead) {
+        // The same disc again (a tray opened and closed on it) keeps its table.
+        if (!read || !read->IsValid())
+          next.reset();
+        else if (!toc || !(*toc == *read))
+          next = std::make_shared<const DiscToc>(std::move(*read));
+      }
+      status = now;
+      discChanged = next != toc;
+      if (discChanged) {
+        toc = std::move(next);
+        ++discGeneration;
+        if (!playing) resting = toc ? toc->tracks.front().lsn : 0;
+      }
+    }
+    if (discChanged) stopIfStale();
+  }
+
+  // The disc under the playback went away or changed: what was playing must stop, and the
+  // position goes to the new disc's start.
+  void stopIfStale() {
+    std::lock_guard guard(control);
+    {
+      std::lock_guard lock(mutex);
+      if (!playing || playGeneration == discGeneration) return;
+    }
+    reader->cancel();
+    output->stop();
+    std::lock_guard lock(mutex);
+    playing = false;
+    resting = toc ? toc->tracks.front().lsn : 0;
+  }
+
+  void monitor();
 };
 
-CdioDriver::CdioDriver(std::string device) : impl_(std::make_unique<Impl>()) {
+void Player::monitor() {
+  bool tocRead = false;  // the disc in the drive has been read (or found unreadable)
+  for (;;) {
+    Order todo;
+    bool reread;
+    {
+      std::unique_lock lock(mutex);
+      if (quit) break;
+      todo = std::exchange(order, Order::None);
+      reread = std::exchange(rescan, false);
+    }
+    if (todo == Order::Eject) io->eject();
+    if (todo == Order::Close) io->closeTray();
+
+    const DriveIo::Status now = io->status();
+    std::optional<DiscToc> read;
+    bool readNow = false;
+    if (now != DriveIo::Status::DiscOk) {
+      tocRead = false;
+    } else if (!tocRead || reread) {
+      read = io->readToc();
+      readNow = true;
+      // A drive still spinning up cannot answer yet: ask again at the next poll.
+      tocRead = read.has_value();
+    }
+    publish(now, readNow, std::move(read));
+
+    std::unique_lock lock(mutex);
+    wake.wait_for(lock, std::chrono::milliseconds(pollMs),
+                  [&] { return quit || order != Order::None || rescan; });
+  }
+  std::lock_guard lock(mutex);
+  done = true;
+  finished.notify_all();
+}
+
+struct CdioDriver::Impl {
+  std::string device;
+  std::unique_ptr<DriveIo> injected;
+  Options options;
+
+  std::string path;  // the device actually opened
+  int lockFd = -1;
+  std::uint32_t errorCode = 0;
+  std::string errorText;
+  std::shared_ptr<Player> player;
+
+  std::uint32_t fail(std::uint32_t code, std::string text) {
+    errorCode = code;
+    errorText = std::move(text);
+    return code;
+  }
+};
+
+CdioDriver::CdioDriver(std::string device) : CdioDriver(std::move(device), nullptr, Options{}) {}
+
+CdioDriver::CdioDriver(std::string device, std::unique_ptr<DriveIo> io, Options options)
+    : impl_(std::make_unique<Impl>()) {
   impl_->device = std::move(device);
+  impl_->injected = std::move(io);
+  impl_->options = options;
 }
-CdioDriver::~CdioDriver() = default;
-bool CdioDriver::insertImage(const std::string&, std::string* error) {
-  if (error) *error = "not supported";
-  return false;
+
+CdioDriver::~CdioDriver() {
+  if (impl_->player) closeTransport();
 }
-std::uint32_t CdioDriver::openTransport() { return mci::MCIERR_CANNOT_LOAD_DRIVER; }
-void CdioDriver::closeTransport() {}
-TransportDriver::Snapshot CdioDriver::snapshot() const { return {}; }
-std::uint32_t CdioDriver::play(std::int32_t) { return mci::MCIERR_DEVICE_NOT_READY; }
-std::uint32_t CdioDriver::stop() { return mci::MCIERR_DEVICE_NOT_READY; }
-std::uint32_t CdioDriver::seek(std::int32_t) { return mci::MCIERR_DEVICE_NOT_READY; }
-std::uint32_t CdioDriver::openDoor() { return mci::MCIERR_DEVICE_NOT_READY; }
-std::uint32_t CdioDriver::closeDoor() { return mci::MCIERR_DEVICE_NOT_READY; }
-bool CdioDriver::canEject() const { return false; }
+
+std::uint32_t CdioDriver::openTransport() {
+  InstallCdioLogHandler();
+  Impl& d = *impl_;
+  d.errorCode = 0;
+  d.errorText.clear();
+
+  std::unique_ptr<DriveIo> io = std::move(d.injected);
+  bool image = false;
+  std::optional<DiscToc> firstToc;
+  d.path = d.device;
+  if (!io) {
+    if (d.path.empty()) {
+      char* name = cdio_get_default_device(nullptr);
+      if (!name)
+        return d.fail(MCIERR_CANNOT_LOAD_DRIVER,
+                      "No CD drive found: this computer has no default CD drive");
+      d.path = name;
+      cdio_free(name);
+    }
+    struct stat st {};
+    if (::stat(d.path.c_str(), &st) != 0)
+      return d.fail(MCIERR_FILE_NOT_FOUND, d.path + ": " + std::strerror(errno));
+    if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) {
+      if (!isCdDrive(d.path))
+        return d.fail(
+            MCIERR_CANNOT_LOAD_DRIVER,
+            d.path + ": " +
+                (::access(d.path.c_str(), R_OK) != 0 ? std::strerror(errno) : "not a CD drive"));
+    } else if (S_ISREG(st.st_mode)) {
+      std::string why;
+      CdIo_t* cdio = OpenCdioImage(d.path, &why);
+      if (!cdio) return d.fail(MCIERR_CANNOT_LOAD_DRIVER, d.path + ": " + why);
+      firstToc = ReadCdioToc(cdio);
+      cdio_destroy(cdio);
+      if (!firstToc || !firstToc->IsValid())
+        return d.fail(MCIERR_CANNOT_LOAD_DRIVER,
+                      d.path + ": the CD image has no usable table of contents");
+      image = true;
+    } else {
+      return d.fail(MCIERR_CANNOT_LOAD_DRIVER, d.path + ": neither a CD drive nor a CD image");
+    }
+  }
+
+  int fd = -1;
+  if (lockDevice(d.path, &fd) == LockResult::Busy)
+    return d.fail(MCIERR_DEVICE_LOCKED, d.path + ": the " +
+                                            std::string(image ? "CD image" : "drive") +
+                                            " is in use by another program");
+  d.lockFd = fd;
+
+  if (!io) io = image ? MakeImageIo(d.path) : MakeLinuxDriveIo(d.path);
+  auto player = std::make_shared<Player>();
+  player->io = std::move(io);
+  player->image = image;
+  player->pollMs = d.options.pollIntervalMs;
+  player->output = std::make_unique<AudioOutput>(d.options.useSoundServer);
+  player->reader = std::make_unique<AudioReader>(player->io);
+  if (firstToc) {
+    // An image answers at once: the first status query already sees its disc.
+    player->publish(DriveIo::Status::DiscOk, true, std::move(firstToc));
+  }
+  std::thread([player] { player->monitor(); }).detach();
+  d.player = std::move(player);
+  return 0;
+}
+
+void CdioDriver::closeTransport() {
+  Impl& d = *impl_;
+  if (std::shared_ptr<Player> player = std::move(d.player)) {
+    {
+      std::lock_guard guard(player->control);
+      player->stopLocked();
+    }
+    std::unique_lock lock(player->mutex);
+    player->quit = true;
+    player->wake.notify_all();
+    player->finished.wait_for(lock, kJoinPatience, [&] { return player->done; });
+  }
+  if (d.lockFd >= 0) {
+    ::close(d.lockFd);  // releases the lock
+    d.lockFd = -1;
+  }
+}
+
+TransportDriver::Snapshot CdioDriver::snapshot() const {
+  Snapshot snap;
+  const Player* p = impl_->player.get();
+  if (!p) return snap;
+  std::lock_guard lock(p->mutex);
+  snap.position = static_cast<std::int32_t>(p->positionFramesLocked() / kFramesPerSector);
+  if (p->status == DriveIo::Status::TrayOpen) {
+    snap.mode = MCI_MODE_OPEN;
+  } else if (!p->toc) {
+    snap.mode = MCI_MODE_NOT_READY;
+  } else {
+    snap.toc = p->toc;
+    snap.mode = p->playing ? MCI_MODE_PLAY : MCI_MODE_STOP;
+  }
+  return snap;
+}
+
+std::int64_t CdioDriver::positionFrames() const {
+  const Player* p = impl_->player.get();
+  if (!p) return 0;
+  std::lock_guard lock(p->mutex);
+  return p->positionFramesLocked();
+}
+
+bool CdioDriver::isPlaying() const {
+  const Player* p = impl_->player.get();
+  if (!p) return false;
+  std::lock_guard lock(p->mutex);
+  p->positionFramesLocked();
+  return p->playing;
+}
+
+bool CdioDriver::isSilent() const {
+  const Player* p = impl_->player.get();
+  return p && p->output->silent();
+}
+
+std::uint32_t CdioDriver::play(std::int32_t from) {
+  Player* p = impl_->player.get();
+  if (!p) return MCIERR_DEVICE_NOT_READY;
+  std::lock_guard guard(p->control);
+  p->stopLocked();
+  std::shared_ptr<const DiscToc> toc;
+  {
+    std::lock_guard lock(p->mutex);
+    toc = p->toc;
+  }
+  if (!toc) return MCIERR_HARDWARE_NO_MEDIA;
+  std::vector<PlaySpan> spans = AudioSpans(*toc, from);
+  if (spans.empty()) {
+    // Nothing audible lies ahead: as at the end of the disc.
+    std::lock_guard lock(p->mutex);
+    p->resting = toc->leadout;
+    return 0;
+  }
+  auto ring = std::make_shared<PcmRing>(kRingBytes);
+  p->output->start(ring);
+  {
+    std::lock_guard lock(p->mutex);
+    p->spans = spans;
+    p->playing = true;
+    p->playGeneration = p->discGeneration;
+  }
+  p->reader->start(std::move(ring), std::move(spans), p->output->kicker());
+  return 0;
+}
+
+std::uint32_t CdioDriver::stop() {
+  Player* p = impl_->player.get();
+  if (!p) return MCIERR_DEVICE_NOT_READY;
+  std::lock_guard guard(p->control);
+  p->stopLocked();
+  return 0;
+}
+
+std::uint32_t CdioDriver::seek(std::int32_t lsn) {
+  Player* p = impl_->player.get();
+  if (!p) return MCIERR_DEVICE_NOT_READY;
+  std::lock_guard guard(p->control);
+  p->stopLocked();  // a seek ends playback, as on the MCI device
+  std::lock_guard lock(p->mutex);
+  p->resting = lsn;
+  return 0;
+}
+
+std::uint32_t CdioDriver::openDoor() {
+  Player* p = impl_->player.get();
+  if (!p) return MCIERR_DEVICE_NOT_READY;
+  {
+    std::lock_guard guard(p->control);
+    p->stopLocked();
+  }
+  if (p->image) {
+    // The virtual tray opens at once; the monitor confirms it at its next look.
+    p->io->eject();
+    p->publish(DriveIo::Status::TrayOpen, false, std::nullopt);
+  }
+  std::lock_guard lock(p->mutex);
+  if (p->image)
+    p->rescan = true;  // a look in flight may have seen the tray still closed
+  else
+    p->order = Player::Order::Eject;
+  p->wake.notify_all();
+  return 0;
+}
+
+std::uint32_t CdioDriver::closeDoor() {
+  Player* p = impl_->player.get();
+  if (!p) return MCIERR_DEVICE_NOT_READY;
+  if (p->image) p->io->closeTray();
+  std::lock_guard lock(p->mutex);
+  if (p->image)
+    p->rescan = true;
+  else
+    p->order = Player::Order::Close;
+  p->wake.notify_all();
+  return 0;
+}
+
+bool CdioDriver::canEject() const {
+  const Player* p = impl_->player.get();
+  return p && p->io->canEject();
+}
+
+bool CdioDriver::insertImage(const std::string& path, std::string* error) {
+  auto fail = [&](std::string why) {
+    if (error) *error = path + ": " + why;
+    return false;
+  };
+  InstallCdioLogHandler();
+  Player* p = impl_->player.get();
+  if (!p) return fail("the CD audio device is not open");
+  if (!p->image) return fail("a real drive takes discs, not image files");
+  std::string why;
+  CdIo_t* cdio = OpenCdioImage(path, &why);
+  if (!cdio) return fail(why);
+  std::optional<DiscToc> toc = ReadCdioToc(cdio);
+  cdio_destroy(cdio);
+  if (!toc || !toc->IsValid()) return fail("the CD image has no usable table of contents");
+  {
+    std::lock_guard guard(p->control);
+    p->stopLocked();
+  }
+  p->io->insertImage(path, nullptr);
+  p->publish(DriveIo::Status::DiscOk, true, std::move(toc));
+  // A look the monitor had in flight may have seen the old image: have it look again.
+  std::lock_guard lock(p->mutex);
+  p->rescan = true;
+  p->wake.notify_all();
+  return true;
+}
+
 std::string CdioDriver::transportErrorText(std::uint32_t code) const {
-  return code == mci::MCIERR_CANNOT_LOAD_DRIVER
-             ? (impl_->device.empty() ? "the default CD drive" : impl_->device) +
-                   ": CD drives and images are not supported yet"
-             : std::string{};
+  return code != 0 && code == impl_->errorCode ? impl_->errorText : std::string{};
 }

@@ -1,21 +1,41 @@
 #pragma once
 // The CD audio device on a real drive or a CD image, through libcdio, with digital playback:
 // the audio sectors are read and streamed to the sound server.
+#include <cstdint>
 #include <memory>
 #include <string>
 
 #include "device/CdDriver.h"
 
+class DriveIo;
+
 class CdioDriver : public TransportDriver {
  public:
+  struct Options {
+    // False plays on the silent clock only (for tests that must not need a sound server).
+    bool useSoundServer = true;
+    // How often a drive's status is asked for.
+    int pollIntervalMs = 500;
+  };
+
   // A drive node (/dev/sr0) or an image file (CUE/BIN, cdrdao TOC, NRG); empty for the
   // system's default drive. Nothing is touched until MCI_OPEN.
   explicit CdioDriver(std::string device);
+  // As above, with the medium reached through io instead of the real drive or image: device
+  // then only names it (in texts and for the in-use lock).
+  CdioDriver(std::string device, std::unique_ptr<DriveIo> io, Options options);
   ~CdioDriver() override;
 
   // Closes the virtual tray of an image with this image as the disc. False, with the reason
   // in *error, when the image cannot be read.
   bool insertImage(const std::string& path, std::string* error = nullptr);
+
+  // The playing position in 44.1 kHz frames from sector 0 (588 frames a sector), finer than
+  // any MCI answer; and whether the disc is playing now.
+  std::int64_t positionFrames() const;
+  bool isPlaying() const;
+  // Whether the current playback runs on the silent clock (no sound server).
+  bool isSilent() const;
 
  protected:
   std::uint32_t openTransport() override;

@@ -1,0 +1,290 @@
+#include "device/DriveIo.h"
+
+#include <cdio/cdio.h>
+#include <cdio/logging.h>
+#include <fcntl.h>
+#include <linux/cdrom.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <set>
+
+namespace {
+
+std::mutex logMutex;
+
+void logHandler(cdio_log_level_t level, const char* message) {
+  if (level < CDIO_LOG_WARN || !message) return;
+  std::string text(message);
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  std::lock_guard lock(logMutex);
+  // A hung drive or a broken image repeats the same complaint at every poll: once is enough.
+  static std::set<std::string> said;
+  if (said.size() > 200 || !said.insert(text).second) return;
+  std::fprintf(stderr, "zarncd: note from the CD access layer: %s\n", text.c_str());
+}
+
+bool endsWithIgnoringCase(const std::string& s, const char* suffix) {
+  const std::size_t n = std::strlen(suffix);
+  if (s.size() < n) return false;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::tolower(static_cast<unsigned char>(s[s.size() - n + i])) != suffix[i]) return false;
+  return true;
+}
+
+bool readable(const std::string& path, std::string* why) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (why) *why = std::strerror(errno);
+    return false;
+  }
+  ::close(fd);
+  return true;
+}
+
+// An image behind a virtual tray. Eject opens the tray; inserting an image closes it.
+class ImageIo : public DriveIo {
+ public:
+  explicit ImageIo(std::string path) : path_(std::move(path)) {}
+  ~ImageIo() override {
+    if (readHandle_) cdio_destroy(readHandle_);
+  }
+
+  Status status() override {
+    std::string path;
+    {
+      std::lock_guard lock(mutex_);
+      if (trayOpen_) return Status::TrayOpen;
+      path = path_;
+    }
+    // An image deleted under us is a disc taken out, not a read error to paper over.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Status::NoDisc;
+    return Status::DiscOk;
+  }
+
+  std::optional<DiscToc> readToc() override {
+    std::string path;
+    {
+      std::lock_guard lock(mutex_);
+      path = path_;
+    }
+    CdIo_t* cdio = OpenCdioImage(path, nullptr);
+    if (!cdio) return std::nullopt;
+    auto toc = ReadCdioToc(cdio);
+    cdio_destroy(cdio);
+    return toc;
+  }
+
+  bool readAudio(std::int32_t lsn, int count, std::byte* out) override {
+    std::string path;
+    std::uint64_t generation;
+    {
+      std::lock_guard lock(mutex_);
+      path = path_;
+      generation = generation_;
+    }
+    if (readHandle_ && readGeneration_ != generation) {
+      cdio_destroy(readHandle_);
+      readHandle_ = nullptr;
+    }
+    if (!readHandle_) {
+      readHandle_ = OpenCdioImage(path, nullptr);
+      readGeneration_ = generation;
+      if (!readHandle_) return false;
+    }
+    // libcdio answers a read past the end with 1, which is not one of its documented codes.
+    return cdio_read_audio_sectors(readHandle_, out, lsn, static_cast<std::uint32_t>(count)) ==
+           DRIVER_OP_SUCCESS;
+  }
+
+  int maxSectorsPerRead() const override { return 75; }
+
+  bool eject() override {
+    std::lock_guard lock(mutex_);
+    trayOpen_ = true;
+    return true;
+  }
+  bool closeTray() override {
+    std::lock_guard lock(mutex_);
+    trayOpen_ = false;
+    return true;
+  }
+  bool canEject() const override { return true; }
+
+  bool insertImage(const std::string& path, std::string* /*error*/) override {
+    std::lock_guard lock(mutex_);
+    path_ = path;
+    ++generation_;
+    trayOpen_ = false;
+    return true;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string path_;
+  std::uint64_t generation_ = 0;
+  bool trayOpen_ = false;
+  // Used by the reader thread only.
+  CdIo_t* readHandle_ = nullptr;
+  std::uint64_t readGeneration_ = 0;
+};
+
+// A drive node. The monitor thread asks for its state through its own non-blocking
+// descriptor; the reader thread reads through a libcdio handle of its own.
+class LinuxDriveIo : public DriveIo {
+ public:
+  explicit LinuxDriveIo(std::string path) : path_(std::move(path)) {
+    // The capability mask is the kernel's: asking for it does not wake the drive.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+      const int caps = ::ioctl(fd, CDROM_GET_CAPABILITY, 0);
+      canEject_ = caps >= 0 && (caps & CDC_OPEN_TRAY);
+      ::close(fd);
+    }
+  }
+  ~LinuxDriveIo() override {
+    if (statusFd_ >= 0) ::close(statusFd_);
+    if (readHandle_) cdio_destroy(readHandle_);
+  }
+
+  Status status() override {
+    if (statusFd_ < 0) statusFd_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (statusFd_ < 0) return Status::NotReady;  // unplugged, or not there yet
+    const int state = ::ioctl(statusFd_, CDROM_DRIVE_STATUS, CDSL_CURRENT);
+    switch (state) {
+      case CDS_TRAY_OPEN:
+        return Status::TrayOpen;
+      case CDS_NO_DISC:
+        return Status::NoDisc;
+      case CDS_DRIVE_NOT_READY:
+        return Status::NotReady;
+      case CDS_DISC_OK:
+      case CDS_NO_INFO:  // the drive cannot tell: reading the TOC will
+        return Status::DiscOk;
+      default:
+        // The node went away (a USB drive unplugged): reopen it at the next poll.
+        ::close(statusFd_);
+        statusFd_ = -1;
+        return Status::NotReady;
+    }
+  }
+
+  std::optional<DiscToc> readToc() override {
+    CdIo_t* cdio = cdio_open(path_.c_str(), DRIVER_LINUX);
+    if (!cdio) return std::nullopt;
+    auto toc = ReadCdioToc(cdio);
+    cdio_destroy(cdio);
+    return toc;
+  }
+
+  bool readAudio(std::int32_t lsn, int count, std::byte* out) override {
+    if (!readHandle_) readHandle_ = cdio_open(path_.c_str(), DRIVER_LINUX);
+    if (!readHandle_) return false;
+    if (wantedSpeed_ >= 0) {
+      cdio_set_speed(readHandle_, wantedSpeed_);  // a drive that refuses keeps its own speed
+      wantedSpeed_ = -1;
+    }
+    const bool ok = cdio_read_audio_sectors(readHandle_, out, lsn,
+                                            static_cast<std::uint32_t>(count)) == DRIVER_OP_SUCCESS;
+    if (!ok && ::access(path_.c_str(), F_OK) != 0) {
+      cdio_destroy(readHandle_);  // the node is gone; a replugged drive needs a new handle
+      readHandle_ = nullptr;
+    }
+    return ok;
+  }
+
+  int maxSectorsPerRead() const override { return 25; }
+
+  void setSpeed(int times) override {
+    wantedSpeed_ = times;
+    if (readHandle_) {
+      cdio_set_speed(readHandle_, times);
+      wantedSpeed_ = -1;
+    }
+  }
+
+  bool eject() override { return statusFd_ >= 0 && ::ioctl(statusFd_, CDROMEJECT, 0) == 0; }
+  bool closeTray() override { return statusFd_ >= 0 && ::ioctl(statusFd_, CDROMCLOSETRAY, 0) == 0; }
+  bool canEject() const override { return canEject_; }
+
+ private:
+  std::string path_;
+  bool canEject_ = false;
+  int statusFd_ = -1;             // monitor thread
+  CdIo_t* readHandle_ = nullptr;  // reader thread
+  int wantedSpeed_ = -1;          // reader thread
+};
+
+}  // namespace
+
+void InstallCdioLogHandler() {
+  static std::once_flag once;
+  std::call_once(once, [] { cdio_log_set_handler(logHandler); });
+}
+
+std::optional<DiscToc> ReadCdioToc(CdIo_t* cdio) {
+  const track_t first = cdio_get_first_track_num(cdio);
+  const track_t count = cdio_get_num_tracks(cdio);
+  if (first == CDIO_INVALID_TRACK || count == CDIO_INVALID_TRACK || count == 0) return std::nullopt;
+  DiscToc toc;
+  for (int t = first; t < first + count; ++t) {
+    const lsn_t lsn = cdio_get_track_lsn(cdio, static_cast<track_t>(t));
+    if (lsn == CDIO_INVALID_LSN) return std::nullopt;
+    toc.tracks.push_back(
+        {lsn, cdio_get_track_format(cdio, static_cast<track_t>(t)) == TRACK_FORMAT_AUDIO});
+  }
+  toc.leadout = cdio_get_track_lsn(cdio, CDIO_CDROM_LEADOUT_TRACK);
+  if (toc.leadout == CDIO_INVALID_LSN) return std::nullopt;
+  return toc;
+}
+
+CdIo_t* OpenCdioImage(const std::string& path, std::string* error) {
+  auto fail = [&](std::string why) -> CdIo_t* {
+    if (error) *error = std::move(why);
+    return nullptr;
+  };
+  std::string why;
+  if (!readable(path, &why)) return fail(why);
+
+  driver_id_t driver = DRIVER_UNKNOWN;
+  std::string source = path;
+  if (char* bin = cdio_is_cuefile(path.c_str())) {
+    // The BIN/CUE driver reads the .bin named after the .cue, whatever the FILE line says.
+    const std::string binName(bin);
+    cdio_free(bin);
+    if (!readable(binName, &why)) return fail("its data file " + binName + ": " + why);
+    driver = DRIVER_BINCUE;
+  } else if (endsWithIgnoringCase(path, ".bin")) {
+    char* cue = cdio_is_binfile(path.c_str());
+    if (!cue) return fail("not a CD image (a CUE sheet is needed beside the BIN file)");
+    source = cue;
+    cdio_free(cue);
+    if (!readable(source, &why)) return fail("its CUE sheet " + source + ": " + why);
+    driver = DRIVER_BINCUE;
+  } else if (cdio_is_nrg(path.c_str())) {
+    driver = DRIVER_NRG;
+  } else if (cdio_is_tocfile(path.c_str())) {
+    driver = DRIVER_CDRDAO;
+  } else {
+    return fail("not a CD image (CUE/BIN, cdrdao TOC or NRG)");
+  }
+  CdIo_t* cdio = cdio_open(source.c_str(), driver);
+  if (!cdio) return fail("the CD image cannot be read");
+  return cdio;
+}
+
+std::unique_ptr<DriveIo> MakeImageIo(const std::string& path) {
+  return std::make_unique<ImageIo>(path);
+}
+
+std::unique_ptr<DriveIo> MakeLinuxDriveIo(const std::string& path) {
+  return std::make_unique<LinuxDriveIo>(path);
+}

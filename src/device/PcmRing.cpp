@@ -1,0 +1,41 @@
+#include "device/PcmRing.h"
+
+#include <algorithm>
+#include <cstring>
+
+PcmRing::PcmRing(std::size_t capacityBytes) : buffer_(std::max<std::size_t>(capacityBytes, 1)) {}
+
+std::size_t PcmRing::available() const {
+  return static_cast<std::size_t>(written_.load(std::memory_order_acquire) -
+                                  taken_.load(std::memory_order_acquire));
+}
+
+std::size_t PcmRing::space() const {
+  return capacity() - available();
+}
+
+std::size_t PcmRing::write(const std::byte* data, std::size_t bytes) {
+  const std::uint64_t head = written_.load(std::memory_order_relaxed);
+  const std::uint64_t tail = taken_.load(std::memory_order_acquire);
+  const std::size_t n = std::min(bytes, capacity() - static_cast<std::size_t>(head - tail));
+  const std::size_t at = static_cast<std::size_t>(head % capacity());
+  const std::size_t first = std::min(n, capacity() - at);
+  std::memcpy(buffer_.data() + at, data, first);
+  std::memcpy(buffer_.data(), data + first, n - first);
+  written_.store(head + n, std::memory_order_release);
+  return n;
+}
+
+std::size_t PcmRing::read(std::byte* data, std::size_t bytes) {
+  const std::uint64_t tail = taken_.load(std::memory_order_relaxed);
+  const std::uint64_t head = written_.load(std::memory_order_acquire);
+  const std::size_t n = std::min(bytes, static_cast<std::size_t>(head - tail));
+  if (data) {
+    const std::size_t at = static_cast<std::size_t>(tail % capacity());
+    const std::size_t first = std::min(n, capacity() - at);
+    std::memcpy(data, buffer_.data() + at, first);
+    std::memcpy(data + first, buffer_.data(), n - first);
+  }
+  taken_.store(tail + n, std::memory_order_release);
+  return n;
+}
