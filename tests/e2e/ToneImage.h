@@ -1,0 +1,24 @@
+#pragma once
+// Test discs whose every track sounds a tone of its own, and the checks that tell from a
+// recording which of them was heard.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ToneTrack {
+  double seconds = 2;
+  double hz = 440;    // the tone; with toHz, the start of a rising sweep
+  double toHz = 0;    // a sweep from hz to toHz over the track, so that the time is audible
+  bool data = false;  // a data track (MODE1/2352) whose bytes would sound as the tone
+};
+
+// Writes dir/name.cue and dir/name.bin; returns the path of the CUE sheet.
+std::string WriteToneImage(const std::string& dir, const std::string& name,
+                           const std::vector<ToneTrack>& tracks);
+
+// Amplitude (1 = full scale) of the hz component of samples.
+double ToneLevel(const std::vector<std::int16_t>& samples, double hz);
+// Root mean square level (1 = full scale).
+double Rms(const std::vector<std::int16_t>& samples);
+// The frequency of a pure tone, from its zero crossings.
+double ZeroCrossingHz(const std::vector<std::int16_t>& samples);

@@ -1,0 +1,34 @@
+// The end-to-end tests run inside a real X server of their own, so that windows, grabs and
+// the window system behave as they do for a user; each test starts the other servers it needs.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "support/Servers.h"
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  bool listing = false;
+  for (int i = 1; i < argc; ++i)
+    listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;
+  testsupport::XServer x;
+  if (!listing) {
+    std::string error;
+    if (x.start(&error)) {
+      ::setenv("DISPLAY", x.display().c_str(), 1);
+      ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    } else {
+      std::fprintf(stderr, "e2e: %s; using the offscreen platform\n", error.c_str());
+    }
+  }
+  int result;
+  {
+    QApplication app(argc, argv);
+    result = RUN_ALL_TESTS();
+  }
+  x.stop();
+  return result;
+}

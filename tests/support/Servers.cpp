@@ -1,0 +1,209 @@
+#include "support/Servers.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+extern char** environ;
+
+namespace testsupport {
+
+void PollPause() {
+  if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) {
+  other.pid_ = -1;
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    stop();
+    pid_ = other.pid_;
+    other.pid_ = -1;
+  }
+  return *this;
+}
+
+ChildProcess ChildProcess::Start(const std::vector<std::string>& argv,
+                                 const std::vector<std::string>& env,
+                                 const std::string& stdoutPath) {
+  std::vector<std::string> environment;
+  for (char** e = environ; *e; ++e) environment.emplace_back(*e);
+  for (const std::string& extra : env) {
+    const std::string name = extra.substr(0, extra.find('=') + 1);
+    std::erase_if(environment, [&](const std::string& e) { return e.starts_with(name); });
+    environment.push_back(extra);
+  }
+  std::vector<char*> args, envp;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1,
+                                   stdoutPath.empty() ? "/dev/null" : stdoutPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  // The servers' chatter (running as root, no D-Bus) only buries the test's own output.
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  ChildProcess child;
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data()) == 0)
+    child.pid_ = pid;
+  posix_spawn_file_actions_destroy(&actions);
+  return child;
+}
+
+bool ChildProcess::running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+void ChildProcess::stop() {
+  if (!running()) return;
+  ::kill(pid_, SIGTERM);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (std::chrono::steady_clock::now() < end) {
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill();
+}
+
+void ChildProcess::kill() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "zarncd-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data())) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+std::vector<std::string> SoundServer::clientEnv() const {
+  return {"PULSE_SERVER=" + address(), "XDG_RUNTIME_DIR=" + dir_.path()};
+}
+
+bool SoundServer::start(std::string* error) {
+  auto fail = [&](const char* why) {
+    if (error) *error = why;
+    stop();
+    return false;
+  };
+  if (dir_.path().empty()) return fail("no temporary directory");
+  // HOME too: the server keeps its cookie and state there, which must not touch the user's.
+  server_ = ChildProcess::Start({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                 "--disable-shm=yes", "--load=module-null-sink sink_name=" + sink(),
+                                 "--load=module-native-protocol-unix auth-anonymous=1"},
+                                {"XDG_RUNTIME_DIR=" + dir_.path(), "HOME=" + dir_.path()});
+  if (server_.pid() <= 0) return fail("pulseaudio could not be started");
+  const bool ready = WaitFor(
+      [&] {
+        if (!server_.running()) return true;
+        ChildProcess probe = ChildProcess::Start({"pactl", "info"}, clientEnv());
+        int status = 0;
+        if (probe.pid() <= 0 || ::waitpid(probe.pid(), &status, 0) != probe.pid()) return false;
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+      },
+      std::chrono::seconds(20));
+  if (!ready || !server_.running()) return fail("pulseaudio did not come up");
+  ::setenv("PULSE_SERVER", address().c_str(), 1);
+  return true;
+}
+
+void SoundServer::stop() {
+  keepAwake_.stop();
+  server_.stop();
+}
+
+bool SoundServer::keepAwake() {
+  keepAwake_ = ChildProcess::Start(
+      {"sh", "-c", "exec pacat --playback --raw --latency-msec=20 -d " + sink() + " </dev/zero"},
+      clientEnv());
+  return keepAwake_.pid() > 0;
+}
+
+bool MonitorRecorder::start(const SoundServer& server, const std::string& path) {
+  path_ = path;
+  recorder_ =
+      ChildProcess::Start({"parec", "-d", server.sink() + ".monitor", "--raw", "--format=s16le",
+                           "--rate=44100", "--channels=2", "--latency-msec=10"},
+                          server.clientEnv(), path);
+  return recorder_.pid() > 0 && WaitFor([&] { return frames() > 0; }, std::chrono::seconds(20));
+}
+
+std::int64_t MonitorRecorder::frames() const {
+  struct stat st {};
+  return ::stat(path_.c_str(), &st) == 0 ? st.st_size / 4 : 0;
+}
+
+std::vector<std::int16_t> MonitorRecorder::left(std::int64_t from, std::int64_t count) const {
+  std::vector<std::int16_t> out;
+  std::ifstream in(path_, std::ios::binary);
+  if (from < 0) {
+    count += from;
+    from = 0;
+  }
+  in.seekg(from * 4);
+  std::vector<char> raw(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)) * 4);
+  in.read(raw.data(), static_cast<std::streamsize>(raw.size()));
+  const auto got = static_cast<std::size_t>(in.gcount()) / 4;
+  out.reserve(got);
+  for (std::size_t i = 0; i < got; ++i)
+    out.push_back(static_cast<std::int16_t>(static_cast<unsigned char>(raw[i * 4]) |
+                                            (static_cast<unsigned char>(raw[i * 4 + 1]) << 8)));
+  return out;
+}
+
+bool XServer::start(std::string* error) {
+  for (int n = 90; n < 140; ++n) {
+    const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+    if (::access(lock.c_str(), F_OK) == 0) continue;
+    server_ = ChildProcess::Start({"Xvfb", ":" + std::to_string(n), "-screen", "0", "1280x1024x24",
+                                   "-nolisten", "tcp", "-noreset"});
+    if (server_.pid() <= 0) break;
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+    if (WaitFor([&] { return !server_.running() || ::access(socket.c_str(), F_OK) == 0; },
+                std::chrono::seconds(20)) &&
+        server_.running()) {
+      number_ = n;
+      return true;
+    }
+    server_.stop();  // lost a race for this display number: try the next
+  }
+  if (error) *error = "Xvfb could not be started";
+  return false;
+}
+
+}  // namespace testsupport
