@@ -85,7 +85,15 @@ QString Cp932ToQString(std::string_view cp932) {
 }
 
 std::optional<std::string> QStringToCp932(const QString& text) {
-  // A lone surrogate cannot be encoded; Qt would turn it into U+FFFD, which CP932 lacks.
+  // A lone surrogate cannot be encoded (Qt's UTF-8 encoder would turn it into "?").
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+      ++i;
+    } else if (c.isSurrogate()) {
+      return std::nullopt;
+    }
+  }
   QByteArray utf8 = text.toUtf8();
   return Utf8ToCp932(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }

@@ -1,5 +1,6 @@
 #include "disc/Ucdobj.h"
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,5 +85,8 @@ std::string Disc_Database_Path() {
   if (data && data[0] == '/') return std::string(data) + "/cdplayer.ini";
   const char* home = std::getenv("HOME");
   std::string base = (home && home[0]) ? home : "";
+  if (base.empty()) {
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) base = pw->pw_dir;
+  }
   return base + "/.local/share/cdplayer.ini";
 }
