@@ -1,0 +1,36 @@
+#pragma once
+// Start-up and shutdown: the five windows in their order, and the error that ends the program
+// when the device cannot be opened.
+#include <memory>
+
+#include "device/CdDriver.h"
+
+class TfrmMain;
+class TfrmSeeThrough;
+class TfrmOption;
+class TAboutBox;
+class TfrmCDInfo;
+
+struct PlayerWindows {
+  std::unique_ptr<TfrmMain> Main;
+  std::unique_ptr<TfrmSeeThrough> SeeThrough;
+  std::unique_ptr<TfrmOption> Option;
+  std::unique_ptr<TAboutBox> About;
+  std::unique_ptr<TfrmCDInfo> CDInfo;
+
+  PlayerWindows();
+  // Destroys the windows, the last created first; each runs its destroy handler.
+  ~PlayerWindows();
+  PlayerWindows(const PlayerWindows&) = delete;
+  PlayerWindows& operator=(const PlayerWindows&) = delete;
+};
+
+// Sets the application title and creates the windows in their order. Throws what opening the
+// device throws; no window is shown. Tests pass runClock = false.
+std::unique_ptr<PlayerWindows> Create_Player_Windows(std::unique_ptr<CdDriver> driver,
+                                                     bool runClock = true);
+
+// Everything before the message loop: on success the windows are created and the main window
+// is shown, and the result is 0; when the device cannot be opened the error is reported and
+// the result is 1, with no window shown.
+int Start_Player(std::unique_ptr<CdDriver> driver, std::unique_ptr<PlayerWindows>& windows);

@@ -1,0 +1,762 @@
+#include "app/Umain.h"
+
+#include <algorithm>
+#include <exception>
+#include <functional>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QKeySequence>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QShortcut>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "about/Uabout.h"
+#include "app/Application.h"
+#include "app/Glyphs.h"
+#include "device/Tmsf.h"
+#include "disc/Cp932.h"
+#include "disc/Uinfo.h"
+#include "overlay/Usthrou.h"
+#include "settings/PlayerSettings.h"
+#include "settings/Uoption.h"
+
+using namespace mci;
+
+namespace {
+
+TMainUnitState State;
+
+const QString kWindowCaption = QStringLiteral("Zarn's CDPlayer");
+const QString kDriveNotReady = QStringLiteral("Drive Not Ready!!");
+const QString kStoppedPrefix = QStringLiteral("Stopped ");
+
+QFont Bold_Font(const QString& family, int pixels) {
+  QFont f(family);
+  f.setPixelSize(pixels);
+  f.setBold(true);
+  return f;
+}
+
+void Set_Colors(QWidget* w, const QColor& text, const QColor& background) {
+  QPalette pal = w->palette();
+  pal.setColor(QPalette::WindowText, text);
+  pal.setColor(QPalette::Text, text);
+  pal.setColor(QPalette::Window, background);
+  pal.setColor(QPalette::Base, background);
+  w->setPalette(pal);
+  w->setAutoFillBackground(true);
+}
+
+// A lowered 3D frame one pixel wide, as panels and bevels draw it.
+void Draw_Lowered(QPainter& p, const QRect& r) {
+  p.setPen(QColor(128, 128, 128));
+  p.drawLine(r.topLeft(), r.topRight());
+  p.drawLine(r.topLeft(), r.bottomLeft());
+  p.setPen(QColor(255, 255, 255));
+  p.drawLine(r.bottomLeft(), r.bottomRight());
+  p.drawLine(r.topRight(), r.bottomRight());
+}
+
+class TBevel : public QFrame {
+ public:
+  using QFrame::QFrame;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    Draw_Lowered(p, rect());
+  }
+};
+
+class RowHeightDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize s = QStyledItemDelegate::sizeHint(option, index);
+    s.setHeight(13);
+    return s;
+  }
+};
+
+}  // namespace
+
+TMainPanel::TMainPanel(QWidget* parent) : QLabel(parent) {
+  setTextFormat(Qt::PlainText);
+  setContentsMargins(1, 1, 1, 1);
+  setIndent(0);
+  setMargin(0);
+}
+
+void TMainPanel::paintEvent(QPaintEvent* event) {
+  QLabel::paintEvent(event);
+  QPainter p(this);
+  Draw_Lowered(p, rect());
+}
+
+void TMainPanel::mousePressEvent(QMouseEvent* event) {
+  pressed_ = event->button() == Qt::LeftButton;
+  QLabel::mousePressEvent(event);
+}
+
+void TMainPanel::mouseReleaseEvent(QMouseEvent* event) {
+  QLabel::mouseReleaseEvent(event);
+  const bool click =
+      pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
+  pressed_ = false;
+  if (click && OnClick) OnClick();
+}
+
+void TMainPanel::resizeEvent(QResizeEvent* event) {
+  QLabel::resizeEvent(event);
+  if (OnResize) OnResize();
+}
+
+// Windows list boxes report a choice on the press that makes it, Click before MouseDown.
+void TMainTrackList::mousePressEvent(QMouseEvent* event) {
+  QListWidget::mousePressEvent(event);
+  if (event->button() == Qt::LeftButton && itemAt(event->position().toPoint()) && OnClick)
+    OnClick();
+  if (OnMouseDown) OnMouseDown();
+}
+
+void TMainTrackList::mouseMoveEvent(QMouseEvent* event) {
+  const int before = currentRow();
+  QListWidget::mouseMoveEvent(event);
+  if ((event->buttons() & Qt::LeftButton) && currentRow() != before && currentRow() >= 0 && OnClick)
+    OnClick();
+}
+
+void TMainTrackList::mouseReleaseEvent(QMouseEvent* event) {
+  QListWidget::mouseReleaseEvent(event);
+  if (OnMouseUp) OnMouseUp();
+}
+
+void TMainTrackList::keyPressEvent(QKeyEvent* event) {
+  const int before = currentRow();
+  QListWidget::keyPressEvent(event);
+  if (currentRow() != before && currentRow() >= 0 && OnClick) OnClick();
+}
+
+const TMainUnitState& Main_Unit_State() {
+  return State;
+}
+bool& Refresh_Pending = State.Refresh_Pending;
+
+TfrmMain::TfrmMain(std::unique_ptr<CdDriver> driver, bool runClock, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      MediaPlayer(std::make_unique<CdAudioDevice>(std::move(driver))),
+      runClock_(runClock) {
+  // There is one main window per run, so building it is the program's start for the unit.
+  State = TMainUnitState{};
+  PlayerSettings = TPlayerSettings{};
+  Create_Controls();
+  MediaPlayer->Loaded();
+  FormCreate();
+  Set_Timer_Enabled(true);
+}
+
+TfrmMain::~TfrmMain() {
+  Timer->stop();
+  if (destroyed_) return;
+  Handle(&TfrmMain::FormDestroy);
+}
+
+void TfrmMain::Set_Companions(TfrmSeeThrough* seeThrough, TfrmOption* option, TAboutBox* aboutBox,
+                              TfrmCDInfo* cdInfo) {
+  frmSeeThrough = seeThrough;
+  frmOption = option;
+  AboutBox = aboutBox;
+  frmCDInfo = cdInfo;
+}
+
+void TfrmMain::Handle(void (TfrmMain::*handler)()) {
+  Application::Guarded([this, handler] { (this->*handler)(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Controls
+
+void TfrmMain::Create_Controls() {
+  setWindowTitle(kWindowCaption);
+  setFont(Bold_Font(QStringLiteral("Arial"), 13));
+  resize(350, 422);
+  move(9, 87);
+
+  PanelDisplay = new TMainPanel(this);
+  PanelDisplay->setGeometry(0, 0, 350, 32);
+  PanelDisplay->setAlignment(Qt::AlignCenter);
+  PanelDisplay->setFont(Bold_Font(QStringLiteral("ＭＳ ゴシック"), 16));
+  Set_Colors(PanelDisplay, QColor(0, 128, 0), Qt::black);
+  PanelDisplay->setText(QStringLiteral("Wait!!"));
+  PanelDisplay->setContextMenuPolicy(Qt::CustomContextMenu);
+  PanelDisplay->OnClick = [this] { Handle(&TfrmMain::PanelDisplayClick); };
+  PanelDisplay->OnResize = [this] { Align_Panels(); };
+
+  auto makeImage = [this](int x, const QImage& pair) {
+    auto* image = new QLabel(PanelDisplay);
+    image->setGeometry(x, 8, 32, 16);
+    image->setPixmap(QPixmap::fromImage(pair));
+    image->hide();
+    return image;
+  };
+  ImageStop = makeImage(272, Glyph_Stop());
+  ImagePlay = makeImage(312, Glyph_Play());
+
+  PanelControl = new TMainPanel(this);
+  PanelControl->setGeometry(0, 32, 350, 136);
+
+  chkRepeatDisc = new QCheckBox(QStringLiteral("Repeat Disk"), PanelControl);
+  chkRepeatDisc->setGeometry(8, 8, 97, 17);
+  chkRepeatTrack = new QCheckBox(QStringLiteral("Repeat Track"), PanelControl);
+  chkRepeatTrack->setGeometry(8, 32, 105, 17);
+  connect(chkRepeatTrack, &QCheckBox::toggled, this,
+          [this] { Handle(&TfrmMain::chkRepeatTrackClick); });
+
+  auto makeBevel = [this](int x, int y, int w, int h) {
+    QFrame* bevel = new TBevel(PanelControl);
+    bevel->setGeometry(x, y, w, h);
+    bevel->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return bevel;
+  };
+  Bevel2 = makeBevel(128, 8, 145, 41);
+  Bevel3 = makeBevel(280, 8, 65, 41);
+  Bevel1 = makeBevel(8, 56, 337, 73);
+
+  auto makeButton = [this](int x, const QImage& glyph, const QString& hint, bool flat,
+                           void (TfrmMain::*handler)()) {
+    auto* b = new QToolButton(PanelControl);
+    b->setGeometry(x, 16, 25, 25);
+    b->setIcon(Glyph_Icon(glyph));
+    b->setIconSize(QSize(16, 16));
+    b->setToolTip(hint);
+    b->setAutoRaise(flat);
+    // Like the speed buttons they stand for, they never take the keyboard focus.
+    b->setFocusPolicy(Qt::NoFocus);
+    connect(b, &QToolButton::clicked, this, [this, handler] { Handle(handler); });
+    return b;
+  };
+  spdEdit = makeButton(136, Glyph_Edit(), QStringLiteral("Edit CD Information"), false,
+                       &TfrmMain::spdEditClick);
+  spdRewind = makeButton(168, Glyph_Previous(), QStringLiteral("Previous Track"), false,
+                         &TfrmMain::spdRewindClick);
+  spdPlay = makeButton(192, ImagePlay->pixmap().toImage(), QStringLiteral("Play"), false,
+                       &TfrmMain::spdPlayClick);
+  spdNext =
+      makeButton(216, Glyph_Next(), QStringLiteral("Next Track"), false, &TfrmMain::spdNextClick);
+  spdEject =
+      makeButton(240, Glyph_Eject(), QStringLiteral("Eject"), false, &TfrmMain::spdEjectClick);
+  spdOption =
+      makeButton(288, Glyph_Option(), QStringLiteral("Option"), true, &TfrmMain::spdOptionClick);
+  spdAbout =
+      makeButton(312, Glyph_About(), QStringLiteral("About"), true, &TfrmMain::spdAboutClick);
+
+  // spdPlay is the window's default button: Enter anywhere in the window presses it.
+  for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+    auto* shortcut = new QShortcut(QKeySequence(key), this);
+    connect(shortcut, &QShortcut::activated, spdPlay, &QToolButton::click);
+  }
+
+  const QFont nameFont = Bold_Font(QStringLiteral("ＭＳ ゴシック"), 13);
+  auto makeNamePanel = [&](const QString& label, int y, QLabel*& labelOut) {
+    labelOut = new QLabel(label, PanelControl);
+    labelOut->setTextFormat(Qt::PlainText);
+    labelOut->setMargin(0);
+    labelOut->setIndent(0);
+    labelOut->adjustSize();
+    labelOut->move(16, y);
+    auto* panel = new TMainPanel(PanelControl);
+    panel->setGeometry(56, y, 281, 25);
+    panel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    panel->setFont(nameFont);
+    Set_Colors(panel, QColor(0, 128, 0), Qt::black);
+    return panel;
+  };
+  panelArtist = makeNamePanel(QStringLiteral("Artist"), 64, LabelArtist);
+  panelTitle = makeNamePanel(QStringLiteral("Title"), 96, LabelTitle);
+
+  PanelTracks = new TMainPanel(this);
+  PanelTracks->setGeometry(0, 168, 350, 254);
+  ListBoxTracks = new TMainTrackList(PanelTracks);
+  ListBoxTracks->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListBoxTracks->setFont(nameFont);
+  ListBoxTracks->setItemDelegate(new RowHeightDelegate(ListBoxTracks));
+  ListBoxTracks->setUniformItemSizes(true);
+  Set_Colors(ListBoxTracks, QColor(0, 128, 0), Qt::black);
+  {
+    QPalette pal = ListBoxTracks->palette();
+    pal.setColor(QPalette::Highlight, QColor(0, 0, 128));
+    pal.setColor(QPalette::HighlightedText, Qt::white);
+    ListBoxTracks->setPalette(pal);
+  }
+  // One pixel of bevel and a five-pixel border around the list.
+  auto* tracksLayout = new QVBoxLayout(PanelTracks);
+  tracksLayout->setContentsMargins(6, 6, 6, 6);
+  tracksLayout->addWidget(ListBoxTracks);
+  ListBoxTracks->OnClick = [this] { Handle(&TfrmMain::ListBoxTracksClick); };
+  ListBoxTracks->OnMouseDown = [this] { Handle(&TfrmMain::ListBoxTracksMouseDown); };
+  ListBoxTracks->OnMouseUp = [this] { Handle(&TfrmMain::ListBoxTracksMouseUp); };
+
+  PopupMenu = new QMenu(this);
+  Play = PopupMenu->addAction(QStringLiteral("Play"), this,
+                              [this] { Handle(&TfrmMain::spdPlayClick); });
+  Next = PopupMenu->addAction(QStringLiteral("Next"), this,
+                              [this] { Handle(&TfrmMain::spdNextClick); });
+  Previous = PopupMenu->addAction(QStringLiteral("Previous"), this,
+                                  [this] { Handle(&TfrmMain::spdRewindClick); });
+  EjectCD = PopupMenu->addAction(QStringLiteral("Eject CD"), this,
+                                 [this] { Handle(&TfrmMain::spdEjectClick); });
+  connect(PanelDisplay, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { PopupMenu->popup(PanelDisplay->mapToGlobal(pos)); });
+
+  Timer = new QTimer(this);
+  Timer->setInterval(200);
+  Timer->setTimerType(Qt::PreciseTimer);
+  connect(Timer, &QTimer::timeout, this, [this] { Handle(&TfrmMain::TimerTimer); });
+
+  Align_Panels();
+}
+
+// The display and control panels keep their heights at the top; the track list takes the rest.
+void TfrmMain::Align_Panels() {
+  const int w = width();
+  int y = 0;
+  for (TMainPanel* panel : {PanelDisplay, PanelControl}) {
+    if (panel->geometry() != QRect(0, y, w, panel->height()))
+      panel->setGeometry(0, y, w, panel->height());
+    y += panel->height();
+  }
+  PanelTracks->setGeometry(0, y, w, std::max(0, height() - y));
+}
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Align_Panels();
+}
+
+void TfrmMain::Set_Play_Glyph(bool stop) {
+  spdPlay->setIcon(Glyph_Icon((stop ? ImageStop : ImagePlay)->pixmap().toImage()));
+}
+
+void TfrmMain::Set_Play_Captions(const QString& caption) {
+  Play->setText(caption);
+  if (frmSeeThrough && frmSeeThrough->pupPlay) frmSeeThrough->pupPlay->setText(caption);
+}
+
+void TfrmMain::Set_Timer_Enabled(bool enabled) {
+  timerEnabled_ = enabled;
+  if (!runClock_) return;
+  if (enabled)
+    Timer->start();
+  else
+    Timer->stop();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Life cycle
+
+void TfrmMain::FormCreate() {
+  State.List_Mouse_Down = false;
+  Repeat_Track_No = 0;
+  MediaPlayer->Device_Set_Time_Format(MCI_FORMAT_TMSF);
+  State.Last_Position = 0;
+  State.Current_Track = 1;
+  Restore_Placement();
+  Load_Settings();
+  State.Refresh_Pending = true;
+  State.Play_Started = false;
+  Create_CD_Object();
+  State.Tick_Count = 0;
+  State.Now_Playing = false;
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  // Restoring from the taskbar is not a new showing.
+  if (!event->spontaneous()) Handle(&TfrmMain::FormShow);
+}
+
+void TfrmMain::FormShow() {
+  if (frmSeeThrough) {
+    frmSeeThrough->setVisible(PlayerSettings.SeeThrough_Use);
+    const QColor color = Color_From_Value(PlayerSettings.SeeThrough_Font_Color);
+    frmSeeThrough->fontTime.color = color;
+    frmSeeThrough->fontTrackTitle.font = PanelDisplay->font();
+    frmSeeThrough->fontTrackTitle.color = color;
+  }
+  switch (MediaPlayer->Device_Mode()) {
+    case Mode_Stopped:
+      CD_Stop();
+      break;
+    case Mode_Playing:
+      CD_Play();
+      break;
+    default:
+      break;
+  }
+  Apply_Show_Height();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  // Closing this window ends the program even while the see-through window stays up.
+  event->accept();
+  QCoreApplication::quit();
+}
+
+void TfrmMain::FormDestroy() {
+  destroyed_ = true;
+  MediaPlayer->Device_Close();
+  Destroy_CD_Object();
+  Save_Settings();
+  Save_Placement();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Steps that the placement, settings and disc units fill in.
+
+void TfrmMain::Restore_Placement() {
+  // The saved placement of section "Window" replaces the designed one here.
+}
+
+void TfrmMain::Load_Settings() {
+  // Every key takes its default until the settings file is read here.
+  PlayerSettings = Default_Player_Settings();
+  QFont font = PanelDisplay->font();
+  font.setFamily(disp_default::FontName);
+  font.setPixelSize(Font_Points_To_Pixels(disp_default::FontSize));
+  PanelDisplay->setFont(font);
+  Set_Colors(PanelDisplay, Color_From_Value(disp_default::FontColor),
+             Color_From_Value(disp_default::PanelColor));
+  chkRepeatDisc->setChecked(disp_default::RepeatDisk);
+  chkRepeatTrack->setChecked(disp_default::RepeatTrack);
+}
+
+void TfrmMain::Save_Settings() {
+  // The repeat flags, TallHeight, MainForm and PlayerMode are written here.
+}
+
+void TfrmMain::Save_Placement() {
+  // The placement is saved into section "Window" here.
+}
+
+void TfrmMain::Apply_Show_Height() {
+  // The height of the tall or compact mode is applied here.
+}
+
+void TfrmMain::Create_CD_Object() {
+  State.Current_CD_Object = std::make_unique<CD_Object>(Disc_Database_Path());
+}
+
+void TfrmMain::Destroy_CD_Object() {
+  State.Current_CD_Object.reset();
+}
+
+QString TfrmMain::Track_Title(int track) const {
+  const CD_Object* disc = State.Current_CD_Object.get();
+  if (!disc || track < 1 || static_cast<std::size_t>(track) > disc->Track_Titles.size()) return {};
+  return Cp932ToQString(disc->Track_Titles[static_cast<std::size_t>(track) - 1]);
+}
+
+void TfrmMain::PanelDisplayClick() {
+  // Switches between the tall and the compact window.
+}
+
+void TfrmMain::spdEditClick() {
+  // Opens the CD information editor.
+}
+
+void TfrmMain::spdOptionClick() {
+  // Opens the Option dialog.
+}
+
+// ---------------------------------------------------------------------------------------------
+// The clock
+
+void TfrmMain::TimerTimer() {
+  // Repeat Track. Without a remembered track it waits for the first tick that can read one.
+  if (chkRepeatTrack->isChecked() && Repeat_Track_No == 0) Repeat_Track_No = Get_Track();
+  if (State.Now_Playing && Repeat_Track_No != 0 && chkRepeatTrack->isChecked()) {
+    const bool moving = MediaPlayer->Device_Mode() == Mode_Playing ||
+                        (MediaPlayer->Device_Mode() == Mode_Stopped && State.Play_Started);
+    if (moving && Get_Track() != Repeat_Track_No) {
+      CD_Stop();
+      CD_Seek(Repeat_Track_No);
+      if (MediaPlayer->Device_Mode() == Mode_Stopped) CD_Play();
+    }
+  }
+
+  if (frmSeeThrough)
+    frmSeeThrough->Draw_Info(State.Overlay_Display_Text, State.Overlay_Time_Text,
+                             State.Now_Playing);
+
+  if (++State.Tick_Count > 5) {
+    State.Tick_Count = 0;
+    Disp_Info();
+  }
+}
+
+void TfrmMain::Disp_Info() {
+  switch (MediaPlayer->Device_Mode()) {
+    case Mode_Stopped:
+    case Mode_Playing: {
+      CD_Loading();
+      const std::uint32_t position = MediaPlayer->Device_Position();
+      Compose_Overlay_Texts();
+      if (position != State.Last_Position || State.Refresh_Pending) {
+        State.Refresh_Pending = false;
+        Write_Texts();
+        if (MediaPlayer->Device_Mode() == Mode_Stopped) {
+          if (State.Stop_Glyph_Shown) {
+            Set_Play_Glyph(false);
+            State.Stop_Glyph_Shown = false;
+          }
+          if (State.Play_Started) End_Of_Disc();
+        } else if (!State.Stop_Glyph_Shown) {
+          Set_Play_Glyph(true);
+          State.Stop_Glyph_Shown = true;
+        }
+        State.Last_Position = position;
+        if (!State.List_Mouse_Down && ListBoxTracks->currentRow() != State.Current_Track - 1)
+          Set_listbox_itemindex(State.Current_Track);
+      }
+      break;
+    }
+    case Mode_Open:
+      State.Disc_Loaded = false;
+      Button_Disable();
+      panelArtist->clear();
+      panelTitle->clear();
+      ListBoxTracks->clear();
+      Write_Drive_Not_Ready_Texts();
+      State.Now_Playing = false;
+      // A track remembered from the disc that left would be refused by the next disc, and
+      // Repeat Track would then restart playback on every tick.
+      Repeat_Track_No = 0;
+      break;
+    default:
+      break;
+  }
+}
+
+// The disc played to its end, or was stopped from outside the player.
+void TfrmMain::End_Of_Disc() {
+  CD_Stop();
+  if (chkRepeatTrack->isChecked() && Repeat_Track_No != 0) {
+    CD_Seek(Repeat_Track_No);
+    CD_Play();
+  } else {
+    CD_Seek(1);
+    if (chkRepeatDisc->isChecked()) CD_Play();
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Disc loading and texts
+
+void TfrmMain::CD_Loading() {
+  if (State.Disc_Loaded) return;
+  State.Disc_Loaded = true;
+  // A disc just loaded always gets its texts, even where the position did not move.
+  State.Refresh_Pending = true;
+  Button_Enable();
+  Check_CD_Title();
+  if (ListBoxTracks->count() == 0) return;
+  if (MediaPlayer->Device_Mode() == Mode_Playing) {
+    Set_Play_Glyph(true);
+    spdPlay->setToolTip(QStringLiteral("Stop"));
+    Set_listbox_itemindex(Get_Track());
+  } else {
+    CD_Seek(1);
+  }
+}
+
+void TfrmMain::Check_CD_Title() {
+  // Until the disc is identified here, it is looked up under no name and gets the default names.
+  const std::string identity;
+  Destroy_CD_Object();
+  Create_CD_Object();
+  CD_Object& disc = *State.Current_CD_Object;
+  disc.Read_Disc_Info(identity, static_cast<std::int32_t>(std::min<std::uint32_t>(
+                                    MediaPlayer->Device_Tracks(), CD_Object::kMaxTracks)));
+  Set_Timer_Enabled(false);
+  std::vector<std::string> rows;
+  disc.Fill_Track_List(rows);
+  ListBoxTracks->clear();
+  for (const std::string& row : rows) ListBoxTracks->addItem(Cp932ToQString(row));
+  Set_Timer_Enabled(true);
+  panelArtist->setText(Cp932ToQString(disc.Artist));
+  panelTitle->setText(Cp932ToQString(disc.Title));
+}
+
+QString TfrmMain::Get_Display_Str(bool trackNo, bool time, bool artist, bool cdTitle,
+                                  bool trackTitle) {
+  const std::uint32_t p = MediaPlayer->Device_Position();
+  const int track = tmsf::Track(p);
+  State.Current_Track = track;
+  QString s;
+  if (trackNo) s += QStringLiteral("Track%1 ").arg(track);
+  if (time) s += QStringLiteral("%1m %2s ").arg(tmsf::Minutes(p)).arg(tmsf::Seconds(p));
+  if (artist) s += panelArtist->text() + QStringLiteral("  ");
+  if (cdTitle) s += panelTitle->text() + QStringLiteral("  ");
+  if (trackTitle) s += Track_Title(track);
+  return s;
+}
+
+void TfrmMain::Compose_Overlay_Texts() {
+  const TPlayerSettings& s = PlayerSettings;
+  State.Overlay_Display_Text = Get_Display_Str(s.Window_TrackNo, s.Window_Time, s.Window_Artist,
+                                               s.Window_CDTitle, s.Window_TrackTitle);
+  State.Overlay_Time_Text = Get_Display_Str(true, true, false, false, false);
+}
+
+namespace {
+// Qt reads "[*]" in a caption as the modified-document mark; a disc name may hold it.
+QString Caption_Text(const QString& text) {
+  QString escaped = text;
+  return escaped.replace(QStringLiteral("[*]"), QStringLiteral("[*][*]"));
+}
+}  // namespace
+
+void TfrmMain::Write_Texts() {
+  const TPlayerSettings& s = PlayerSettings;
+  const QString title = Get_Display_Str(s.Icon_TrackNo, s.Icon_Time, s.Icon_Artist, s.Icon_CDTitle,
+                                        s.Icon_TrackTitle);
+  Application* app = Application::Instance();
+  if (app && title != app->Title()) app->Set_Title(title);
+
+  QString caption = Get_Display_Str(s.Title_Bar_TrackNo, s.Title_Bar_Time, s.Title_Bar_Artist,
+                                    s.Title_Bar_CDTitle, s.Title_Bar_TrackTitle);
+  if (MediaPlayer->Device_Mode() == Mode_Stopped) caption.prepend(kStoppedPrefix);
+  if (Caption_Text(caption) != windowTitle()) setWindowTitle(Caption_Text(caption));
+
+  QString display = Get_Display_Str(s.Window_TrackNo, s.Window_Time, s.Window_Artist,
+                                    s.Window_CDTitle, s.Window_TrackTitle);
+  if (MediaPlayer->Device_Mode() == Mode_Stopped) display.prepend(kStoppedPrefix);
+  if (display != PanelDisplay->text()) PanelDisplay->setText(display);
+}
+
+void TfrmMain::Write_Drive_Not_Ready_Texts() {
+  PanelDisplay->setText(kDriveNotReady);
+  if (Application* app = Application::Instance()) app->Set_Title(kWindowCaption);
+  setWindowTitle(kWindowCaption);
+  State.Overlay_Display_Text = kDriveNotReady;
+  State.Overlay_Time_Text = QStringLiteral("Track- -m -s");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Playback commands
+
+std::uint8_t TfrmMain::Get_Track() {
+  return tmsf::Track(MediaPlayer->Device_Position());
+}
+
+void TfrmMain::CD_Play() {
+  MediaPlayer->Device_Play();
+  Set_Play_Glyph(true);
+  spdPlay->setToolTip(QStringLiteral("Stop"));
+  Set_Play_Captions(QStringLiteral("Stop"));
+  State.Play_Started = true;
+  State.Now_Playing = true;
+}
+
+void TfrmMain::CD_Stop() {
+  MediaPlayer->Device_Stop();
+  MediaPlayer->Device_Seek(tmsf::TrackStart(Get_Track()));
+  Set_Play_Glyph(false);
+  spdPlay->setToolTip(QStringLiteral("Play"));
+  Set_Play_Captions(QStringLiteral("Play"));
+  State.Play_Started = false;
+  State.Now_Playing = false;
+}
+
+void TfrmMain::CD_Seek(int track) {
+  const std::uint32_t target = tmsf::TrackStart(static_cast<std::uint32_t>(track));
+  if (MediaPlayer->Device_Mode() == Mode_Playing) {
+    MediaPlayer->Device_Stop();
+    MediaPlayer->Device_Seek(target);
+    MediaPlayer->Device_Play();
+  } else {
+    MediaPlayer->Device_Seek(target);
+  }
+  Set_listbox_itemindex(track);
+}
+
+void TfrmMain::Button_Enable() {
+  for (QToolButton* b : {spdEdit, spdRewind, spdPlay, spdNext, spdEject}) b->setEnabled(true);
+}
+
+void TfrmMain::Button_Disable() {
+  for (QToolButton* b : {spdEdit, spdRewind, spdPlay, spdNext, spdEject}) b->setEnabled(false);
+}
+
+void TfrmMain::Set_listbox_itemindex(int track) {
+  if (track >= 1 && track <= ListBoxTracks->count()) ListBoxTracks->setCurrentRow(track - 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands of the user
+
+void TfrmMain::spdPlayClick() {
+  switch (MediaPlayer->Device_Mode()) {
+    case Mode_Stopped:
+      CD_Play();
+      break;
+    case Mode_Playing:
+      CD_Stop();
+      break;
+    default:
+      break;
+  }
+}
+
+void TfrmMain::spdNextClick() {
+  MediaPlayer->Device_Set_Wait(true);
+  MediaPlayer->Device_Next();
+  Set_listbox_itemindex(Get_Track());
+  MediaPlayer->Device_Set_Wait(false);
+}
+
+void TfrmMain::spdRewindClick() {
+  MediaPlayer->Device_Set_Wait(true);
+  MediaPlayer->Device_Previous();
+  Set_listbox_itemindex(Get_Track());
+  MediaPlayer->Device_Set_Wait(false);
+}
+
+void TfrmMain::spdEjectClick() {
+  CD_Stop();
+  MediaPlayer->Device_Eject();
+}
+
+void TfrmMain::spdAboutClick() {
+  if (AboutBox) AboutBox->exec();
+}
+
+void TfrmMain::ListBoxTracksClick() {
+  CD_Seek(ListBoxTracks->currentRow() + 1);
+  if (chkRepeatTrack->isChecked()) Repeat_Track_No = Get_Track();
+}
+
+void TfrmMain::ListBoxTracksMouseDown() {
+  State.List_Mouse_Down = true;
+}
+
+void TfrmMain::ListBoxTracksMouseUp() {
+  State.List_Mouse_Down = false;
+}
+
+void TfrmMain::chkRepeatTrackClick() {
+  if (chkRepeatTrack->isChecked()) Repeat_Track_No = Get_Track();
+}

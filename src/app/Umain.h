@@ -1,0 +1,209 @@
+#pragma once
+// The main window: the transport buttons, the track list, the display, and the 200 ms clock
+// that follows the drive by polling it and drives everything else.
+#include <cstdint>
+#include <memory>
+
+#include <functional>
+
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include "device/CdAudioDevice.h"
+#include "disc/Ucdobj.h"
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QMenu;
+class QTimer;
+class QToolButton;
+class TAboutBox;
+class TfrmCDInfo;
+class TfrmOption;
+class TfrmSeeThrough;
+
+// A panel with a lowered bevel. Its caption is always plain text: disc names are data, never
+// markup.
+class TMainPanel : public QLabel {
+ public:
+  explicit TMainPanel(QWidget* parent);
+  std::function<void()> OnClick;
+  std::function<void()> OnResize;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  bool pressed_ = false;
+};
+
+// The track list. OnClick means "the user chose a row", by mouse or keyboard; a row selected
+// from code never raises it.
+class TMainTrackList : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+  std::function<void()> OnClick, OnMouseDown, OnMouseUp;
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+// Run-time state of the main window's unit. One instance lives for the whole run; the values
+// marked "from program start" are set when the main window is built (there is one per run),
+// the others by FormCreate.
+struct TMainUnitState {
+  bool Disc_Loaded = false;  // from program start
+  bool Play_Started = false;
+  bool Now_Playing = false;
+  bool List_Mouse_Down = false;
+  bool Refresh_Pending = true;
+  std::uint32_t Last_Position = 0;  // TMSF
+  int Current_Track = 1;
+  int Tick_Count = 0;
+  bool Stop_Glyph_Shown = false;  // from program start
+  QString Overlay_Display_Text;   // from program start
+  QString Overlay_Time_Text;      // from program start
+  // The names of the disc in the drive; replaced whole for each disc identified.
+  std::unique_ptr<CD_Object> Current_CD_Object;
+};
+
+// Read access for tests and diagnostics.
+const TMainUnitState& Main_Unit_State();
+// The editor and the Option dialog set this so that the next refresh rewrites every text.
+extern bool& Refresh_Pending;
+
+class TfrmMain : public QWidget {
+  Q_OBJECT
+
+ public:
+  // Opens the device on `driver` while the controls are built, as the device object opens
+  // itself; throws EMCIDeviceError when it cannot. Tests pass runClock = false and call
+  // TimerTimer themselves.
+  explicit TfrmMain(std::unique_ptr<CdDriver> driver, bool runClock = true,
+                    QWidget* parent = nullptr);
+  ~TfrmMain() override;
+
+  // The windows created after this one, which the main window drives.
+  void Set_Companions(TfrmSeeThrough* seeThrough, TfrmOption* option, TAboutBox* aboutBox,
+                      TfrmCDInfo* cdInfo);
+
+  // Playback commands.
+  void CD_Play();
+  void CD_Stop();
+  void CD_Seek(int track);
+  std::uint8_t Get_Track();
+  void Button_Enable();
+  void Button_Disable();
+  void Set_listbox_itemindex(int track);
+
+  // The clock: every tick, and the full refresh on every sixth.
+  void TimerTimer();
+  void Disp_Info();
+  // Switching the clock on starts a new interval. Never runs a clock the tests stopped.
+  void Set_Timer_Enabled(bool enabled);
+  bool Timer_Enabled() const { return timerEnabled_; }
+
+  // Disc loading and the texts.
+  void CD_Loading();
+  void Check_CD_Title();
+  QString Get_Display_Str(bool trackNo, bool time, bool artist, bool cdTitle, bool trackTitle);
+
+  // Event handlers.
+  void FormCreate();
+  void FormShow();
+  void FormDestroy();
+  void spdPlayClick();
+  void spdNextClick();
+  void spdRewindClick();
+  void spdEjectClick();
+  void spdAboutClick();
+  void spdEditClick();
+  void spdOptionClick();
+  void ListBoxTracksClick();
+  void ListBoxTracksMouseDown();
+  void ListBoxTracksMouseUp();
+  void chkRepeatTrackClick();
+  void PanelDisplayClick();
+
+  CdAudioDevice& Device() { return *MediaPlayer; }
+
+  // The track that Repeat Track keeps playing; 0 while none is known.
+  int Repeat_Track_No = 0;
+
+  // Controls, top to bottom.
+  TMainPanel* PanelDisplay = nullptr;
+  QLabel* ImageStop = nullptr;
+  QLabel* ImagePlay = nullptr;
+  TMainPanel* PanelControl = nullptr;
+  QCheckBox* chkRepeatDisc = nullptr;
+  QCheckBox* chkRepeatTrack = nullptr;
+  QFrame* Bevel2 = nullptr;
+  QToolButton* spdEdit = nullptr;
+  QToolButton* spdRewind = nullptr;
+  QToolButton* spdPlay = nullptr;
+  QToolButton* spdNext = nullptr;
+  QToolButton* spdEject = nullptr;
+  QFrame* Bevel3 = nullptr;
+  QToolButton* spdOption = nullptr;
+  QToolButton* spdAbout = nullptr;
+  QFrame* Bevel1 = nullptr;
+  QLabel* LabelArtist = nullptr;
+  TMainPanel* panelArtist = nullptr;
+  QLabel* LabelTitle = nullptr;
+  TMainPanel* panelTitle = nullptr;
+  TMainPanel* PanelTracks = nullptr;
+  TMainTrackList* ListBoxTracks = nullptr;
+  QMenu* PopupMenu = nullptr;
+  QAction* Play = nullptr;
+  QAction* Next = nullptr;
+  QAction* Previous = nullptr;
+  QAction* EjectCD = nullptr;
+  QTimer* Timer = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  // Runs a handler as the window system would, with errors going to the general error report.
+  void Handle(void (TfrmMain::*handler)());
+  void Create_Controls();
+  void Align_Panels();
+  void Set_Play_Glyph(bool stop);
+  void Set_Play_Captions(const QString& caption);
+  void End_Of_Disc();
+
+  // Steps whose work belongs to the placement, settings, disc and text units.
+  void Restore_Placement();
+  void Load_Settings();
+  void Save_Settings();
+  void Save_Placement();
+  void Apply_Show_Height();
+  void Create_CD_Object();
+  void Destroy_CD_Object();
+  QString Track_Title(int track) const;
+  void Compose_Overlay_Texts();
+  void Write_Texts();
+  void Write_Drive_Not_Ready_Texts();
+
+  std::unique_ptr<CdAudioDevice> MediaPlayer;
+  QPointer<TfrmSeeThrough> frmSeeThrough;
+  QPointer<TfrmOption> frmOption;
+  QPointer<TAboutBox> AboutBox;
+  QPointer<TfrmCDInfo> frmCDInfo;
+
+  bool runClock_ = true;
+  bool timerEnabled_ = false;
+  bool destroyed_ = false;
+};

@@ -1,0 +1,77 @@
+// zarncd [--device DRIVE_OR_IMAGE]: plays an audio CD from a drive or a CD image.
+#include <chrono>
+#include <memory>
+
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+
+#include "app/Application.h"
+#include "app/Startup.h"
+#include "device/CdioDriver.h"
+#include "device/SimulatedDriver.h"
+
+namespace {
+
+// The see-through window needs to place itself and to read the screen behind it, which
+// Wayland forbids; under X11 (or XWayland) both work.
+void Prefer_X11() {
+  if (qEnvironmentVariableIsEmpty("DISPLAY")) return;
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  if (platform.isEmpty() || platform.startsWith("wayland")) qputenv("QT_QPA_PLATFORM", "xcb");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Prefer_X11();
+  Application app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("zarncd"));
+  QCoreApplication::setApplicationVersion(QStringLiteral("2.05"));
+  // The main window's close and the see-through window's Power Off end the program; a hidden
+  // main window must not.
+  app.setQuitOnLastWindowClosed(false);
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Plays audio CDs from a drive or a CD image."));
+  parser.addHelpOption();
+  parser.addVersionOption();
+  const QCommandLineOption deviceOption(
+      QStringLiteral("device"),
+      QStringLiteral("The drive (/dev/sr0) or CD image (CUE/BIN, TOC, NRG) to play; "
+                     "the system's default drive when left out."),
+      QStringLiteral("DRIVE_OR_IMAGE"));
+  parser.addOption(deviceOption);
+  parser.process(app);
+
+  // For working on the windows without a drive: a virtual drive whose clock follows real time.
+  std::unique_ptr<CdDriver> driver;
+  SimulatedDriver* simulated = nullptr;
+  if (qgetenv("ZARNCD_SIMULATED_DISC") == "1") {
+    auto sim = std::make_unique<SimulatedDriver>(
+        SimulatedDriver::MakeDisc({215, 187, 243, 198, 261, 176, 230, 204, 189, 252}));
+    simulated = sim.get();
+    driver = std::move(sim);
+  } else {
+    driver =
+        std::make_unique<CdioDriver>(QFile::encodeName(parser.value(deviceOption)).toStdString());
+  }
+
+  std::unique_ptr<PlayerWindows> windows;
+  if (const int code = Start_Player(std::move(driver), windows); code != 0) return code;
+
+  QTimer simulatedClock;
+  QElapsedTimer elapsed;
+  if (simulated) {
+    elapsed.start();
+    QObject::connect(&simulatedClock, &QTimer::timeout,
+                     [&] { simulated->advance(std::chrono::milliseconds(elapsed.restart())); });
+    simulatedClock.start(50);
+  }
+
+  const int code = app.exec();
+  simulatedClock.stop();
+  windows.reset();
+  return code;
+}

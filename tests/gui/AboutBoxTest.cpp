@@ -1,0 +1,29 @@
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+
+#include "about/Uabout.h"
+
+namespace {
+
+TEST(AboutBox, EnterEscapeAndOkEndItWithOk) {
+  TAboutBox box;
+  EXPECT_EQ(box.windowTitle(), "バージョン情報");
+  EXPECT_EQ(box.Version->text(), "Ver 2.05");
+  EXPECT_FALSE(box.ProgramIcon->pixmap().isNull());
+  for (int key : {int{Qt::Key_Escape}, int{Qt::Key_Return}, 0}) {
+    box.setResult(QDialog::Rejected);
+    box.open();
+    ASSERT_TRUE(box.isVisible());
+    if (key)
+      QTest::keyClick(&box, static_cast<Qt::Key>(key));
+    else
+      QTest::mouseClick(box.BitBtn1, Qt::LeftButton);
+    EXPECT_FALSE(box.isVisible()) << key;
+    EXPECT_EQ(box.result(), QDialog::Accepted) << key;
+  }
+}
+
+}  // namespace
