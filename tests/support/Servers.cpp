@@ -71,11 +71,19 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv,
 bool ChildProcess::running() {
   if (pid_ <= 0) return false;
   int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+  if (::waitpid(pid_, &status, WNOHANG) != 0) {  // exited, or no longer ours to wait for
     pid_ = -1;
     return false;
   }
   return true;
+}
+
+int ChildProcess::wait() {
+  if (pid_ <= 0) return -1;
+  int status = 0;
+  const pid_t got = ::waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return got > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void ChildProcess::stop() {
@@ -83,11 +91,7 @@ void ChildProcess::stop() {
   ::kill(pid_, SIGTERM);
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (std::chrono::steady_clock::now() < end) {
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-      pid_ = -1;
-      return;
-    }
+    if (!running()) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   kill();
@@ -112,7 +116,8 @@ TempDir::~TempDir() {
 }
 
 std::vector<std::string> SoundServer::clientEnv() const {
-  return {"PULSE_SERVER=" + address(), "XDG_RUNTIME_DIR=" + dir_.path()};
+  return {"PULSE_SERVER=" + address(), "XDG_RUNTIME_DIR=" + dir_.path(),
+          "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
 }
 
 bool SoundServer::start(std::string* error) {
@@ -123,18 +128,18 @@ bool SoundServer::start(std::string* error) {
   };
   if (dir_.path().empty()) return fail("no temporary directory");
   // HOME too: the server keeps its cookie and state there, which must not touch the user's.
-  server_ = ChildProcess::Start({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                 "--disable-shm=yes", "--load=module-null-sink sink_name=" + sink(),
-                                 "--load=module-native-protocol-unix auth-anonymous=1"},
-                                {"XDG_RUNTIME_DIR=" + dir_.path(), "HOME=" + dir_.path()});
+  server_ = ChildProcess::Start(
+      {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
+       "--load=module-null-sink sink_name=" + sink(),
+       "--load=module-native-protocol-unix auth-anonymous=1"},
+      // No session bus: looking for one makes the server wait for seconds on a bare machine.
+      {"XDG_RUNTIME_DIR=" + dir_.path(), "HOME=" + dir_.path(),
+       "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
   if (server_.pid() <= 0) return fail("pulseaudio could not be started");
   const bool ready = WaitFor(
       [&] {
         if (!server_.running()) return true;
-        ChildProcess probe = ChildProcess::Start({"pactl", "info"}, clientEnv());
-        int status = 0;
-        if (probe.pid() <= 0 || ::waitpid(probe.pid(), &status, 0) != probe.pid()) return false;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        return ChildProcess::Start({"pactl", "info"}, clientEnv()).wait() == 0;
       },
       std::chrono::seconds(20));
   if (!ready || !server_.running()) return fail("pulseaudio did not come up");

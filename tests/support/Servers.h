@@ -26,6 +26,8 @@ class ChildProcess {
                             const std::vector<std::string>& env = {},
                             const std::string& stdoutPath = {});
   bool running();
+  // Waits for the exit; the exit status, or -1 when it did not exit normally.
+  int wait();
   pid_t pid() const { return pid_; }
   // SIGTERM, then SIGKILL if it lingers; always reaps.
   void stop();
