@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -254,24 +255,27 @@ CdIo_t* OpenCdioImage(const std::string& path, std::string* error) {
   std::string why;
   if (!readable(path, &why)) return fail(why);
 
+  // The BIN/CUE driver finds the BIN by the CUE's own name: follow a symlinked CUE to the
+  // real one, beside which its BIN lies.
+  char resolved[PATH_MAX];
+  std::string source = ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
   driver_id_t driver = DRIVER_UNKNOWN;
-  std::string source = path;
-  if (char* bin = cdio_is_cuefile(path.c_str())) {
+  if (char* bin = cdio_is_cuefile(source.c_str())) {
     // The BIN/CUE driver reads the .bin named after the .cue, whatever the FILE line says.
     const std::string binName(bin);
     cdio_free(bin);
     if (!readable(binName, &why)) return fail("its data file " + binName + ": " + why);
     driver = DRIVER_BINCUE;
-  } else if (endsWithIgnoringCase(path, ".bin")) {
-    char* cue = cdio_is_binfile(path.c_str());
+  } else if (endsWithIgnoringCase(source, ".bin")) {
+    char* cue = cdio_is_binfile(source.c_str());
     if (!cue) return fail("not a CD image (a CUE sheet is needed beside the BIN file)");
     source = cue;
     cdio_free(cue);
     if (!readable(source, &why)) return fail("its CUE sheet " + source + ": " + why);
     driver = DRIVER_BINCUE;
-  } else if (cdio_is_nrg(path.c_str())) {
+  } else if (cdio_is_nrg(source.c_str())) {
     driver = DRIVER_NRG;
-  } else if (cdio_is_tocfile(path.c_str())) {
+  } else if (cdio_is_tocfile(source.c_str())) {
     driver = DRIVER_CDRDAO;
   } else {
     return fail("not a CD image (CUE/BIN, cdrdao TOC or NRG)");
