@@ -22,17 +22,22 @@ void Prefer_X11() {
   if (platform.isEmpty() || platform.startsWith("wayland")) qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
+// --help and --version answer on the terminal, without a display.
+bool Wants_Text_Only(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const QByteArray arg(argv[i]);
+    if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" ||
+        arg == "--version")
+      return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  Prefer_X11();
-  Application app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("zarncd"));
   QCoreApplication::setApplicationVersion(QStringLiteral("2.05"));
-  // The main window's close and the see-through window's Power Off end the program; a hidden
-  // main window must not.
-  app.setQuitOnLastWindowClosed(false);
-
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Plays audio CDs from a drive or a CD image."));
   parser.addHelpOption();
@@ -43,6 +48,18 @@ int main(int argc, char** argv) {
                      "the system's default drive when left out."),
       QStringLiteral("DRIVE_OR_IMAGE"));
   parser.addOption(deviceOption);
+
+  if (Wants_Text_Only(argc, argv)) {
+    QCoreApplication core(argc, argv);
+    parser.process(core);  // prints and exits
+    return 0;
+  }
+
+  Prefer_X11();
+  Application app(argc, argv);
+  // The main window's close and the see-through window's Power Off end the program; a hidden
+  // main window must not.
+  app.setQuitOnLastWindowClosed(false);
   parser.process(app);
 
   // For working on the windows without a drive: a virtual drive whose clock follows real time.

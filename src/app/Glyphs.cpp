@@ -194,7 +194,7 @@ QImage Program_Icon() {
   Fill(img, 0, 31, 31, 31, kWhite);
   Fill(img, 31, 0, 31, 31, kWhite);
   Disc(img, 13.0, 15.0, 11.0, 2.5, kBlack);
-  Fill(img, 3, 28, 28, 29, kGreen);
+  Fill(img, 3, 28, 19, 29, kGreen);
   for (int i = 0; i <= 5; ++i) Fill(img, 22 + i, 19 + i, 22 + i, 29 - i, kLime);
   return img;
 }

@@ -5,6 +5,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include "app/Application.h"
@@ -363,9 +364,17 @@ TEST_F(MainWindowTest, DiscFoundPlayingIsAdopted) {
   ExpectPlayState(true);
 }
 
-TEST_F(MainWindowTest, DestroyClosesTheDeviceFirst) {
+TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
   Build();
   Refresh();
+  windows->SeeThrough->show();  // a window still up does not keep the program running
+  QApplication::setQuitOnLastWindowClosed(false);
+  QTimer::singleShot(0, main, [this] { main->close(); });
+  QTimer watchdog;
+  watchdog.setSingleShot(true);
+  QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(2); });
+  watchdog.start(10000);
+  EXPECT_EQ(QCoreApplication::exec(), 0);
   sim->clearLog();
   windows.reset();
   ASSERT_FALSE(sim->log().empty());
