@@ -156,6 +156,13 @@ TEST_F(MainWindowTest, PlayTogglesAndStopRewindsToTheTrackStart) {
   main->Play->trigger();  // the display's menu does the same
   EXPECT_TRUE(sim->isPlaying());
   EXPECT_EQ(Track(), 5);
+  // Enter presses the default button wherever the focus is.
+  main->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+  main->ListBoxTracks->setFocus();
+  QTest::keyClick(main->ListBoxTracks, Qt::Key_Return);
+  EXPECT_FALSE(sim->isPlaying());
+  ExpectPlayState(false);
 
   // Paused, seeking or not ready: Play sends nothing that moves the drive.
   for (std::uint32_t mode : {MCI_MODE_PAUSE, MCI_MODE_SEEK, MCI_MODE_NOT_READY}) {
