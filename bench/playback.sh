@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Playback cost and latency. Plays the demo disc for 60 s with the player's playback engine
+# and then the same audio, as a WAV file, with mpv (the yardstick), each against a private
+# PulseAudio null sink kept awake by a silent stream; prints the CPU seconds and peak RSS of
+# each and their ratios. Then the medians of 10 Play -> first sound heard and 10 Next -> new
+# track heard, measured on the sink's monitor.
+#
+#   bench/playback.sh BUILD_DIR      (a release build; BENCH_SECONDS changes the 60 s)
+set -euo pipefail
+build=${1:-build/release}
+probe=$build/bench/bench_playback_probe
+demo=$build/tools/make-demo-disc/demo.cue
+seconds=${BENCH_SECONDS:-60}
+if [[ ! -x $probe || ! -f $demo ]]; then
+  echo "playback: $probe or $demo is missing; build $build first" >&2
+  exit 1
+fi
+for tool in pulseaudio pactl pacat parec; do
+  command -v $tool >/dev/null || { echo "playback: $tool is not installed" >&2; exit 1; }
+done
+
+work=$(mktemp -d /tmp/zarncd-bench-XXXXXX)
+chmod 700 "$work"
+pids=()
+cleanup() {
+  # The keep-alive stream first, then the server it talks to.
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || true
+    wait "${pids[i]}" 2>/dev/null || true
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export XDG_RUNTIME_DIR=$work HOME=$work DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+export PULSE_SERVER=unix:$work/pulse/native
+pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
+  --load="module-null-sink sink_name=zarncd_bench" \
+  --load="module-native-protocol-unix auth-anonymous=1" 2>/dev/null &
+pids+=($!)
+for _ in $(seq 200); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
+pactl info >/dev/null 2>&1 || { echo "playback: the sound server did not start" >&2; exit 1; }
+pacat --playback --raw --latency-msec=20 -d zarncd_bench </dev/zero 2>/dev/null &
+pids+=($!)
+
+"$probe" --wav "$demo" "$work/demo.wav"
+
+measure() {  # name, command...: user+system CPU seconds and peak RSS (kB) into $work/name
+  local name=$1
+  shift
+  /usr/bin/time -f "%U %S %M" -o "$work/$name" "$@" >"$work/$name.out" 2>/dev/null
+}
+measure player "$probe" --play "$demo" "$seconds"
+grep -q "sound=server" "$work/player.out" ||
+  echo "playback: the engine played on its silent clock; the comparison is not fair" >&2
+read -r pu ps prss <"$work/player"
+printf 'playback engine, %s s of the demo disc: CPU %.2f s, peak RSS %d kB\n' \
+  "$seconds" "$(echo "$pu + $ps" | bc -l)" "$prss"
+if command -v mpv >/dev/null; then
+  measure mpv mpv --no-video --no-terminal --ao=pulse --length="$seconds" "$work/demo.wav"
+  read -r mu ms mrss <"$work/mpv"
+  printf 'mpv --no-video, the same audio as WAV:    CPU %.2f s, peak RSS %d kB\n' \
+    "$(echo "$mu + $ms" | bc -l)" "$mrss"
+  awk -v p="$(echo "$pu + $ps" | bc -l)" -v m="$(echo "$mu + $ms" | bc -l)" \
+    -v pr="$prss" -v mr="$mrss" 'BEGIN {
+      printf "ratio player/mpv: CPU %.2f, peak RSS %.2f\n", (m > 0 ? p / m : 0), pr / mr }'
+else
+  echo "playback: mpv is not installed (make bench installs it); no comparison"
+fi
+
+"$probe" --latency "$work" 10 | awk -F'[= ]' '{
+  printf "Play -> first sound heard: %s ms (median of 10; target < 100)\n", $2
+  printf "Next -> new track heard:   %s ms (median of 10; target < 150)\n", $4 }'
