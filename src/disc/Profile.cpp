@@ -201,6 +201,14 @@ std::optional<std::string_view> FindInSection(std::string_view text, Range r,
   return std::nullopt;
 }
 
+// A line about to be written must read back as a key of that name: "[x" with the value "]"
+// would otherwise turn into a section header.
+void RequireKeyLine(std::string_view line, std::string_view name) {
+  Classified c = Classify(line);
+  if (c.kind != Kind::Key || c.name != name)
+    throw std::invalid_argument("profile: the key's line would not read back as that key");
+}
+
 // Applies one write to a section's text (header line first).
 void WriteInSection(std::string& sec, std::string_view key, std::string_view value) {
   std::size_t insertAt = 0;
@@ -215,9 +223,14 @@ void WriteInSection(std::string& sec, std::string_view key, std::string_view val
     if (c.kind == Kind::Key) {
       if (NamesEqual(c.name, key)) {
         if (ReadResult(c.value) == value) return;  // already reads so: keep the line as it is
+        // The blanks between "=" and the old value stay, unless the new value brings its own;
+        // the old value and what follows it go.
         std::size_t from = l.start + c.eq + 1;
-        if (!c.value.empty()) from = l.start + static_cast<std::size_t>(c.value.data() - content.data());
-        // Blanks between "=" and the old value stay; the old value and what follows it go.
+        if (!c.value.empty() && !value.empty() && !IsBlank(static_cast<unsigned char>(value[0])))
+          from = l.start + static_cast<std::size_t>(c.value.data() - content.data());
+        std::string line = sec.substr(l.start, from - l.start);
+        line.append(value);
+        RequireKeyLine(line, c.name);
         sec.replace(from, l.contentEnd - from, value);
         return;
       }
@@ -226,9 +239,11 @@ void WriteInSection(std::string& sec, std::string_view key, std::string_view val
     }
     pos = l.end;
   }
-  std::string line;
-  if (insertNeedsEnd) line += "\r\n";
-  line.append(key).append("=").append(value).append("\r\n");
+  std::string line(key);
+  line.append("=").append(value);
+  RequireKeyLine(line, key);
+  line.append("\r\n");
+  if (insertNeedsEnd) line.insert(0, "\r\n");
   sec.insert(insertAt, line);
 }
 
@@ -237,20 +252,21 @@ bool HasAny(std::string_view s, std::string_view bytes) {
 }
 const std::string_view kLineBreaking("\r\n\0", 3);
 
+// A name is refused when the line written for it would not read back as that name: a header
+// whose bracket a trailing lead byte swallows, a key that would be a comment or a header.
 void Validate(const ProfileFile::Update::Write& w) {
-  std::string_view section = Trim(w.section), key = Trim(w.key);
   if (HasAny(w.section, kLineBreaking) || HasAny(w.key, kLineBreaking) ||
       HasAny(w.value, kLineBreaking))
     throw std::invalid_argument("profile: line end or NUL in a name or value");
-  for (std::size_t i = 0; i < section.size();) {
-    std::size_t n = CharLen(section, i);
-    if (n == 1 && section[i] == ']') throw std::invalid_argument("profile: \"]\" in a section name");
-    i += n;
-  }
-  if (key.find('=') != std::string_view::npos)
-    throw std::invalid_argument("profile: \"=\" in a key name");
-  if (!key.empty() && (key.front() == '[' || key.front() == ';'))
-    throw std::invalid_argument("profile: key name begins with \"[\" or \";\"");
+  const std::string_view section = Trim(w.section), key = Trim(w.key);
+  const std::string header = "[" + std::string(section) + "]";
+  Classified h = Classify(header);
+  if (h.kind != Kind::Header || h.name != section)
+    throw std::invalid_argument("profile: section name cannot be written");
+  const std::string line = std::string(key) + "=x";
+  Classified k = Classify(line);
+  if (k.kind != Kind::Key || k.name != key)
+    throw std::invalid_argument("profile: key name cannot be written");
 }
 
 }  // namespace
@@ -663,7 +679,14 @@ void ApplyToFile(const std::string& path, const std::vector<ProfileFile::Update:
   const bool exists = status == ReadStatus::Ok;
   if (exists && ::access(target.c_str(), W_OK) != 0) throw EProfileError(path, errno);
 
-  std::string updated = Profile_Text_Apply(old, writes);
+  std::string updated;
+  try {
+    updated = Profile_Text_Apply(old, writes);
+  } catch (const std::invalid_argument&) {
+    throw EProfileError(path, EINVAL);
+  } catch (const std::bad_alloc&) {
+    throw EProfileError(path, ENOMEM);
+  }
   if (exists && updated == old) return;  // nothing changes: the file is not touched
 
   std::string temp;

@@ -32,8 +32,9 @@
 // protect data: writing the value a key already reads as leaves its line untouched (Wine does
 // the same), which keeps a stored value longer than 1023 bytes intact when its first 1023 bytes
 // are written back; and a name or value that would break the file's structure (a line end or
-// NUL byte anywhere, "=" in a key name, "]" in a section name, a name beginning with "[" or
-// ";") is refused with EProfileError and nothing is written.
+// NUL byte anywhere, "=" in a key name, a key name beginning with ";" or looking like a header,
+// a section name that would not read back, such as one ending in a lone CP932 lead byte that
+// swallows the "]") is refused with EProfileError and nothing is written.
 //
 // Safety. Each update takes the lock, reads the file, applies the change in memory, writes a new
 // file beside it (created exclusively, named ".<name>.zarncd-XXXXXX", with the original's

@@ -81,6 +81,10 @@ TEST_F(ProfileWrite, ReplacesInPlaceKeepingTheNameAsSpelled) {
   EXPECT_EQ(After("[S]\r\nk=\r\n", "S", "k", "filled"), "[S]\r\nk=filled\r\n");
   EXPECT_EQ(After("[S]\r\nk=\"quoted\"\r\n", "S", "k", "plain"), "[S]\r\nk=plain\r\n");
   EXPECT_EQ(After("[S]\r\nk=value\r\n", "S", "k", ""), "[S]\r\nk=\r\n");
+  EXPECT_EQ(After("[S]\r\nk = old \r\n", "S", "k", "new"), "[S]\r\nk = new\r\n");
+  // A value with blanks of its own replaces the old blanks too, so writing it again is stable.
+  EXPECT_EQ(After("[S]\r\nk = old\r\n", "S", "k", " new"), "[S]\r\nk = new\r\n");
+  EXPECT_EQ(After("[S]\r\nk = new\r\n", "S", "k", " new"), "[S]\r\nk = new\r\n");
   EXPECT_EQ(After("[S]\nk=old", "S", "k", "new"), "[S]\nk=new");  // no final line end added
 }
 
@@ -151,11 +155,20 @@ TEST_F(ProfileWrite, StructureBreakingNamesAndValuesAreRefused) {
   ProfileFile file(path_);
   EXPECT_THROW(file.Profile_Write_String("S", "k", "two\r\nlines"), EProfileError);
   EXPECT_THROW(file.Profile_Write_String("S", "k", std::string("nul\0", 4)), EProfileError);
-  EXPECT_THROW(file.Profile_Write_String("S]", "k", "v"), EProfileError);
+  EXPECT_THROW(file.Profile_Write_String("S\x90", "k", "v"), EProfileError);  // lead byte eats "]"
   EXPECT_THROW(file.Profile_Write_String("S", "a=b", "v"), EProfileError);
   EXPECT_THROW(file.Profile_Write_String("S", ";k", "v"), EProfileError);
   EXPECT_THROW(file.Profile_Write_String("S", "[k]", "v"), EProfileError);
+  // A key beginning with "[" whose value would close the bracket: the line would be a header.
+  EXPECT_THROW(file.Profile_Write_String("S", "[x", "y]"), EProfileError);
   EXPECT_EQ(ReadFile(path_), "[S]\r\nk=v\r\n");
+  WriteFile(path_, "[S]\r\n[x=1\r\n");
+  EXPECT_THROW(file.Profile_Write_String("S", "[x", "]"), EProfileError);
+  file.Profile_Write_String("S", "[x", "2");
+  EXPECT_EQ(ReadFile(path_), "[S]\r\n[x=2\r\n");
+  // The name of a header runs to its last bracket, so a "]" inside a name reads back.
+  file.Profile_Write_String("a]b", "k", "v");
+  EXPECT_EQ(file.Profile_Read_String("a]b", "k", ""), "v");
   // A "]" that is the trail byte of a double-byte character is no bracket.
   file.Profile_Write_String("X\x8F\x5D", "k", "v");
   EXPECT_EQ(file.Profile_Read_String("X\x8F\x5D", "k", ""), "v");
