@@ -1,10 +1,17 @@
 #pragma once
-// The player's settings in memory. The record starts all false and 0 at program start; the
-// main window's FormCreate fills it from ZarnCD.ini, where a missing key yields the default.
+// The player's settings in memory and in ZarnCD.ini. The record starts all false and 0 at
+// program start; the main window's FormCreate fills it from the file, where a missing key yields
+// the default. The file is read once per run; the Option dialog's keys are written on OK and the
+// rest at exit, each save as one update of the file so that it is never half-written.
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include <QColor>
+#include <QFont>
 #include <QString>
+
+#include "disc/Profile.h"
 
 struct TPlayerSettings {
   // What the main window's caption shows.
@@ -40,8 +47,10 @@ TPlayerSettings Default_Player_Settings();
 namespace disp_default {
 constexpr std::int32_t FontSize = 12;          // points
 constexpr std::uint32_t FontColor = 0x008000;  // green
-// The Japanese name of the gothic face, as the file stores it (CP932 82 6C 82 72 20 83 53 ...).
+// The Japanese name of the gothic face.
 inline const QString FontName = QStringLiteral("ＭＳ ゴシック");
+// The same name as the file stores it, in code page 932.
+inline const std::string FontNameBytes = "\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E";
 constexpr std::uint32_t PanelColor = 0x000000;  // black
 constexpr bool RepeatDisk = false;
 constexpr bool RepeatTrack = false;
@@ -49,6 +58,43 @@ constexpr bool RepeatTrack = false;
 
 // Shared by every unit that reads or sets a setting; touched on the GUI thread only.
 extern TPlayerSettings PlayerSettings;
+
+// The display panel's font and colours as the file holds them. FontName stays in code page 932,
+// so that a name nobody changed goes back into the file byte for byte.
+struct TDisplaySettings {
+  std::int32_t FontSize = disp_default::FontSize;
+  std::uint32_t FontColor = disp_default::FontColor;
+  std::string FontName = disp_default::FontNameBytes;
+  std::uint32_t PanelColor = disp_default::PanelColor;
+};
+
+// Everything FormCreate reads.
+struct TStoredSettings {
+  TPlayerSettings Player;
+  TDisplaySettings Disp;
+  bool RepeatDisk = disp_default::RepeatDisk;
+  bool RepeatTrack = disp_default::RepeatTrack;
+};
+
+// Where ZarnCD.ini lives: beside the executable, or, when that directory is not writable (an
+// installed copy), in $XDG_CONFIG_HOME or ~/.config.
+std::string Settings_File_Path();
+std::string Settings_File_Path_For(const std::string& executableDir);
+// Tests point the settings at a file of their own; nullopt returns to the usual place.
+void Set_Settings_File_Override(std::optional<std::string> path);
+
+// All reads of FormCreate, from one version of the file, in the order the keys are listed.
+TStoredSettings Read_Settings(const ProfileFile::Snapshot& file);
+
+// The 21 keys the Option dialog's OK writes, in the order the exchange writes them.
+ProfileFile::Update Option_Settings_Update(const TPlayerSettings& settings,
+                                           const TDisplaySettings& disp);
+// The five keys written at exit.
+ProfileFile::Update Exit_Settings_Update(bool repeatDisk, bool repeatTrack,
+                                         const TPlayerSettings& settings);
+// Applies one update to the file, creating its directory first (the fallback directory may not
+// exist yet). Raises EProfileError and leaves the file as it was when it cannot be written.
+void Write_Settings(const std::string& path, const ProfileFile::Update& update);
 
 // Colours are stored with red in the low byte, then green, then blue.
 QColor Color_From_Value(std::uint32_t value);
@@ -58,3 +104,14 @@ std::uint32_t Color_To_Value(const QColor& color);
 // the screen's resolution, so that the designed pixel layout holds.
 int Font_Points_To_Pixels(int points);
 int Font_Pixels_To_Points(int pixels);
+
+// The display font for a stored size and name, on the designed font (which keeps its style).
+// A size the window system cannot draw (zero, negative or absurdly large) is shown at the
+// default size or the largest sensible one; the file keeps what it holds until the user
+// confirms a font.
+QFont Display_Font(QFont designed, std::int32_t points, const std::string& nameBytes);
+// The size in points of a font the program made (pixel-sized) or a font dialog returned.
+int Font_Points(const QFont& font);
+// The file's bytes for a face name: the bytes it was read from while the name is unchanged,
+// else its code page 932 form; a name CP932 cannot hold keeps the previous bytes.
+std::string Font_Name_Bytes(const QString& family, const std::string& previousBytes);

@@ -1,0 +1,200 @@
+// ZarnCD.ini: what FormCreate reads, what the Option dialog's OK and the exit write, and where
+// the file lives.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "ProfileTestSupport.h"
+#include "settings/PlayerSettings.h"
+
+using profile_test::ReadFile;
+using profile_test::RunInChild;
+using profile_test::TempDir;
+using profile_test::WriteFile;
+
+namespace {
+
+TStoredSettings Read_File(const std::string& path) {
+  return Read_Settings(ProfileFile(path).Read_Snapshot());
+}
+
+// Restores an environment variable when the test ends.
+class SavedEnv {
+ public:
+  explicit SavedEnv(const char* name) : name_(name) {
+    if (const char* v = std::getenv(name)) value_ = v;
+  }
+  ~SavedEnv() {
+    if (value_)
+      ::setenv(name_, value_->c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> value_;
+};
+
+}  // namespace
+
+TEST(SettingsFile, MissingFileGivesTheDesignedDefaults) {
+  TempDir dir;
+  const TStoredSettings r = Read_File(dir / "ZarnCD.ini");
+  const TPlayerSettings& s = r.Player;
+  // Caption: artist and disc title; display: disc and track title; taskbar: number and title.
+  EXPECT_FALSE(s.Title_Bar_TrackNo || s.Title_Bar_Time || s.Title_Bar_TrackTitle);
+  EXPECT_TRUE(s.Title_Bar_Artist && s.Title_Bar_CDTitle);
+  EXPECT_FALSE(s.Window_TrackNo || s.Window_Time || s.Window_Artist);
+  EXPECT_TRUE(s.Window_CDTitle && s.Window_TrackTitle);
+  EXPECT_TRUE(s.Icon_TrackNo && s.Icon_TrackTitle);
+  EXPECT_FALSE(s.Icon_Time || s.Icon_Artist || s.Icon_CDTitle);
+  EXPECT_TRUE(s.MainForm);
+  EXPECT_TRUE(s.PlayerMode);
+  EXPECT_EQ(s.TallHeight, 450);
+  EXPECT_EQ(s.SeeThrough_Font_Color, 65535u);
+  EXPECT_TRUE(s.SeeThrough_Use);
+  EXPECT_EQ(r.Disp.FontSize, 12);
+  EXPECT_EQ(r.Disp.FontColor, 32768u);
+  EXPECT_EQ(r.Disp.FontName, "\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E");
+  EXPECT_EQ(r.Disp.PanelColor, 0u);
+  EXPECT_FALSE(r.RepeatDisk);
+  EXPECT_FALSE(r.RepeatTrack);
+}
+
+TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
+  TempDir dir;
+  const std::string path = dir / "ZarnCD.ini";
+  WriteFile(path,
+            "[Title_Bar]\r\nTrackNo=1\r\nArtist=0\r\nTime=abc\r\n"
+            "[window]\r\nTrackNo=-1\r\nCDTitle=0\r\nTallHeight=$258\r\nMainForm=0\r\n"
+            "PlayerMode=\r\n"
+            "[Icon]\r\nTrackTitle=0\r\n"
+            "[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=\x82\x6C\x82\x72 \x96\xBE\x92\xA9"
+            "\r\nPanelColor=-1\r\n"
+            "[Play]\r\nRepeatDisk=1\r\nRepeatTrack=7\r\n"
+            "[SeeThrough]\r\nFontColor=16711680\r\nUse=2\r\n");
+  TStoredSettings r = Read_File(path);
+  EXPECT_TRUE(r.Player.Title_Bar_TrackNo);
+  EXPECT_FALSE(r.Player.Title_Bar_Artist);
+  EXPECT_FALSE(r.Player.Title_Bar_Time);  // not a number: the default
+  EXPECT_TRUE(r.Player.Window_TrackNo);   // any non-zero number is true
+  EXPECT_FALSE(r.Player.Window_CDTitle);
+  EXPECT_EQ(r.Player.TallHeight, 600);
+  EXPECT_FALSE(r.Player.MainForm);
+  EXPECT_TRUE(r.Player.PlayerMode);  // present but empty: the default
+  EXPECT_FALSE(r.Player.Icon_TrackTitle);
+  EXPECT_TRUE(r.Player.Icon_TrackNo);
+  EXPECT_EQ(r.Disp.FontSize, 16);
+  EXPECT_EQ(r.Disp.FontColor, 255u);
+  EXPECT_EQ(r.Disp.FontName, "\x82\x6C\x82\x72 \x96\xBE\x92\xA9");
+  EXPECT_EQ(r.Disp.PanelColor, 0xFFFFFFFFu);
+  EXPECT_TRUE(r.RepeatDisk);
+  EXPECT_TRUE(r.RepeatTrack);
+  // The two FontColor keys are told apart by their sections.
+  EXPECT_EQ(r.Player.SeeThrough_Font_Color, 0xFF0000u);
+  EXPECT_TRUE(r.Player.SeeThrough_Use);
+
+  WriteFile(path, "[Disp]\r\nFontSize=abc\r\n[SeeThrough]\r\nUse=\r\n");
+  r = Read_File(path);
+  EXPECT_EQ(r.Disp.FontSize, 12);
+  EXPECT_TRUE(r.Player.SeeThrough_Use);
+  WriteFile(path, "[SeeThrough]\r\nUse=0\r\n");
+  EXPECT_FALSE(Read_File(path).Player.SeeThrough_Use);
+}
+
+TEST(SettingsFile, OptionKeysAndExitKeysAreWrittenInTheirOrder) {
+  TempDir dir;
+  const std::string path = dir / "ZarnCD.ini";
+  TPlayerSettings s = Default_Player_Settings();
+  s.Title_Bar_Time = true;
+  s.Window_Artist = true;
+  s.Icon_CDTitle = true;
+  s.SeeThrough_Font_Color = 0x00FF80;
+  s.SeeThrough_Use = false;
+  TDisplaySettings disp;
+  disp.FontSize = 20;
+  disp.FontColor = 0xFF;
+  disp.PanelColor = 0x800000;
+  const ProfileFile::Update option = Option_Settings_Update(s, disp);
+  EXPECT_EQ(option.size(), 21u);
+  Write_Settings(path, option);
+  EXPECT_EQ(ReadFile(path),
+            "[Title_Bar]\r\nTrackNo=0\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n"
+            "[Window]\r\nTrackNo=0\r\nTime=0\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=1\r\n"
+            "[Disp]\r\nFontSize=20\r\nFontColor=255\r\n"
+            "FontName=\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E\r\n"
+            "PanelColor=8388608\r\n"
+            "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=0\r\nCDTitle=1\r\nTrackTitle=1\r\n"
+            "[SeeThrough]\r\nFontColor=65408\r\nUse=0\r\n");
+  // What was written reads back as it was meant.
+  const TStoredSettings back = Read_File(path);
+  EXPECT_TRUE(back.Player.Title_Bar_Time && back.Player.Window_Artist && back.Player.Icon_CDTitle);
+  EXPECT_EQ(back.Disp.PanelColor, 0x800000u);
+  EXPECT_FALSE(back.Player.SeeThrough_Use);
+
+  s.TallHeight = 600;
+  s.PlayerMode = false;
+  const ProfileFile::Update exit = Exit_Settings_Update(true, false, s);
+  EXPECT_EQ(exit.size(), 5u);
+  const std::string before = ReadFile(path);
+  Write_Settings(path, exit);
+  EXPECT_EQ(ReadFile(path),
+            "[Title_Bar]\r\nTrackNo=0\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n"
+            "[Window]\r\nTrackNo=0\r\nTime=0\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=1\r\n"
+            "TallHeight=600\r\nMainForm=1\r\nPlayerMode=0\r\n"
+            "[Disp]\r\nFontSize=20\r\nFontColor=255\r\n"
+            "FontName=\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E\r\n"
+            "PanelColor=8388608\r\n"
+            "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=0\r\nCDTitle=1\r\nTrackTitle=1\r\n"
+            "[SeeThrough]\r\nFontColor=65408\r\nUse=0\r\n"
+            "[Play]\r\nRepeatDisk=1\r\nRepeatTrack=0\r\n");
+}
+
+TEST(SettingsFile, FailedSaveRaisesTheProfileError) {
+  TempDir dir;
+  // A directory where the file should be cannot be replaced, whoever runs the test.
+  const std::string path = dir / "ZarnCD.ini";
+  ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+  try {
+    Write_Settings(path, Exit_Settings_Update(true, true, Default_Player_Settings()));
+    ADD_FAILURE() << "the write succeeded";
+  } catch (const EProfileError& e) {
+    EXPECT_EQ(std::string(e.what()), path + " に書き込めません");
+  }
+}
+
+TEST(SettingsFile, BesideTheExecutableOrInTheConfigDirectory) {
+  SavedEnv config("XDG_CONFIG_HOME"), home("HOME");
+  TempDir dir;
+  ::setenv("HOME", "/home/someone", 1);
+  ::setenv("XDG_CONFIG_HOME", (dir / "config").c_str(), 1);
+  EXPECT_EQ(Settings_File_Path_For(dir.path()), dir / "ZarnCD.ini");
+  EXPECT_EQ(Settings_File_Path_For(dir / "missing"), dir / "config/ZarnCD.ini");
+  ::setenv("XDG_CONFIG_HOME", "relative", 1);
+  EXPECT_EQ(Settings_File_Path_For(dir / "missing"), "/home/someone/.config/ZarnCD.ini");
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(Settings_File_Path_For(dir / "missing"), "/home/someone/.config/ZarnCD.ini");
+
+  // An installed copy: a directory the user may not write to. The first save makes the
+  // configuration directory, private to the user.
+  ::setenv("XDG_CONFIG_HOME", (dir / "config/deeper").c_str(), 1);
+  ASSERT_EQ(::mkdir((dir / "bin").c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  const int code = RunInChild([&] {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) return 77;
+    const std::string path = Settings_File_Path_For(dir / "bin");
+    if (path != dir / "config/deeper/ZarnCD.ini") return 1;
+    Write_Settings(path, Exit_Settings_Update(true, false, Default_Player_Settings()));
+    return Read_File(path).RepeatDisk ? 0 : 2;
+  });
+  if (code == 77) GTEST_SKIP() << "cannot drop privileges";
+  ASSERT_EQ(code, 0);
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "config/deeper").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
