@@ -1,7 +1,9 @@
 #include "app/Umain.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
+#include <optional>
 #include <functional>
 
 #include <QAction>
@@ -26,6 +28,7 @@
 #include "app/Glyphs.h"
 #include "device/Tmsf.h"
 #include "disc/Cp932.h"
+#include "disc/Profile.h"
 #include "disc/Uinfo.h"
 #include "overlay/Usthrou.h"
 #include "settings/PlayerSettings.h"
@@ -582,9 +585,23 @@ void TfrmMain::CD_Loading() {
   }
 }
 
+std::string Disc_ID_From_Identity(std::string_view identity) {
+  const std::optional<std::int32_t> value = Profile_Str_To_Int(identity);
+  if (!value) return {};
+  char name[16];
+  std::snprintf(name, sizeof name, "%06X", static_cast<std::uint32_t>(*value));
+  return name;
+}
+
 void TfrmMain::Check_CD_Title() {
-  // Until the disc is identified here, it is looked up under no name and gets the default names.
-  const std::string identity;
+  std::string identity;
+  if (const std::optional<std::string> answer = MediaPlayer->Device_Disc_Identity()) {
+    identity = Disc_ID_From_Identity(*answer);
+  } else {
+    // Nobody can act on it in the window; the names simply fall back to the defaults.
+    std::fprintf(stderr, "zarncd: the disc could not be identified: %s\n",
+                 MediaPlayer->Driver().errorText(MediaPlayer->Last_Identity_Error()).c_str());
+  }
   Destroy_CD_Object();
   Create_CD_Object();
   CD_Object& disc = *State.Current_CD_Object;

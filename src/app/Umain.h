@@ -3,6 +3,8 @@
 // that follows the drive by polling it and drives everything else.
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include <functional>
 
@@ -76,6 +78,11 @@ struct TMainUnitState {
   // The names of the disc in the drive; replaced whole for each disc identified.
   std::unique_ptr<CD_Object> Current_CD_Object;
 };
+
+// The disc's section name in the database: its identity as uppercase hexadecimal of at least
+// six digits (negative values as their 32-bit two's complement); empty when the identity is not
+// an integer.
+std::string Disc_ID_From_Identity(std::string_view identity);
 
 // Read access for tests and diagnostics.
 const TMainUnitState& Main_Unit_State();

@@ -32,14 +32,17 @@ void MakeDirectories(const std::string& dir, const std::string& forPath) {
 CD_Object::CD_Object(std::string databasePath) : databasePath_(std::move(databasePath)) {}
 
 void CD_Object::Read_Disc_Info(const std::string& identity, std::int32_t deviceTrackCount) {
-  const ProfileFile::Snapshot file = ProfileFile(databasePath_).Read_Snapshot();
+  // A disc without an identity shares no entry with other unidentified discs: a "[]" section
+  // that some program once wrote would otherwise name every one of them.
+  const ProfileFile::Snapshot file =
+      identity.empty() ? ProfileFile::Snapshot{} : ProfileFile(databasePath_).Read_Snapshot();
   Disc_ID = identity;
   Entry_Type = file.Profile_Read_Integer(Disc_ID, "EntryType", 1);
   Artist = file.Profile_Read_String(Disc_ID, "artist", cd_defaults::kArtist);
   Title = file.Profile_Read_String(Disc_ID, "title", cd_defaults::kTitle);
   Play_Order.clear();
-  Num_Tracks = std::min(file.Profile_Read_Integer(Disc_ID, "numtracks", deviceTrackCount),
-                        kMaxTracks);
+  Num_Tracks =
+      std::min(file.Profile_Read_Integer(Disc_ID, "numtracks", deviceTrackCount), kMaxTracks);
   Track_Titles.clear();
   for (std::int32_t i = 0; i < Num_Tracks; ++i) {
     const std::string key = std::to_string(i);

@@ -1,19 +1,20 @@
-// CD_Object: the entry of the disc in the drive (Part 2.1), read from and stored in the disc
+// CD_Object: the entry of the disc in the drive, read from and stored in the disc
 // database cdplayer.ini through the profile operations. Names are code page 932 bytes.
 //
-// Mends of the Part:
+// Where this departs from the profile-function original, on purpose:
 //  - Read_Disc_Info reads the whole entry from one version of the file (a profile snapshot), so
 //    an entry that another program is rewriting is never seen half old, half new.
 //  - A stored "numtracks" above 99 (the most a CD holds) reads as 99; the device's count is
 //    capped the same way.
 //  - Write_Disc_Info stores the whole entry as one update: every key or, when the write fails,
-//    none (the Part leaves the keys before the failing one written).
+//    none (key by key, the keys before a failing one would stay written).
 //  - A value stored longer than 1023 bytes that is written back as read (its first 1023 bytes)
 //    keeps its full stored text (the profile writer leaves a key alone that already reads as the
 //    value written).
 //  - Write_Disc_Info with an empty Disc_ID writes nothing: no "[]" entry that every unidentified
 //    disc would share.
-//  - Write_Disc_Info creates the database's directory (mode 0700, as the XDG specification asks)
+//  - Write_Disc_Info creates the database's directory (mode 0700, as the XDG base directory rules
+//  ask)
 //    when it is missing.
 #pragma once
 
@@ -47,12 +48,12 @@ class CD_Object {
 };
 
 // "$XDG_DATA_HOME/cdplayer.ini", or "$HOME/.local/share/cdplayer.ini" when XDG_DATA_HOME is
-// unset, empty or not absolute (as the XDG specification says).
+// unset, empty or not absolute (as the XDG base directory rules say).
 std::string Disc_Database_Path();
 
 // The default names as code page 932 bytes.
 namespace cd_defaults {
 inline constexpr char kArtist[] = "\x90\x56\x82\xB5\x82\xA2\xB1\xB0\xC1\xBD\xC4";  // 新しいｱｰﾁｽﾄ
-inline constexpr char kTitle[] = "\x90\x56\x82\xB5\x82\xA2\xC0\xB2\xC4\xD9";       // 新しいﾀｲﾄﾙ
-inline constexpr char kTrack[] = "\xC4\xD7\xAF\xB8";                              // ﾄﾗｯｸ
+inline constexpr char kTitle[] = "\x90\x56\x82\xB5\x82\xA2\xC0\xB2\xC4\xD9";  // 新しいﾀｲﾄﾙ
+inline constexpr char kTrack[] = "\xC4\xD7\xAF\xB8";                          // ﾄﾗｯｸ
 }  // namespace cd_defaults
