@@ -1,5 +1,6 @@
 #include "settings/Uoption.h"
 
+#include <algorithm>
 #include <array>
 
 #include <QCheckBox>
@@ -102,7 +103,21 @@ TFontDialog::TFontDialog(QWidget* parent) : QDialog(parent) {
   connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
+  // Faces with a single style (the Japanese gothic among them) list no bold in the chooser but
+  // are drawn bold all the same, so bold and italic have boxes of their own. The chooser's style
+  // list sets them for faces that have real styles.
+  chkBold = new QCheckBox(QStringLiteral("&Bold"), this);
+  chkItalic = new QCheckBox(QStringLiteral("&Italic"), this);
+  connect(Fonts, &QFontDialog::currentFontChanged, this, [this](const QFont& f) {
+    if (QFontDatabase::styles(f.family()).size() < 2) return;
+    chkBold->setChecked(f.bold());
+    chkItalic->setChecked(f.italic());
+  });
+
   auto* colorRow = new QHBoxLayout;
+  colorRow->addWidget(chkBold);
+  colorRow->addWidget(chkItalic);
+  colorRow->addSpacing(16);
   colorRow->addWidget(colorLabel);
   colorRow->addWidget(cmbColor);
   colorRow->addStretch();
@@ -124,6 +139,8 @@ void TFontDialog::Set_Font(const QFont& font, const QColor& color) {
   shown.setUnderline(font.underline());
   shown.setStrikeOut(font.strikeOut());
   Fonts->setCurrentFont(shown);
+  chkBold->setChecked(font.bold());
+  chkItalic->setChecked(font.italic());
   Set_Color(color);
 }
 
@@ -133,8 +150,8 @@ QFont TFontDialog::Selected_Font() const {
   // A face left as it was keeps the name it came with, so the file keeps its name too.
   f.setFamily(chosen.family() == shownFamily_ ? initial_.family() : chosen.family());
   f.setPixelSize(Font_Points_To_Pixels(std::max(1, Font_Points(chosen))));
-  f.setWeight(chosen.weight());
-  f.setItalic(chosen.italic());
+  f.setBold(chkBold->isChecked());
+  f.setItalic(chkItalic->isChecked());
   f.setUnderline(chosen.underline());
   f.setStrikeOut(chosen.strikeOut());
   return f;
@@ -233,7 +250,9 @@ void TfrmOption::Create_Controls() {
     for (int i = 0; i < 5; ++i) {
       auto* box = new QCheckBox(QString::fromLatin1(columns[i].caption), GroupBoxInfo);
       own(box);
-      box->setGeometry(columns[i].x, y, columns[i].w, 17);
+      // The toolkit's check mark takes a few pixels more than the one the layout was drawn
+      // with; a caption may take them from the space before the next column.
+      box->setGeometry(columns[i].x, y, std::max(columns[i].w, box->sizeHint().width()), 17);
       *boxes[static_cast<std::size_t>(i)] = box;
     }
   };

@@ -32,6 +32,8 @@ class TFontDialog : public QDialog {
 
   QFontDialog* Fonts = nullptr;
   QComboBox* cmbColor = nullptr;
+  QCheckBox* chkBold = nullptr;
+  QCheckBox* chkItalic = nullptr;
 
  private:
   QFont initial_;
