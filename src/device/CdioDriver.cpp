@@ -320,10 +320,19 @@ void CdioDriver::closeTransport() {
       std::lock_guard guard(player->control);
       player->stopLocked();
     }
-    std::unique_lock lock(player->mutex);
-    player->quit = true;
-    player->wake.notify_all();
-    player->finished.wait_for(lock, kJoinPatience, [&] { return player->done; });
+    bool done;
+    {
+      std::unique_lock lock(player->mutex);
+      player->quit = true;
+      player->wake.notify_all();
+      done = player->finished.wait_for(lock, kJoinPatience, [&] { return player->done; });
+    }
+    // The threads and the sound go down here, on the closing thread, not on whichever thread
+    // lets go of the player last. Only a monitor stuck in the drive keeps them for itself.
+    if (done) {
+      player->reader.reset();
+      player->output.reset();
+    }
   }
   if (d.lockFd >= 0) {
     ::close(d.lockFd);  // releases the lock
