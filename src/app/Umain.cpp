@@ -5,6 +5,7 @@
 #include <exception>
 #include <optional>
 #include <functional>
+#include <string>
 
 #include <QAction>
 #include <QCheckBox>
@@ -39,6 +40,9 @@ using namespace mci;
 namespace {
 
 TMainUnitState State;
+// The display font's name as ZarnCD.ini holds it, so that a name nobody changed goes back byte
+// for byte.
+std::string Display_Font_Name;
 
 const QString kWindowCaption = QStringLiteral("Zarn's CDPlayer");
 const QString kDriveNotReady = QStringLiteral("Drive Not Ready!!");
@@ -434,20 +438,24 @@ void TfrmMain::Restore_Placement() {
 }
 
 void TfrmMain::Load_Settings() {
-  // Every key takes its default until the settings file is read here.
-  PlayerSettings = Default_Player_Settings();
-  QFont font = PanelDisplay->font();
-  font.setFamily(disp_default::FontName);
-  font.setPixelSize(Font_Points_To_Pixels(disp_default::FontSize));
-  PanelDisplay->setFont(font);
-  Set_Colors(PanelDisplay, Color_From_Value(disp_default::FontColor),
-             Color_From_Value(disp_default::PanelColor));
-  chkRepeatDisc->setChecked(disp_default::RepeatDisk);
-  chkRepeatTrack->setChecked(disp_default::RepeatTrack);
+  const TStoredSettings stored = Read_Settings(ProfileFile(Settings_File_Path()).Read_Snapshot());
+  PlayerSettings = stored.Player;
+  // Only size and face are stored: the panel keeps its designed bold style.
+  Display_Font_Name = stored.Disp.FontName;
+  PanelDisplay->setFont(
+      Display_Font(PanelDisplay->font(), stored.Disp.FontSize, stored.Disp.FontName));
+  Set_Colors(PanelDisplay, Color_From_Value(stored.Disp.FontColor),
+             Color_From_Value(stored.Disp.PanelColor));
+  chkRepeatDisc->setChecked(stored.RepeatDisk);
+  chkRepeatTrack->setChecked(stored.RepeatTrack);
 }
 
 void TfrmMain::Save_Settings() {
-  // The repeat flags, TallHeight, MainForm and PlayerMode are written here.
+  // One update: a failed write leaves the file as it was, and the error ends FormDestroy here,
+  // before the placement is saved.
+  Write_Settings(Settings_File_Path(),
+                 Exit_Settings_Update(chkRepeatDisc->isChecked(), chkRepeatTrack->isChecked(),
+                                      PlayerSettings));
 }
 
 void TfrmMain::Save_Placement() {
@@ -481,7 +489,47 @@ void TfrmMain::spdEditClick() {
 }
 
 void TfrmMain::spdOptionClick() {
-  // Opens the Option dialog.
+  if (!frmOption) return;
+  TfrmOption& option = *frmOption;
+  option.Set_Flags(PlayerSettings);
+  option.Set_Example(PanelDisplay->font(), PanelDisplay->palette().color(QPalette::WindowText),
+                     PanelDisplay->palette().color(QPalette::Window));
+  option.Set_Example_ST_Color(frmSeeThrough
+                                  ? frmSeeThrough->fontTime.color
+                                  : Color_From_Value(PlayerSettings.SeeThrough_Font_Color));
+  option.chkUseST->setChecked(frmSeeThrough && frmSeeThrough->isVisible());
+  if (option.exec() != QDialog::Accepted) return;
+
+  option.Get_Flags(PlayerSettings);
+  PlayerSettings.SeeThrough_Use = option.chkUseST->isChecked();
+  const QFont font = option.Example_Font();
+  const QColor fontColor = option.Example_Font_Color();
+  const QColor panelColor = option.Example_Color();
+  const std::uint32_t seeThroughColor = Color_To_Value(option.Example_ST_Color());
+  TDisplaySettings disp;
+  disp.FontSize = Font_Points(font);
+  disp.FontColor = Color_To_Value(fontColor);
+  disp.FontName = Font_Name_Bytes(font.family(), Display_Font_Name);
+  disp.PanelColor = Color_To_Value(panelColor);
+  TPlayerSettings written = PlayerSettings;
+  written.SeeThrough_Font_Color = seeThroughColor;
+  // The 21 keys go into the file as one update, all or none; when it fails, the error ends the
+  // exchange here and nothing below is applied.
+  Write_Settings(Settings_File_Path(), Option_Settings_Update(written, disp));
+
+  Display_Font_Name = disp.FontName;
+  PanelDisplay->setFont(font);
+  Set_Colors(PanelDisplay, fontColor, panelColor);
+  PanelDisplay->resize(PanelDisplay->width(), disp.FontSize + 20);
+  PlayerSettings.SeeThrough_Font_Color = seeThroughColor;
+  if (frmSeeThrough) {
+    const QColor color = Color_From_Value(seeThroughColor);
+    frmSeeThrough->fontTime.color = color;
+    frmSeeThrough->fontTrackTitle.font = PanelDisplay->font();
+    frmSeeThrough->fontTrackTitle.color = color;
+    frmSeeThrough->setVisible(PlayerSettings.SeeThrough_Use);
+  }
+  State.Refresh_Pending = true;
 }
 
 // ---------------------------------------------------------------------------------------------
