@@ -11,6 +11,7 @@
 #include "app/Startup.h"
 #include "device/CdioDriver.h"
 #include "device/SimulatedDriver.h"
+#include "settings/PlayerSettings.h"
 
 namespace {
 
@@ -33,13 +34,18 @@ bool Wants_Text_Only(int argc, char** argv) {
   return false;
 }
 
+// The settings file's place depends on where the program was installed, so say which it is.
+QString Description() {
+  return QStringLiteral("Plays audio CDs from a drive or a CD image.\n\nSettings: %1")
+      .arg(QFile::decodeName(QByteArray::fromStdString(Settings_File_Path())));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("zarncd"));
   QCoreApplication::setApplicationVersion(QStringLiteral("2.05"));
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral("Plays audio CDs from a drive or a CD image."));
   parser.addHelpOption();
   parser.addVersionOption();
   const QCommandLineOption deviceOption(
@@ -51,6 +57,7 @@ int main(int argc, char** argv) {
 
   if (Wants_Text_Only(argc, argv)) {
     QCoreApplication core(argc, argv);
+    parser.setApplicationDescription(Description());
     parser.process(core);  // prints and exits
     return 0;
   }
@@ -60,6 +67,7 @@ int main(int argc, char** argv) {
   // The main window's close and the see-through window's Power Off end the program; a hidden
   // main window must not.
   app.setQuitOnLastWindowClosed(false);
+  parser.setApplicationDescription(Description());
   parser.process(app);
 
   // For working on the windows without a drive: a virtual drive whose clock follows real time.
