@@ -245,8 +245,10 @@ void TfrmOption::Create_Controls() {
                      std::array<QCheckBox**, 5> boxes) {
     labelOut = new QLabel(label, GroupBoxInfo);
     own(labelOut);
+    // As high as the row's check boxes, so that its caption lines up with theirs.
     labelOut->adjustSize();
-    labelOut->move(16, y);
+    labelOut->setGeometry(16, y, labelOut->width(), 17);
+    labelOut->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (int i = 0; i < 5; ++i) {
       auto* box = new QCheckBox(QString::fromLatin1(columns[i].caption), GroupBoxInfo);
       own(box);
