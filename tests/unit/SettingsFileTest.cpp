@@ -1,5 +1,5 @@
-// ZarnCD.ini: what FormCreate reads, what the Option dialog's OK and the exit write, and where
-// the file lives.
+// ZarnCD.ini: what FormCreate reads and where the file lives. What the Option dialog and the
+// exit write is tested with the running player.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -11,7 +11,6 @@
 #include "ProfileTestSupport.h"
 #include "settings/PlayerSettings.h"
 
-using profile_test::ReadFile;
 using profile_test::RunInChild;
 using profile_test::TempDir;
 using profile_test::WriteFile;
@@ -105,67 +104,6 @@ TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
   EXPECT_TRUE(r.Player.SeeThrough_Use);
   WriteFile(path, "[SeeThrough]\r\nUse=0\r\n");
   EXPECT_FALSE(Read_File(path).Player.SeeThrough_Use);
-}
-
-TEST(SettingsFile, OptionKeysAndExitKeysAreWrittenInTheirOrder) {
-  TempDir dir;
-  const std::string path = dir / "ZarnCD.ini";
-  TPlayerSettings s = Default_Player_Settings();
-  s.Title_Bar_Time = true;
-  s.Window_Artist = true;
-  s.Icon_CDTitle = true;
-  s.SeeThrough_Font_Color = 0x00FF80;
-  s.SeeThrough_Use = false;
-  TDisplaySettings disp;
-  disp.FontSize = 20;
-  disp.FontColor = 0xFF;
-  disp.PanelColor = 0x800000;
-  const ProfileFile::Update option = Option_Settings_Update(s, disp);
-  EXPECT_EQ(option.size(), 21u);
-  Write_Settings(path, option);
-  EXPECT_EQ(ReadFile(path),
-            "[Title_Bar]\r\nTrackNo=0\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n"
-            "[Window]\r\nTrackNo=0\r\nTime=0\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=1\r\n"
-            "[Disp]\r\nFontSize=20\r\nFontColor=255\r\n"
-            "FontName=\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E\r\n"
-            "PanelColor=8388608\r\n"
-            "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=0\r\nCDTitle=1\r\nTrackTitle=1\r\n"
-            "[SeeThrough]\r\nFontColor=65408\r\nUse=0\r\n");
-  // What was written reads back as it was meant.
-  const TStoredSettings back = Read_File(path);
-  EXPECT_TRUE(back.Player.Title_Bar_Time && back.Player.Window_Artist && back.Player.Icon_CDTitle);
-  EXPECT_EQ(back.Disp.PanelColor, 0x800000u);
-  EXPECT_FALSE(back.Player.SeeThrough_Use);
-
-  s.TallHeight = 600;
-  s.PlayerMode = false;
-  const ProfileFile::Update exit = Exit_Settings_Update(true, false, s);
-  EXPECT_EQ(exit.size(), 5u);
-  const std::string before = ReadFile(path);
-  Write_Settings(path, exit);
-  EXPECT_EQ(ReadFile(path),
-            "[Title_Bar]\r\nTrackNo=0\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n"
-            "[Window]\r\nTrackNo=0\r\nTime=0\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=1\r\n"
-            "TallHeight=600\r\nMainForm=1\r\nPlayerMode=0\r\n"
-            "[Disp]\r\nFontSize=20\r\nFontColor=255\r\n"
-            "FontName=\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E\r\n"
-            "PanelColor=8388608\r\n"
-            "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=0\r\nCDTitle=1\r\nTrackTitle=1\r\n"
-            "[SeeThrough]\r\nFontColor=65408\r\nUse=0\r\n"
-            "[Play]\r\nRepeatDisk=1\r\nRepeatTrack=0\r\n");
-}
-
-TEST(SettingsFile, FailedSaveRaisesTheProfileError) {
-  TempDir dir;
-  // A directory where the file should be cannot be replaced, whoever runs the test.
-  const std::string path = dir / "ZarnCD.ini";
-  ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
-  try {
-    Write_Settings(path, Exit_Settings_Update(true, true, Default_Player_Settings()));
-    ADD_FAILURE() << "the write succeeded";
-  } catch (const EProfileError& e) {
-    EXPECT_EQ(std::string(e.what()), path + " に書き込めません");
-  }
 }
 
 TEST(SettingsFile, BesideTheExecutableOrInTheConfigDirectory) {
