@@ -76,9 +76,9 @@ void CdAudioDevice::Device_Open() {
   open_ = true;
   deviceId_ = static_cast<std::uint16_t>(params.deviceId);
   Device_Length();  // only frame stepping would need it
-  for (std::uint32_t item : {MCI_GETDEVCAPS_CAN_PLAY, MCI_GETDEVCAPS_CAN_RECORD,
-                             MCI_GETDEVCAPS_CAN_EJECT, MCI_GETDEVCAPS_HAS_VIDEO,
-                             MCI_GETDEVCAPS_DEVICE_TYPE}) {
+  for (std::uint32_t item :
+       {MCI_GETDEVCAPS_CAN_PLAY, MCI_GETDEVCAPS_CAN_RECORD, MCI_GETDEVCAPS_CAN_EJECT,
+        MCI_GETDEVCAPS_HAS_VIDEO, MCI_GETDEVCAPS_DEVICE_TYPE}) {
     MciParams caps;
     caps.item = item;
     const bool ok = Send(MCI_GETDEVCAPS, MCI_GETDEVCAPS_ITEM | MCI_WAIT, caps, false) == 0;
@@ -180,9 +180,15 @@ void CdAudioDevice::Device_Eject() {
   Send(MCI_SET, CommandFlags() | MCI_SET_DOOR_OPEN, params, true);
 }
 
-void CdAudioDevice::Device_Set_Wait(bool wait) { wait_ = {wait, true}; }
-void CdAudioDevice::Device_Set_Notify(bool notify) { notify_ = {notify, true}; }
-void CdAudioDevice::Device_Set_From(std::uint32_t position) { from_ = {position, true}; }
+void CdAudioDevice::Device_Set_Wait(bool wait) {
+  wait_ = {wait, true};
+}
+void CdAudioDevice::Device_Set_Notify(bool notify) {
+  notify_ = {notify, true};
+}
+void CdAudioDevice::Device_Set_From(std::uint32_t position) {
+  from_ = {position, true};
+}
 
 void CdAudioDevice::Device_Set_Time_Format(std::uint32_t format) {
   MciParams params;
@@ -197,7 +203,9 @@ std::uint8_t CdAudioDevice::Device_Mode() {
   return static_cast<std::uint8_t>((params.returnValue & 0xFF) - 12);
 }
 
-std::uint32_t CdAudioDevice::Device_Position() { return Status(MCI_STATUS_POSITION); }
+std::uint32_t CdAudioDevice::Device_Position() {
+  return Status(MCI_STATUS_POSITION);
+}
 
 std::uint32_t CdAudioDevice::Device_Tracks() {
   CheckOpen();

@@ -68,8 +68,8 @@ class CdAudioDevice {
   std::uint32_t PlayFlags();     // rule 1: Play's defaults and the overrides
   std::uint32_t CommandFlags();  // rule 2: every other command's defaults and the overrides
   std::uint32_t Send(std::uint16_t command, std::uint32_t flags, MciParams& params, bool record);
-  std::uint32_t Status(std::uint32_t item, std::uint32_t extraFlags = 0,
-                       std::uint32_t track = 0, bool record = true);
+  std::uint32_t Status(std::uint32_t item, std::uint32_t extraFlags = 0, std::uint32_t track = 0,
+                       bool record = true);
   void SeekTo(std::uint32_t flags, std::uint32_t position);
 
   std::unique_ptr<CdDriver> driver_;

@@ -112,8 +112,7 @@ std::uint32_t TransportDriver::status(std::uint32_t flags, MciParams& params) co
   }
 }
 
-std::uint32_t TransportDriver::send(std::uint16_t command, std::uint32_t flags,
-                                    MciParams& params) {
+std::uint32_t TransportDriver::send(std::uint16_t command, std::uint32_t flags, MciParams& params) {
   if (command == MCI_OPEN) {
     if (open_) return MCIERR_DEVICE_OPEN;
     if ((flags & MCI_OPEN_TYPE) && !equalsIgnoringCase(params.deviceType, "CDAudio"))

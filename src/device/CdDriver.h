@@ -10,13 +10,13 @@
 #include "device/DiscToc.h"
 #include "device/Mci.h"
 
-struct MciParams {                       // the fields the program's requests use
-  std::uint32_t from = 0, to = 0;        // MCI_FROM / MCI_TO positions, in the current time format
-  std::uint32_t item = 0, track = 0;     // MCI_STATUS_ITEM / MCI_GETDEVCAPS_ITEM, MCI_TRACK
-  std::uint32_t timeFormat = 0;          // MCI_SET_TIME_FORMAT
-  std::uint32_t returnValue = 0;         // status and capability answers
-  std::uint32_t deviceId = 0;            // MCI_OPEN: the identifier of the opened device
-  std::string deviceType;                // MCI_OPEN_TYPE: the device type name
+struct MciParams {                    // the fields the program's requests use
+  std::uint32_t from = 0, to = 0;     // MCI_FROM / MCI_TO positions, in the current time format
+  std::uint32_t item = 0, track = 0;  // MCI_STATUS_ITEM / MCI_GETDEVCAPS_ITEM, MCI_TRACK
+  std::uint32_t timeFormat = 0;       // MCI_SET_TIME_FORMAT
+  std::uint32_t returnValue = 0;      // status and capability answers
+  std::uint32_t deviceId = 0;         // MCI_OPEN: the identifier of the opened device
+  std::string deviceType;             // MCI_OPEN_TYPE: the device type name
 
   bool operator==(const MciParams&) const = default;
 };

@@ -3,7 +3,8 @@
 #include "device/Tmsf.h"
 
 namespace {
-constexpr std::int32_t kPregapFrames = 150;  // addresses count from 00:02:00 before the first sector
+constexpr std::int32_t kPregapFrames =
+    150;  // addresses count from 00:02:00 before the first sector
 constexpr int kMaxTracks = 99;
 }  // namespace
 

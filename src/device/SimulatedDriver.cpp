@@ -15,8 +15,7 @@ DiscToc SimulatedDriver::MakeDisc(std::initializer_list<double> trackSeconds) {
   return toc;
 }
 
-std::uint32_t SimulatedDriver::send(std::uint16_t command, std::uint32_t flags,
-                                    MciParams& params) {
+std::uint32_t SimulatedDriver::send(std::uint16_t command, std::uint32_t flags, MciParams& params) {
   log_.push_back({command, flags, params, {}});
   std::uint32_t result = TransportDriver::send(command, flags, params);
   if (result == 0 && command == MCI_STATUS) {
@@ -27,7 +26,9 @@ std::uint32_t SimulatedDriver::send(std::uint16_t command, std::uint32_t flags,
 }
 
 std::uint32_t SimulatedDriver::sendString(std::string_view command, std::string& answer) {
-  log_.push_back({0, 0, {}, std::string(command)});
+  Request request;
+  request.text = std::string(command);
+  log_.push_back(std::move(request));
   if (failIdentity_) {
     answer.clear();
     return MCIERR_HARDWARE;
@@ -77,7 +78,9 @@ void SimulatedDriver::startPlayingAt(std::int32_t lsn) {
   playing_ = true;
 }
 
-void SimulatedDriver::setPosition(std::int32_t lsn) { position_ = std::int64_t{lsn} * 1000; }
+void SimulatedDriver::setPosition(std::int32_t lsn) {
+  position_ = std::int64_t{lsn} * 1000;
+}
 
 void SimulatedDriver::advance(std::chrono::milliseconds elapsed) {
   if (!playing_ || !disc_) return;

@@ -30,7 +30,7 @@ class SimulatedDriver : public TransportDriver {
   // The drive, as the person in front of it or another program changes it.
   void insertDisc(DiscToc disc);  // closes the tray with this disc, stopped at its start
   void removeDisc();
-  void openTray();   // the drive's own eject button
+  void openTray();  // the drive's own eject button
   void closeTray();
   void forceMode(std::optional<std::uint32_t> mciMode) { forcedMode_ = mciMode; }
   void forceStatusAnswer(std::uint32_t item, std::optional<std::uint32_t> answer);

@@ -8,10 +8,18 @@ namespace tmsf {
 constexpr std::uint32_t FramesPerSecond = 75;
 constexpr std::uint32_t FramesPerMinute = 60 * FramesPerSecond;
 
-constexpr std::uint8_t Track(std::uint32_t p) { return static_cast<std::uint8_t>(p & 0xFF); }
-constexpr std::uint8_t Minutes(std::uint32_t p) { return static_cast<std::uint8_t>((p >> 8) & 0xFF); }
-constexpr std::uint8_t Seconds(std::uint32_t p) { return static_cast<std::uint8_t>((p >> 16) & 0xFF); }
-constexpr std::uint8_t Frames(std::uint32_t p) { return static_cast<std::uint8_t>((p >> 24) & 0xFF); }
+constexpr std::uint8_t Track(std::uint32_t p) {
+  return static_cast<std::uint8_t>(p & 0xFF);
+}
+constexpr std::uint8_t Minutes(std::uint32_t p) {
+  return static_cast<std::uint8_t>((p >> 8) & 0xFF);
+}
+constexpr std::uint8_t Seconds(std::uint32_t p) {
+  return static_cast<std::uint8_t>((p >> 16) & 0xFF);
+}
+constexpr std::uint8_t Frames(std::uint32_t p) {
+  return static_cast<std::uint8_t>((p >> 24) & 0xFF);
+}
 
 constexpr std::uint32_t Make(std::uint32_t track, std::uint32_t minutes, std::uint32_t seconds,
                              std::uint32_t frames) {
@@ -20,7 +28,9 @@ constexpr std::uint32_t Make(std::uint32_t track, std::uint32_t minutes, std::ui
 }
 
 // The start of track n: n in the low byte, zero elsewhere.
-constexpr std::uint32_t TrackStart(std::uint32_t track) { return track & 0xFF; }
+constexpr std::uint32_t TrackStart(std::uint32_t track) {
+  return track & 0xFF;
+}
 
 // MSF packing shares the layout of TMSF without the track byte.
 constexpr std::uint32_t MakeMsf(std::uint32_t minutes, std::uint32_t seconds,

@@ -174,7 +174,8 @@ TEST_F(DeviceTest, NextWhilePlayingCarriesNotifyAndFromThenTheNextStopDoesNotWai
   EXPECT_EQ(cmds[0].flags, MCI_NOTIFY);
 }
 
-TEST_F(DeviceTest, NextWhileStoppedSeeksWithTheConsumedWaitAndLeavesWaitFalsePendingForSeekOrEject) {
+TEST_F(DeviceTest,
+       NextWhileStoppedSeeksWithTheConsumedWaitAndLeavesWaitFalsePendingForSeekOrEject) {
   device->Device_Set_Wait(true);
   device->Device_Next();
   device->Device_Set_Wait(false);
@@ -223,8 +224,9 @@ TEST_F(DeviceTest, NextAndPreviousTargets) {
   auto seekTarget = [&] {
     auto cmds = Commands();
     EXPECT_FALSE(cmds.empty());
-    return cmds.empty() ? 0u : (cmds.back().command == MCI_PLAY ? cmds.back().params.from
-                                                                 : cmds.back().params.to);
+    return cmds.empty() ? 0u
+                        : (cmds.back().command == MCI_PLAY ? cmds.back().params.from
+                                                           : cmds.back().params.to);
   };
   // Next on the last track stays on the last track.
   device->Device_Seek(tmsf::Make(5, 0, 30, 0));
@@ -262,8 +264,8 @@ TEST_F(DeviceTest, ModeMappingUsesTheLowByteMinusTwelve) {
   struct {
     std::uint32_t answer;
     std::uint8_t mode;
-  } cases[] = {{524, 0}, {525, 1}, {526, 2}, {527, 3}, {528, 4}, {529, 5}, {530, 6}, {0, 244},
-               {0x10000 + 526, 2}};
+  } cases[] = {{524, 0}, {525, 1}, {526, 2}, {527, 3},          {528, 4},
+               {529, 5}, {530, 6}, {0, 244}, {0x10000 + 526, 2}};
   for (auto c : cases) {
     sim->forceStatusAnswer(MCI_STATUS_MODE, c.answer);
     EXPECT_EQ(device->Device_Mode(), c.mode) << c.answer;
