@@ -14,7 +14,7 @@ void Show_Message_Box(const QString& caption, QMessageBox::Icon icon, const QStr
   box.exec();
 }
 
-// The design's faces are Windows fonts; point them at installed faces of the same kind and
+// The faces the layout was drawn with are Windows fonts; point them at installed faces of the same kind and
 // metrics. The Japanese names stay as they are, since settings files store them.
 void Install_Font_Substitutes() {
   QFont::insertSubstitutions(QStringLiteral("Arial"),

@@ -16,7 +16,7 @@ class QGroupBox;
 class QLabel;
 class QPushButton;
 
-// A font dialog that, like the one the design was made with, also returns the text colour:
+// A font dialog that, like the Windows one, also returns the text colour:
 // the toolkit's font chooser with a colour list of the sixteen basic colours below it.
 class TFontDialog : public QDialog {
   Q_OBJECT
