@@ -14,8 +14,8 @@ void Show_Message_Box(const QString& caption, QMessageBox::Icon icon, const QStr
   box.exec();
 }
 
-// The faces the layout was drawn with are Windows fonts; point them at installed faces of the same kind and
-// metrics. The Japanese names stay as they are, since settings files store them.
+// The faces the layout was drawn with are Windows fonts; point them at installed faces of the same
+// kind and metrics. The Japanese names stay as they are, since settings files store them.
 void Install_Font_Substitutes() {
   QFont::insertSubstitutions(QStringLiteral("Arial"),
                              {QStringLiteral("Liberation Sans"), QStringLiteral("Arimo")});
