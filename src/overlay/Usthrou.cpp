@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPainter>
 
 TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
@@ -28,5 +29,21 @@ void TfrmSeeThrough::FormCreate() {
   setFixedSize(256, 48);
 }
 
-void TfrmSeeThrough::Draw_Info(const QString& /*displayText*/, const QString& /*timeText*/,
-                               bool /*playing*/) {}
+void TfrmSeeThrough::Draw_Info(const QString& displayText, const QString& timeText,
+                               bool /*playing*/) {
+  if (displayText == displayText_ && timeText == timeText_) return;
+  displayText_ = displayText;
+  timeText_ = timeText;
+  update();
+}
+
+void TfrmSeeThrough::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  p.fillRect(rect(), Qt::black);
+  p.setFont(fontTime.font);
+  p.setPen(fontTime.color);
+  p.drawText(QRect(8, 4, width() - 16, 18), Qt::AlignLeft | Qt::AlignVCenter, timeText_);
+  p.setFont(fontTrackTitle.font);
+  p.setPen(fontTrackTitle.color);
+  p.drawText(QRect(8, 24, width() - 16, 20), Qt::AlignLeft | Qt::AlignVCenter, displayText_);
+}

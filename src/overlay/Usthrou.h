@@ -1,6 +1,6 @@
 #pragma once
 // The see-through window: a borderless 256 x 48 window that floats over the desktop and shows
-// what plays. For now it exists with its menu and font holders and draws nothing.
+// what plays. For now it shows the two lines on black, without the capture of the desktop.
 #include <QColor>
 #include <QFont>
 #include <QWidget>
@@ -30,6 +30,11 @@ class TfrmSeeThrough : public QWidget {
   FontHolder fontTrackTitle;
   FontHolder fontTime;
 
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
  private:
   void FormCreate();
+
+  QString displayText_, timeText_;
 };
