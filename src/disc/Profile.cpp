@@ -188,6 +188,37 @@ std::unordered_map<std::string, Range> IndexSections(std::string_view text) {
   return index;
 }
 
+// The first section of each of a few names, found in one pass without building an index.
+std::vector<std::optional<Range>> FindSections(std::string_view text,
+                                               const std::vector<std::string_view>& names) {
+  std::vector<std::optional<Range>> found(names.size());
+  std::optional<Range>* open = nullptr;
+  std::size_t missing = names.size();
+  for (std::size_t pos = 0; pos < text.size();) {
+    Line l = LineAt(text, pos);
+    std::size_t i = l.start;
+    while (i < l.contentEnd && IsBlank(static_cast<unsigned char>(text[i]))) ++i;
+    if (i < l.contentEnd && text[i] == '[') {
+      Classified c = Classify(text.substr(l.start, l.contentEnd - l.start));
+      if (c.kind == Kind::Header) {
+        if (open) (*open)->end = l.start;
+        open = nullptr;
+        if (missing == 0) break;
+        for (std::size_t n = 0; n < names.size(); ++n) {
+          if (!found[n] && NamesEqual(c.name, names[n])) {
+            found[n] = Range{l.start, text.size()};
+            open = &found[n];
+            --missing;
+            break;
+          }
+        }
+      }
+    }
+    pos = l.end;
+  }
+  return found;
+}
+
 // Finds the key in the section text [r.start, r.end) (whose first line is the header).
 std::optional<std::string_view> FindInSection(std::string_view text, Range r,
                                               std::string_view key) {
@@ -259,7 +290,8 @@ void Validate(const ProfileFile::Update::Write& w) {
       HasAny(w.value, kLineBreaking))
     throw std::invalid_argument("profile: line end or NUL in a name or value");
   const std::string_view section = Trim(w.section), key = Trim(w.key);
-  const std::string header = "[" + std::string(section) + "]";
+  std::string header("[");
+  header.append(section).append("]");
   Classified h = Classify(header);
   if (h.kind != Kind::Header || h.name != section)
     throw std::invalid_argument("profile: section name cannot be written");
@@ -372,23 +404,25 @@ std::string Profile_Text_Apply(std::string_view text,
     if (inserted) groups.push_back({std::string(name), {}});
     groups[it->second].writes.push_back(&w);
   }
-  auto index = IndexSections(text);
+  std::vector<std::string_view> names;
+  for (const auto& g : groups) names.push_back(g.name);
+  const auto found = FindSections(text, names);
   struct Splice {
     Range range;
     std::string text;
   };
   std::vector<Splice> splices;
   std::string appended;
-  for (const auto& g : groups) {
-    auto it = index.find(Fold(g.name));
+  for (std::size_t n = 0; n < groups.size(); ++n) {
+    const auto& range = found[n];
     std::string sec;
-    if (it != index.end())
-      sec.assign(text.substr(it->second.start, it->second.end - it->second.start));
+    if (range)
+      sec.assign(text.substr(range->start, range->end - range->start));
     else
-      sec = "[" + g.name + "]\r\n";
-    for (const auto* w : g.writes) WriteInSection(sec, Trim(w->key), w->value);
-    if (it != index.end())
-      splices.push_back({it->second, std::move(sec)});
+      sec.append("[").append(groups[n].name).append("]\r\n");
+    for (const auto* w : groups[n].writes) WriteInSection(sec, Trim(w->key), w->value);
+    if (range)
+      splices.push_back({*range, std::move(sec)});
     else
       appended += sec;
   }

@@ -48,7 +48,7 @@ void CD_Object::Read_Disc_Info(const std::string& identity, std::int32_t deviceT
     const std::string key = std::to_string(i);
     Track_Titles.push_back(
         file.Profile_Read_String(Disc_ID, key, cd_defaults::kTrack + std::to_string(i + 1)));
-    Play_Order += " " + key;
+    Play_Order.append(" ").append(key);
   }
   Play_Order = file.Profile_Read_String(Disc_ID, "order", Play_Order);
   Num_Play = file.Profile_Read_Integer(Disc_ID, "numplay", Num_Tracks);
@@ -80,7 +80,7 @@ void CD_Object::Fill_Track_List(std::vector<std::string>& target) const {
   target.clear();
   target.reserve(Track_Titles.size());
   for (std::size_t i = 0; i < Track_Titles.size(); ++i)
-    target.push_back(std::to_string(i + 1) + " " + Track_Titles[i]);
+    target.push_back(std::to_string(i + 1).append(" ").append(Track_Titles[i]));
 }
 
 std::string Disc_Database_Path() {
