@@ -55,7 +55,8 @@ struct Database {
       text.append("order=").append(order).append("\r\nnumplay=").append(std::to_string(tracks));
       text.append("\r\n");
     }
-    std::ofstream(path, std::ios::binary).write(text.data(), static_cast<std::streamsize>(text.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(text.data(), static_cast<std::streamsize>(text.size()));
     ::usleep(100000);  // let the file's time fall clearly into the past, so the cache trusts it
   }
   ~Database() { std::filesystem::remove_all(dir); }
@@ -119,9 +120,21 @@ void BM_WriteDiscInfo(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_ReadDiscInfo)->Unit(benchmark::kMicrosecond)->Repetitions(9)->ReportAggregatesOnly(true);
-BENCHMARK(BM_ReadDiscInfo_NoCache)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
-BENCHMARK(BM_ReadDiscInfo_ParseEveryRead)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK(BM_WriteDiscInfo)->Unit(benchmark::kMillisecond)->Repetitions(9)->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadDiscInfo)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadDiscInfo_NoCache)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_ReadDiscInfo_ParseEveryRead)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_WriteDiscInfo)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(9)
+    ->ReportAggregatesOnly(true);
 
 BENCHMARK_MAIN();

@@ -27,8 +27,12 @@ constexpr std::string_view kTempInfix = ".zarncd-";
 bool IsBlank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == 0x1A;
 }
-bool IsLead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-bool IsTrail(unsigned char c) { return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC); }
+bool IsLead(unsigned char c) {
+  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
+}
+bool IsTrail(unsigned char c) {
+  return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+}
 // Length of the character at i: 2 for a lead byte followed by a trail byte, else 1.
 std::size_t CharLen(std::string_view s, std::size_t i) {
   return (IsLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
@@ -36,7 +40,9 @@ std::size_t CharLen(std::string_view s, std::size_t i) {
              ? 2
              : 1;
 }
-unsigned char LowerAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
+unsigned char LowerAscii(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') ? c + 32 : c;
+}
 
 std::string_view Trim(std::string_view s) {
   std::size_t b = 0, e = s.size();
@@ -89,7 +95,9 @@ std::string_view Unquote(std::string_view v) {
     return v.substr(1, v.size() - 2);
   return v;
 }
-std::string_view ReadResult(std::string_view stored) { return Cut(Unquote(stored)); }
+std::string_view ReadResult(std::string_view stored) {
+  return Cut(Unquote(stored));
+}
 
 std::string DefaultResult(std::string_view def) {
   while (!def.empty() && def.back() == ' ') def.remove_suffix(1);

@@ -132,8 +132,7 @@ class ProfileFile {
   std::int32_t Profile_Read_Integer(std::string_view section, std::string_view key,
                                     std::int32_t def) const;
   bool Profile_Read_Bool(std::string_view section, std::string_view key, bool def) const;
-  void Profile_Write_String(std::string_view section, std::string_view key,
-                            std::string_view value);
+  void Profile_Write_String(std::string_view section, std::string_view key, std::string_view value);
   void Profile_Write_Integer(std::string_view section, std::string_view key, std::int32_t value);
   void Profile_Write_Bool(std::string_view section, std::string_view key, bool value);
 
@@ -155,4 +154,5 @@ class ProfileFile {
 // or value that would break the file's structure.
 std::optional<std::string> Profile_Text_Read(std::string_view text, std::string_view section,
                                              std::string_view key);
-std::string Profile_Text_Apply(std::string_view text, const std::vector<ProfileFile::Update::Write>& writes);
+std::string Profile_Text_Apply(std::string_view text,
+                               const std::vector<ProfileFile::Update::Write>& writes);

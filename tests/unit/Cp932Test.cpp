@@ -24,18 +24,20 @@ TEST(Cp932, DefaultNamesRoundTripByteForByte) {
 TEST(Cp932, IsWindowsCodePageNotPlainShiftJis) {
   EXPECT_EQ(Cp932ToUtf8("\x5C\x7E"), "\\~");           // not the yen sign and overline
   EXPECT_EQ(Cp932ToUtf8("\x81\x60"), "\xEF\xBD\x9E");  // U+FF5E FULLWIDTH TILDE
-  EXPECT_EQ(Cp932ToUtf8("\x87\x40"), "①");            // NEC special
-  EXPECT_EQ(Cp932ToUtf8("\xFA\x40"), "ⅰ");            // IBM extension
+  EXPECT_EQ(Cp932ToUtf8("\x87\x40"), "①");             // NEC special
+  EXPECT_EQ(Cp932ToUtf8("\xFA\x40"), "ⅰ");             // IBM extension
   EXPECT_EQ(Utf8ToCp932("①"), "\x87\x40");
   EXPECT_EQ(Utf8ToCp932("\\"), "\x5C");
 }
 
 TEST(Cp932, InvalidBytesDecodeToReplacementCharacters) {
   const std::string fffd = "\xEF\xBF\xBD";
-  EXPECT_EQ(Cp932ToUtf8("a\x81"), "a" + fffd);                 // lead byte at the end
-  EXPECT_EQ(Cp932ToUtf8("\x81 b"), fffd + " b");               // lead byte before a non-trail
+  EXPECT_EQ(Cp932ToUtf8("a\x81"), "a" + fffd);    // lead byte at the end
+  EXPECT_EQ(Cp932ToUtf8("\x81 b"), fffd + " b");  // lead byte before a non-trail
   EXPECT_EQ(Cp932ToUtf8("x\xFD\xFEy"), "x" + fffd + fffd + "y");
-  EXPECT_EQ(Cp932ToUtf8("a\x85\x40" "b"), "a" + fffd + "b");  // unassigned pair: one character
+  EXPECT_EQ(Cp932ToUtf8("a\x85\x40"
+                        "b"),
+            "a" + fffd + "b");  // unassigned pair: one character
   EXPECT_EQ(Cp932ToUtf8(std::string("nul\0in", 6)), std::string("nul\0in", 6));
   EXPECT_EQ(Cp932ToQString("\x82"), QString(QChar(0xFFFD)));
   EXPECT_EQ(Cp932ToUtf8(""), "");
@@ -46,7 +48,7 @@ TEST(Cp932, TextCp932CannotHoldIsReported) {
   EXPECT_EQ(QStringToCp932(QString::fromUtf8("😀")), std::nullopt);
   EXPECT_EQ(QStringToCp932(QString(QChar(0xFFFD))), std::nullopt);
   EXPECT_EQ(QStringToCp932(QString(QChar(0xD800))), std::nullopt);  // lone surrogate
-  EXPECT_EQ(Utf8ToCp932("\xFF"), std::nullopt);                       // not UTF-8 at all
+  EXPECT_EQ(Utf8ToCp932("\xFF"), std::nullopt);                     // not UTF-8 at all
   EXPECT_EQ(QStringToCp932(QString()), std::string());
   EXPECT_EQ(QStringToCp932(QStringLiteral("plain ASCII")), "plain ASCII");
 }

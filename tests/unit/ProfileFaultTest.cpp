@@ -109,7 +109,11 @@ TEST(ProfileFault, FullFileSystem) {
   // A database of about 40 KB: the new copy does not fit beside it.
   std::string content = "; big\r\n";
   for (int i = 0; content.size() < 40000; ++i)
-    content.append("[").append(std::to_string(i)).append("]\r\ntitle=").append(60, 'x').append("\r\n");
+    content.append("[")
+        .append(std::to_string(i))
+        .append("]\r\ntitle=")
+        .append(60, 'x')
+        .append("\r\n");
   const std::string path = mnt + "/db.ini";
   WriteFile(path, content);
   ASSERT_EQ(ReadFile(path), content);

@@ -63,9 +63,10 @@ TEST_F(ProfileInteger, HexadecimalWithDollarOrZeroX) {
 }
 
 TEST_F(ProfileInteger, EverythingElseGivesTheDefault) {
-  for (const char* bad : {"", "+", "-", "$", "0x", "0X", "$-1", "-$1", "+$1", "0x-1", "0x+1",
-                          "0x 1", "$ 1", "12abc", "abc", "1 2", "1.5", "1e3", "12,", "$G",
-                          "0xG", "00x1", "x1", "--1", "+-1", "- 1", "\xEF\xBC\x91"}) {
+  for (const char* bad :
+       {"",     "+",    "-",    "$",    "0x",    "0X",  "$-1", "-$1", "+$1",
+        "0x-1", "0x+1", "0x 1", "$ 1",  "12abc", "abc", "1 2", "1.5", "1e3",
+        "12,",  "$G",   "0xG",  "00x1", "x1",    "--1", "+-1", "- 1", "\xEF\xBC\x91"}) {
     EXPECT_EQ(ReadInt(bad), -77) << "value \"" << bad << "\"";
   }
   EXPECT_EQ(ReadInt("abc", 5), 5);

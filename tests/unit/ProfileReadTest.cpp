@@ -89,7 +89,8 @@ TEST_F(ProfileRead, DefaultLosesTrailingSpacesAndIsCut) {
 }
 
 TEST_F(ProfileRead, CommentsAreNotKeys) {
-  const std::string text = "[S]\r\n;k=comment\r\n  ;j=indented comment\r\n#h=hash is no comment\r\n";
+  const std::string text =
+      "[S]\r\n;k=comment\r\n  ;j=indented comment\r\n#h=hash is no comment\r\n";
   EXPECT_EQ(Read(text, "S", ";k"), "<default>");
   EXPECT_EQ(Read(text, "S", "k"), "<default>");
   EXPECT_EQ(Read(text, "S", "j"), "<default>");

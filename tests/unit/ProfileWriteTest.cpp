@@ -42,7 +42,8 @@ TEST_F(ProfileWrite, NewFile) {
   file.Profile_Write_Integer("Disc", "numtracks", 12);
   file.Profile_Write_Bool("Other", "flag", true);
   file.Profile_Write_Bool("Other", "off", false);
-  EXPECT_EQ(ReadFile(path_), "[Disc]\r\nartist=A\r\nnumtracks=12\r\n[Other]\r\nflag=1\r\noff=0\r\n");
+  EXPECT_EQ(ReadFile(path_),
+            "[Disc]\r\nartist=A\r\nnumtracks=12\r\n[Other]\r\nflag=1\r\noff=0\r\n");
   // Only the file and its lock remain: no temporary file.
   EXPECT_EQ(ListDir(dir_.path()), (std::set<std::string>{"w.ini", "w.ini.lock"}));
 }
@@ -198,7 +199,8 @@ TEST_F(ProfileWrite, UpdateAppliesSeveralWritesAsOne) {
 
   // Same bytes as the writes one by one.
   WriteFile(path_, before);
-  for (const auto& w : u.writes()) ProfileFile(path_).Profile_Write_String(w.section, w.key, w.value);
+  for (const auto& w : u.writes())
+    ProfileFile(path_).Profile_Write_String(w.section, w.key, w.value);
   const std::string oneByOne = ReadFile(path_);
   EXPECT_EQ(oneByOne,
             "; db\r\n[B]\r\nx=9\r\ny=2\r\n[A]\r\na=new\r\nb=3\r\n[C]\r\nc=2\r\n[D]\r\nd=1\r\n");
@@ -239,7 +241,7 @@ TEST_F(ProfileWrite, PermissionsAreKept) {
 TEST_F(ProfileWrite, SymlinkStaysASymlinkAndItsTargetIsUpdated) {
   ::mkdir((dir_ / "real").c_str(), 0755);
   WriteFile(dir_ / "real/db.ini", "[S]\r\nk=v\r\n");
-  ASSERT_EQ(::symlink("real/db.ini", (dir_ / "link1.ini").c_str()), 0);  // relative
+  ASSERT_EQ(::symlink("real/db.ini", (dir_ / "link1.ini").c_str()), 0);                 // relative
   ASSERT_EQ(::symlink((dir_ / "link1.ini").c_str(), (dir_ / "link2.ini").c_str()), 0);  // chain
   ProfileFile(dir_ / "link2.ini").Profile_Write_String("S", "k", "through links");
   struct stat st {};

@@ -67,8 +67,8 @@ TEST_F(CdObject, UnknownDiscWithThreeTracksGetsTheDefaultsAndStoresThemInOrder) 
   EXPECT_EQ(cd.Num_Play, 3);
   cd.Write_Disc_Info();
   EXPECT_EQ(ReadFile(db_), "[0000FF]\r\nEntryType=1\r\nartist=" + kArtist + "\r\ntitle=" + kTitle +
-                               "\r\nnumtracks=3\r\n0=" + kTrack + "1\r\n1=" + kTrack + "2\r\n2=" +
-                               kTrack + "3\r\norder= 0 1 2\r\nnumplay=3\r\n");
+                               "\r\nnumtracks=3\r\n0=" + kTrack + "1\r\n1=" + kTrack +
+                               "2\r\n2=" + kTrack + "3\r\norder= 0 1 2\r\nnumplay=3\r\n");
 }
 
 TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNames) {
@@ -134,8 +134,8 @@ TEST_F(CdObject, ZeroNegativeOrEmptyTrackCount) {
 
 TEST_F(CdObject, HexadecimalCountsAndBadIntegersAreWrittenBackInDecimal) {
   for (const char* count : {"0x0A", "$0A"}) {
-    CD_Object cd = Read(std::string("[B00000]\r\nEntryType=abc\r\nnumtracks=") + count + "\r\n",
-                        "B00000", 3);
+    CD_Object cd =
+        Read(std::string("[B00000]\r\nEntryType=abc\r\nnumtracks=") + count + "\r\n", "B00000", 3);
     EXPECT_EQ(cd.Num_Tracks, 10);
     EXPECT_EQ(cd.Entry_Type, 1);
     cd.Write_Disc_Info();
@@ -146,11 +146,13 @@ TEST_F(CdObject, HexadecimalCountsAndBadIntegersAreWrittenBackInDecimal) {
 }
 
 TEST_F(CdObject, MissingOrderGetsTheBuiltDefaultAndStoringAddsIt) {
-  CD_Object cd = Read("[C00000]\r\nnumtracks=2\r\n0=a\r\n1=b\r\nnumplay=2\r\n; end\r\n", "C00000", 2);
+  CD_Object cd =
+      Read("[C00000]\r\nnumtracks=2\r\n0=a\r\n1=b\r\nnumplay=2\r\n; end\r\n", "C00000", 2);
   EXPECT_EQ(cd.Play_Order, " 0 1");
   cd.Write_Disc_Info();
-  EXPECT_EQ(ReadFile(db_), "[C00000]\r\nnumtracks=2\r\n0=a\r\n1=b\r\nnumplay=2\r\nEntryType=1\r\nartist=" +
-                               kArtist + "\r\ntitle=" + kTitle + "\r\norder= 0 1\r\n; end\r\n");
+  EXPECT_EQ(ReadFile(db_),
+            "[C00000]\r\nnumtracks=2\r\n0=a\r\n1=b\r\nnumplay=2\r\nEntryType=1\r\nartist=" +
+                kArtist + "\r\ntitle=" + kTitle + "\r\norder= 0 1\r\n; end\r\n");
 }
 
 TEST_F(CdObject, WritingKeepsUnknownKeysAndOtherEntries) {
@@ -159,9 +161,11 @@ TEST_F(CdObject, WritingKeepsUnknownKeysAndOtherEntries) {
   CD_Object cd = Read(file, "D00000", 1);
   cd.Artist = "New";
   cd.Write_Disc_Info();
-  EXPECT_EQ(ReadFile(db_), "[OTHER1]\r\nartist=x\r\n[D00000]\r\nartist=New\r\nmystery=kept\r\n"
-                           "EntryType=1\r\ntitle=" + kTitle + "\r\nnumtracks=1\r\n0=" + kTrack +
-                           "1\r\norder= 0\r\nnumplay=1\r\n\r\n[OTHER2]\r\nk=v");
+  EXPECT_EQ(ReadFile(db_),
+            "[OTHER1]\r\nartist=x\r\n[D00000]\r\nartist=New\r\nmystery=kept\r\n"
+            "EntryType=1\r\ntitle=" +
+                kTitle + "\r\nnumtracks=1\r\n0=" + kTrack +
+                "1\r\norder= 0\r\nnumplay=1\r\n\r\n[OTHER2]\r\nk=v");
 }
 
 TEST_F(CdObject, FillTrackList) {
@@ -271,7 +275,10 @@ TEST(DiscDatabasePath, XdgDataHomeOrLocalShare) {
   ::unsetenv("XDG_DATA_HOME");
   EXPECT_EQ(Disc_Database_Path(), "/home/someone/.local/share/cdplayer.ini");
   if (oldData) ::setenv("XDG_DATA_HOME", savedData.c_str(), 1);
-  if (oldHome) ::setenv("HOME", savedHome.c_str(), 1); else ::unsetenv("HOME");
+  if (oldHome)
+    ::setenv("HOME", savedHome.c_str(), 1);
+  else
+    ::unsetenv("HOME");
 }
 
 }  // namespace
