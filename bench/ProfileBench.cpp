@@ -1,12 +1,12 @@
 // The disc database on a big file: a generated cdplayer.ini of 10,000 discs (about 15 keys each,
 // some 2.5 MB). Read_Disc_Info and Write_Disc_Info of a 20-track disc, with the parse cache and
-// without it. Targets (issue 3): read under 2 ms, write under 50 ms.
+// without it. Targets: read under 2 ms, write under 50 ms.
 //
 //   BM_ReadDiscInfo            the program's path: one snapshot per read, reused from the cache
 //   BM_ReadDiscInfo_NoCache    cache off: the snapshot parses the file once per Read_Disc_Info
 //   BM_ReadDiscInfo_ParseEveryRead
-//                              cache off and every key read on its own, as the Part's design
-//                              does (each profile call reads the file): 25 parses per disc
+//                              cache off and every key read on its own, as profile functions
+//                              that read the file on every call would: 25 parses per disc
 //   BM_WriteDiscInfo           one update of the whole entry: lock, read, edit, fsync, rename
 #include <benchmark/benchmark.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-// The profile operations (Part 2.1, "Profile file semantics"): the only way cdplayer.ini and
+// The profile operations: the only way cdplayer.ini and
 // ZarnCD.ini are read or written. The Windows functions GetPrivateProfileStringA and
 // WritePrivateProfileStringA are reproduced on bytes; nothing here converts text (all texts are
 // code page 932 bytes) and nothing here uses Qt: the C++ standard library and POSIX only, so the
@@ -29,12 +29,12 @@
 // right after the last key line of the section (or after its header when it has none); a new
 // section goes at the end of the file, with no blank line before it. A missing final line end is
 // supplied first. New lines end with CRLF, as on Windows. Two deviations from Windows, both to
-// protect data: writing the value a key already reads as leaves its line untouched (Wine does
-// the same), which keeps a stored value longer than 1023 bytes intact when its first 1023 bytes
-// are written back; and a name or value that would break the file's structure (a line end or
-// NUL byte anywhere, "=" in a key name, a key name beginning with ";" or looking like a header,
-// a section name that would not read back, such as one ending in a lone CP932 lead byte that
-// swallows the "]") is refused with EProfileError and nothing is written.
+// protect data: writing the value a key already reads as leaves its line untouched, which keeps a
+// stored value longer than 1023 bytes intact when its first 1023 bytes are written back; and a name
+// or value that would break the file's structure (a line end or NUL byte anywhere, "=" in a key
+// name, a key name beginning with ";" or looking like a header, a section name that would not read
+// back, such as one ending in a lone CP932 lead byte that swallows the "]") is refused with
+// EProfileError and nothing is written.
 //
 // Safety. Each update takes the lock, reads the file, applies the change in memory, writes a new
 // file beside it (created exclusively, named ".<name>.zarncd-XXXXXX", with the original's

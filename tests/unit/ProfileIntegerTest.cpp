@@ -1,4 +1,4 @@
-// Profile_Read_Integer, Profile_Read_Bool and the conversion behind them (Part 2.1).
+// Profile_Read_Integer, Profile_Read_Bool and the conversion behind them.
 #include <gtest/gtest.h>
 
 #include <string>

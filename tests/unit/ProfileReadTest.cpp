@@ -1,4 +1,4 @@
-// Reading rules of the profile operations (Part 2.1, "Profile file semantics").
+// Reading rules of the profile operations.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,4 +1,5 @@
-// CD_Object: the Part's edge cases and the mends of issue 3.
+// CD_Object: its defaults, the entry's key order, and where it departs from the original on
+// purpose.
 #include "disc/Ucdobj.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +49,7 @@ TEST_F(CdObject, NewObjectIsEmpty) {
   EXPECT_EQ(cd.Database_Path(), db_);
 }
 
-TEST_F(CdObject, DefaultNamesAreTheCp932BytesOfThePart) {
+TEST_F(CdObject, DefaultNamesAreTheirCp932Bytes) {
   EXPECT_EQ(std::string(cd_defaults::kArtist), kArtist);
   EXPECT_EQ(std::string(cd_defaults::kTitle), kTitle);
   EXPECT_EQ(std::string(cd_defaults::kTrack), kTrack);
