@@ -25,9 +25,10 @@ build:
 run: deps build
 	$(BUILD)/zarncd --device $(BUILD)/tools/make-demo-disc/demo.cue
 
+# The fuzz run comes first so that ctest's summary closes the output.
 test: deps build
-	ctest --preset $(PRESET) -j2
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+	ctest --preset $(PRESET) -j2
 
 bench: deps
 	@scripts/install-deps $(BENCH_PACKAGES)
