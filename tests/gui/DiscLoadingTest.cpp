@@ -11,6 +11,7 @@
 #include "app/Startup.h"
 #include "app/Umain.h"
 #include "device/SimulatedDriver.h"
+#include "support/SharedDriver.h"
 #include "device/Tmsf.h"
 #include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
@@ -19,21 +20,6 @@ using namespace mci;
 using namespace std::chrono_literals;
 
 namespace {
-
-class Borrowed : public CdDriver {
- public:
-  explicit Borrowed(std::shared_ptr<SimulatedDriver> sim) : sim_(std::move(sim)) {}
-  std::uint32_t send(std::uint16_t c, std::uint32_t f, MciParams& p) override {
-    return sim_->send(c, f, p);
-  }
-  std::uint32_t sendString(std::string_view c, std::string& a) override {
-    return sim_->sendString(c, a);
-  }
-  std::string errorText(std::uint32_t code) const override { return sim_->errorText(code); }
-
- private:
-  std::shared_ptr<SimulatedDriver> sim_;
-};
 
 // Four tracks of 200 s each.
 constexpr std::int32_t kTrack = 200 * 75;
@@ -66,7 +52,7 @@ class DiscLoadingTest : public ::testing::Test {
   void WriteEntry(const std::string& keys) { WriteDatabase("[" + section + "]\r\n" + keys); }
 
   void Build() {
-    windows = Create_Player_Windows(std::make_unique<Borrowed>(sim), /*runClock=*/false);
+    windows = Create_Player_Windows(std::make_unique<SharedDriver>(sim), /*runClock=*/false);
     main = windows->Main.get();
     PlayerSettings = Default_Player_Settings();
   }

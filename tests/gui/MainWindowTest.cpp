@@ -13,6 +13,7 @@
 #include "app/Startup.h"
 #include "app/Umain.h"
 #include "device/SimulatedDriver.h"
+#include "support/SharedDriver.h"
 #include "device/Tmsf.h"
 #include "overlay/Usthrou.h"
 
@@ -20,22 +21,6 @@ using namespace mci;
 using namespace std::chrono_literals;
 
 namespace {
-
-// Hands the window a drive the test keeps, so its requests can be read after the window is gone.
-class SharedDriver : public CdDriver {
- public:
-  explicit SharedDriver(std::shared_ptr<SimulatedDriver> sim) : sim_(std::move(sim)) {}
-  std::uint32_t send(std::uint16_t c, std::uint32_t f, MciParams& p) override {
-    return sim_->send(c, f, p);
-  }
-  std::uint32_t sendString(std::string_view c, std::string& a) override {
-    return sim_->sendString(c, a);
-  }
-  std::string errorText(std::uint32_t code) const override { return sim_->errorText(code); }
-
- private:
-  std::shared_ptr<SimulatedDriver> sim_;
-};
 
 struct Report {
   QString caption;

@@ -20,6 +20,7 @@
 #include "app/Startup.h"
 #include "app/Umain.h"
 #include "device/SimulatedDriver.h"
+#include "support/SharedDriver.h"
 #include "overlay/Usthrou.h"
 #include "settings/PlayerSettings.h"
 #include "settings/Uoption.h"
@@ -27,22 +28,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// Hands the window a drive the test keeps, so the test can move its clock.
-class SharedDriver : public CdDriver {
- public:
-  explicit SharedDriver(std::shared_ptr<SimulatedDriver> sim) : sim_(std::move(sim)) {}
-  std::uint32_t send(std::uint16_t c, std::uint32_t f, MciParams& p) override {
-    return sim_->send(c, f, p);
-  }
-  std::uint32_t sendString(std::string_view c, std::string& a) override {
-    return sim_->sendString(c, a);
-  }
-  std::string errorText(std::uint32_t code) const override { return sim_->errorText(code); }
-
- private:
-  std::shared_ptr<SimulatedDriver> sim_;
-};
 
 const std::string kGothic = "\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E";
 const std::string kMincho = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";  // ＭＳ 明朝

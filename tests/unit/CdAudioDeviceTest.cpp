@@ -4,6 +4,7 @@
 
 #include "device/SimulatedDriver.h"
 #include "device/Tmsf.h"
+#include "support/SharedDriver.h"
 
 using namespace mci;
 using namespace std::chrono_literals;
@@ -90,27 +91,11 @@ TEST(DeviceOpen, ClosedDeviceRefusesTheCheckedOperationsOnly) {
   device.Device_Close();  // identifier 0: nothing is sent
 }
 
-// Lends a driver to a device without handing over its ownership, so the log outlives it.
-class BorrowedDriver : public CdDriver {
- public:
-  explicit BorrowedDriver(CdDriver& d) : d_(d) {}
-  std::uint32_t send(std::uint16_t c, std::uint32_t f, MciParams& p) override {
-    return d_.send(c, f, p);
-  }
-  std::uint32_t sendString(std::string_view c, std::string& a) override {
-    return d_.sendString(c, a);
-  }
-  std::string errorText(std::uint32_t code) const override { return d_.errorText(code); }
-
- private:
-  CdDriver& d_;
-};
-
 TEST(DeviceOpen, OpenSequenceAndCloseOnDestruction) {
-  SimulatedDriver simulated(SimulatedDriver::MakeDisc({60}));
-  SimulatedDriver* sim = &simulated;
+  auto simulated = std::make_shared<SimulatedDriver>(SimulatedDriver::MakeDisc({60}));
+  SimulatedDriver* sim = simulated.get();
   {
-    CdAudioDevice device(std::make_unique<BorrowedDriver>(simulated));
+    CdAudioDevice device(std::make_unique<SharedDriver>(simulated));
     device.Loaded();
     EXPECT_TRUE(device.Is_Open());
     EXPECT_NE(device.Device_ID(), 0);
