@@ -1,59 +1,21 @@
 // The Option dialog on its own: its layout and the three dialogs behind its buttons.
-#include <gtest/gtest.h>
-
-#include <functional>
-
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
 #include <QFontDialog>
 #include <QFontInfo>
 #include <QGroupBox>
-#include <QLabel>
 #include <QPushButton>
-#include <QTimer>
 
+#include "PlayerFixture.h"
 #include "settings/Uoption.h"
-
-namespace {
-
-// Answers a dialog once its modal loop runs. A dialog the answer leaves open is closed, so a
-// faulty test fails instead of hanging.
-void Answer(QDialog* dialog, std::function<void()> answer) {
-  QTimer::singleShot(0, dialog, [dialog, answer] {
-    ASSERT_TRUE(dialog->isVisible());
-    answer();
-    if (dialog->isVisible()) {
-      ADD_FAILURE() << "the dialog was left open";
-      dialog->reject();
-    }
-  });
-}
-
-void Accept_Color(QColorDialog* dialog, const QColor& color, QColor* shownAtOpening = nullptr) {
-  Answer(dialog, [=] {
-    if (shownAtOpening) *shownAtOpening = dialog->currentColor();
-    dialog->setCurrentColor(color);
-    dialog->accept();
-  });
-}
-
-void Cancel_Color(QColorDialog* dialog, const QColor& tried, QColor* shownAtOpening) {
-  Answer(dialog, [=] {
-    *shownAtOpening = dialog->currentColor();
-    dialog->setCurrentColor(tried);
-    dialog->reject();
-  });
-}
-
-}  // namespace
 
 TEST(OptionDialog, CaptionsFitTheDesignedLayout) {
   TfrmOption option;
-  EXPECT_EQ(option.size(), QSize(527, 221));
-  EXPECT_EQ(option.windowTitle(), "Option");
   // Arial's metrics are what the designed widths were made for; a caption cut short would mean
   // the font or its substitute went wrong.
+  EXPECT_EQ(QFontInfo(option.chkIconTrackNum->font()).family(), "Liberation Sans");
+  EXPECT_TRUE(option.chkIconTrackNum->font().bold());
   for (QGroupBox* group : {option.GroupBoxInfo, option.GroupBoxFont, option.GroupBoxST}) {
     EXPECT_EQ(group->palette().color(QPalette::WindowText), QColor(255, 255, 0));
     for (QCheckBox* box : group->findChildren<QCheckBox*>()) {
@@ -64,48 +26,41 @@ TEST(OptionDialog, CaptionsFitTheDesignedLayout) {
     for (QPushButton* b : group->findChildren<QPushButton*>())
       EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 8, b->width());
   }
-  EXPECT_EQ(QFontInfo(option.chkIconTrackNum->font()).family(), "Liberation Sans");
-  EXPECT_TRUE(option.chkIconTrackNum->font().bold());
-
   // Widened captions take no room from the next column.
   const auto boxes = option.GroupBoxInfo->findChildren<QCheckBox*>();
   EXPECT_EQ(boxes.size(), 15);
   for (QCheckBox* a : boxes)
     for (QCheckBox* b : boxes) EXPECT_TRUE(a == b || !a->geometry().intersects(b->geometry()));
-  EXPECT_EQ(option.chkUseST->text(), "透けるウィンドウを使用する");
 }
 
 TEST(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
   TfrmOption option;
   option.Set_Example(option.Example_Font(), Qt::green, Qt::black);
   option.Set_Example_ST_Color(Qt::yellow);
-  QColor opened;
-
-  Accept_Color(option.ColorDialog, Qt::blue, &opened);
-  option.btnSelectColorClick();
-  EXPECT_EQ(opened, QColor(Qt::black));  // the first time
-  EXPECT_EQ(option.Example_Color(), QColor(Qt::blue));
-  EXPECT_EQ(option.Example_Font_Color(), QColor(Qt::green));
-  EXPECT_EQ(option.Example_ST_Color(), QColor(Qt::yellow));
-
-  // Cancel changes nothing, and the colour tried does not become the remembered one.
-  Cancel_Color(option.ColorDialog, Qt::red, &opened);
-  option.btnSelectColorClick();
-  EXPECT_EQ(opened, QColor(Qt::blue));
-  EXPECT_EQ(option.Example_Color(), QColor(Qt::blue));
-  Cancel_Color(option.ColorDialog, Qt::red, &opened);
-  option.btnSelectColorClick();
-  EXPECT_EQ(opened, QColor(Qt::blue));
-
-  // The see-through colour has a dialog and a memory of its own.
-  Accept_Color(option.STColorDialog, QColor(255, 128, 0), &opened);
-  option.btnSelectSTColorClick();
-  EXPECT_EQ(opened, QColor(Qt::black));
-  EXPECT_EQ(option.Example_ST_Color(), QColor(255, 128, 0));
-  EXPECT_EQ(option.Example_Color(), QColor(Qt::blue));
-  Accept_Color(option.STColorDialog, Qt::white, &opened);
-  option.btnSelectSTColorClick();
-  EXPECT_EQ(opened, QColor(255, 128, 0));
+  const QColor orange(255, 128, 0);
+  // A colour Cancel leaves is not remembered; the see-through colour has a memory of its own.
+  const struct {
+    bool seeThrough, ok;
+    QColor pick, opened, panel, sample;
+  } steps[] = {{false, true, Qt::blue, Qt::black, Qt::blue, Qt::yellow},
+               {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
+               {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
+               {true, true, orange, Qt::black, Qt::blue, orange},
+               {true, true, Qt::white, orange, Qt::blue, Qt::white}};
+  for (const auto& s : steps) {
+    QColorDialog* dialog = s.seeThrough ? option.STColorDialog : option.ColorDialog;
+    QColor opened;
+    Answer(dialog, [&] {
+      opened = dialog->currentColor();
+      dialog->setCurrentColor(s.pick);
+      s.ok ? dialog->accept() : dialog->reject();
+    });
+    s.seeThrough ? option.btnSelectSTColorClick() : option.btnSelectColorClick();
+    EXPECT_EQ(opened, s.opened);
+    EXPECT_EQ(option.Example_Color(), s.panel);
+    EXPECT_EQ(option.Example_ST_Color(), s.sample);
+    EXPECT_EQ(option.Example_Font_Color(), QColor(Qt::green));
+  }
 }
 
 TEST(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
@@ -114,54 +69,41 @@ TEST(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
   display.setPixelSize(16);
   display.setBold(true);
   option.Set_Example(display, QColor(0, 128, 0), Qt::black);
+  TFontDialog* dialog = option.FontDialog;
 
-  // The substituted name is shown as the installed face it stands for, at 12 points; keeping
-  // that face keeps the stored name.
-  QString shownFamily;
-  double shownPoints = 0;
-  QColor shownColor;
-  Answer(option.FontDialog, [&] {
-    const QFont f = option.FontDialog->Fonts->currentFont();
-    shownFamily = f.family();
-    shownPoints = f.pointSizeF();
-    shownColor = option.FontDialog->Selected_Color();
-    QFont bigger = f;
-    bigger.setPointSize(20);
-    option.FontDialog->Fonts->setCurrentFont(bigger);
-    option.FontDialog->cmbColor->setCurrentText("Red");
-    option.FontDialog->accept();
+  // The stored name is shown as the installed face it stands for, at 12 points; keeping that
+  // face keeps the stored name.
+  Answer(dialog, [&] {
+    QFont f = dialog->Fonts->currentFont();
+    EXPECT_EQ(f.family(), QFontInfo(display).family());
+    EXPECT_EQ(f.pointSizeF(), 12);
+    EXPECT_EQ(dialog->Selected_Color(), QColor(0, 128, 0));
+    f.setPointSize(20);
+    dialog->Fonts->setCurrentFont(f);
+    dialog->cmbColor->setCurrentText("Red");
+    dialog->accept();
   });
   option.btnSelectFontClick();
-  EXPECT_EQ(shownFamily, QFontInfo(display).family());
-  EXPECT_EQ(shownPoints, 12);
-  EXPECT_EQ(shownColor, QColor(0, 128, 0));
   EXPECT_EQ(option.Example_Font().family(), "ＭＳ ゴシック");
   EXPECT_EQ(option.Example_Font().pixelSize(), 27);
   EXPECT_TRUE(option.Example_Font().bold());
   EXPECT_EQ(option.Example_Font_Color(), QColor(255, 0, 0));
   EXPECT_EQ(option.Example_Color(), QColor(Qt::black));
 
-  // Another face, not bold, in a colour none of the sixteen: the colour stays as it was.
-  option.Set_Example(option.Example_Font(), QColor(1, 2, 3), Qt::black);
-  Answer(option.FontDialog, [&] {
-    QFont f(QStringLiteral("Liberation Serif"));
-    f.setPointSize(9);
-    option.FontDialog->Fonts->setCurrentFont(f);
-    option.FontDialog->accept();
-  });
-  option.btnSelectFontClick();
-  EXPECT_EQ(option.Example_Font().family(), "Liberation Serif");
-  EXPECT_EQ(option.Example_Font().pixelSize(), 12);
-  EXPECT_FALSE(option.Example_Font().bold());
-  EXPECT_EQ(option.Example_Font_Color(), QColor(1, 2, 3));
-
+  // Another face, not bold, in a colour none of the sixteen: the colour stays as it was. Then
   // Cancel leaves the sample alone.
-  Answer(option.FontDialog, [&] {
-    option.FontDialog->Fonts->setCurrentFont(QFont(QStringLiteral("Liberation Sans"), 30));
-    option.FontDialog->cmbColor->setCurrentText("Blue");
-    option.FontDialog->reject();
-  });
-  option.btnSelectFontClick();
-  EXPECT_EQ(option.Example_Font().family(), "Liberation Serif");
-  EXPECT_EQ(option.Example_Font_Color(), QColor(1, 2, 3));
+  option.Set_Example(option.Example_Font(), QColor(1, 2, 3), Qt::black);
+  for (bool ok : {true, false}) {
+    Answer(dialog, [&] {
+      dialog->Fonts->setCurrentFont(
+          QFont(ok ? "Liberation Serif" : "Liberation Sans", ok ? 9 : 30));
+      if (!ok) dialog->cmbColor->setCurrentText("Blue");
+      ok ? dialog->accept() : dialog->reject();
+    });
+    option.btnSelectFontClick();
+    EXPECT_EQ(option.Example_Font().family(), "Liberation Serif");
+    EXPECT_EQ(option.Example_Font().pixelSize(), 12);
+    EXPECT_FALSE(option.Example_Font().bold());
+    EXPECT_EQ(option.Example_Font_Color(), QColor(1, 2, 3));
+  }
 }

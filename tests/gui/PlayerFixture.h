@@ -1,0 +1,120 @@
+#pragma once
+// The player's windows on a simulated drive; the test ticks the clock.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include <QAction>
+#include <QListWidget>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "app/Application.h"
+#include "app/Glyphs.h"
+#include "app/Startup.h"
+#include "app/Umain.h"
+#include "device/SimulatedDriver.h"
+#include "device/Tmsf.h"
+#include "overlay/Usthrou.h"
+#include "support/SharedDriver.h"
+
+using namespace std::chrono_literals;
+
+inline void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}
+
+// Runs `answer` inside the dialog's modal loop; a dialog it leaves open fails the test, not hangs.
+inline void Answer(QDialog* dialog, std::function<void()> answer) {
+  QTimer::singleShot(0, dialog, [dialog, answer] {
+    ASSERT_TRUE(dialog->isVisible());
+    answer();
+    if (dialog->isVisible()) {
+      ADD_FAILURE() << "the dialog was left open";
+      dialog->reject();
+    }
+  });
+}
+
+struct Report {
+  QString caption;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QString text;
+};
+
+class PlayerFixture : public ::testing::Test {
+ protected:
+  // Tracks of equal length, in seconds.
+  explicit PlayerFixture(std::initializer_list<double> tracks)
+      : sim(std::make_shared<SimulatedDriver>(SimulatedDriver::MakeDisc(tracks))),
+        seconds_(static_cast<int>(*tracks.begin())) {
+    Application::Instance()->Set_Error_Reporter(
+        [this](const QString& c, QMessageBox::Icon i, const QString& t) {
+          reports.push_back({c, i, t});
+        });
+  }
+  // A test that expects error reports checks and clears them.
+  void TearDown() override {
+    windows.reset();
+    Application::Instance()->Set_Error_Reporter(nullptr);
+    for (const Report& r : reports) ADD_FAILURE() << "error report: " << r.text.toStdString();
+  }
+
+  void Build(bool show = true) {
+    windows.reset();
+    windows = Create_Player_Windows(std::make_unique<SharedDriver>(sim), /*runClock=*/false);
+    main = windows->Main.get();
+    if (show) {
+      main->show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
+    }
+  }
+  // One tick of the clock, with the drive moving on by the same 200 ms first.
+  void Tick(int n = 1) {
+    for (int i = 0; i < n; ++i) {
+      sim->advance(200ms);
+      main->TimerTimer();
+    }
+  }
+  // Up to and including the next full refresh.
+  void Refresh() { Tick(6 - Main_Unit_State().Tick_Count); }
+
+  std::int32_t Lsn(int track, int seconds = 0) const {
+    return ((track - 1) * seconds_ + seconds) * 75;
+  }
+  int Track() const { return tmsf::Track(sim->disc()->ToTmsf(sim->positionLsn())); }
+  int Row() const { return main->ListBoxTracks->currentRow() + 1; }
+  QStringList Rows() const {
+    QStringList rows;
+    for (int i = 0; i < main->ListBoxTracks->count(); ++i)
+      rows << main->ListBoxTracks->item(i)->text();
+    return rows;
+  }
+  void ClickRow(int track) {
+    QListWidget* list = main->ListBoxTracks;
+    const QRect r = list->visualItemRect(list->item(track - 1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+  }
+
+  // The Play button's glyph and hint and, with `menus`, the Play items of the display's and the
+  // see-through window's menus agree on the drive's state.
+  void ExpectPlayState(bool playing, bool menus = true) const {
+    const QString caption = playing ? "Stop" : "Play";
+    EXPECT_EQ(main->spdPlay->toolTip(), caption);
+    EXPECT_EQ(main->spdPlay->icon().pixmap(16, 16).toImage(),
+              Glyph_Icon(playing ? Glyph_Stop() : Glyph_Play()).pixmap(16, 16).toImage());
+    if (!menus) return;
+    EXPECT_EQ(main->Play->text(), caption);
+    EXPECT_EQ(windows->SeeThrough->pupPlay->text(), caption);
+  }
+
+  std::shared_ptr<SimulatedDriver> sim;
+  std::unique_ptr<PlayerWindows> windows;
+  TfrmMain* main = nullptr;
+  std::vector<Report> reports;
+
+ private:
+  int seconds_;
+};
