@@ -28,7 +28,6 @@ TEST(OptionDialog, CaptionsFitTheDesignedLayout) {
   }
   // Widened captions take no room from the next column.
   const auto boxes = option.GroupBoxInfo->findChildren<QCheckBox*>();
-  EXPECT_EQ(boxes.size(), 15);
   for (QCheckBox* a : boxes)
     for (QCheckBox* b : boxes) EXPECT_TRUE(a == b || !a->geometry().intersects(b->geometry()));
 }

@@ -138,9 +138,6 @@ TEST_F(SettingsTest, OkWritesTheOptionKeysOnlyAndAppliesThem) {
                 "\r\nPanelColor=3153936\r\n"
                 "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=1\r\nCDTitle=0\r\nTrackTitle=1\r\n"
                 "[SeeThrough]\r\nFontColor=33023\r\nUse=0\r\n");
-  EXPECT_TRUE(PlayerSettings.Window_TrackNo && PlayerSettings.Icon_Artist);
-  EXPECT_FALSE(PlayerSettings.SeeThrough_Use);
-  EXPECT_EQ(PlayerSettings.SeeThrough_Font_Color, 0x0080FFu);
   Expect_Look(font, QColor(0, 255, 255), QColor(16, 32, 48), QColor(255, 128, 0), false);
   EXPECT_EQ(main->PanelDisplay->height(), 38);
   EXPECT_EQ(main->PanelControl->y(), 38);
