@@ -1,20 +1,13 @@
 #include "ToneImage.h"
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <numbers>
 
 namespace {
 constexpr int kRate = 44100;
 constexpr int kFramesPerSector = 588;
-
-std::string twoDigits(std::size_t n) {
-  return (n < 10 ? "0" : "") + std::to_string(n);
-}
-std::string msf(std::size_t sectors) {
-  return twoDigits(sectors / 4500) + ":" + twoDigits(sectors / 75 % 60) + ":" +
-         twoDigits(sectors % 75);
-}
 }  // namespace
 
 std::string WriteToneImage(const std::string& dir, const std::string& name,
@@ -25,8 +18,11 @@ std::string WriteToneImage(const std::string& dir, const std::string& name,
   std::size_t sector = 0;
   for (std::size_t t = 0; t < tracks.size(); ++t) {
     const ToneTrack& track = tracks[t];
-    cue << "  TRACK " << twoDigits(t + 1) << (track.data ? " MODE1/2352\n" : " AUDIO\n")
-        << "    INDEX 01 " << msf(sector) << "\n";
+    char line[160];
+    std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 %02zu:%02zu:%02zu\n", t + 1,
+                  track.data ? "MODE1/2352" : "AUDIO", sector / 4500, sector / 75 % 60,
+                  sector % 75);
+    cue << line;
     const auto sectors = static_cast<std::size_t>(std::lround(track.seconds * 75));
     const std::size_t frames = sectors * kFramesPerSector;
     std::vector<char> pcm(frames * 4);

@@ -1,5 +1,4 @@
-// The end-to-end tests run inside a real X server of their own, so that windows, grabs and
-// the window system behave as they do for a user; each test starts the other servers it needs.
+// The end-to-end tests run inside an X server of their own; each test starts the other servers.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -23,19 +23,6 @@ void PollPause() {
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept : pid_(other.pid_) {
-  other.pid_ = -1;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    stop();
-    pid_ = other.pid_;
-    other.pid_ = -1;
-  }
-  return *this;
-}
-
 ChildProcess ChildProcess::Start(const std::vector<std::string>& argv,
                                  const std::vector<std::string>& env,
                                  const std::string& stdoutPath) {
@@ -58,7 +45,6 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv,
   posix_spawn_file_actions_addopen(&actions, 1,
                                    stdoutPath.empty() ? "/dev/null" : stdoutPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  // The servers' chatter (running as root, no D-Bus) only buries the test's own output.
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   ChildProcess child;
   pid_t pid = -1;
@@ -127,14 +113,12 @@ bool SoundServer::start(std::string* error) {
     return false;
   };
   if (dir_.path().empty()) return fail("no temporary directory");
-  // HOME too: the server keeps its cookie and state there, which must not touch the user's.
-  server_ = ChildProcess::Start(
-      {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
-       "--load=module-null-sink sink_name=" + sink(),
-       "--load=module-native-protocol-unix auth-anonymous=1"},
-      // No session bus: looking for one makes the server wait for seconds on a bare machine.
-      {"XDG_RUNTIME_DIR=" + dir_.path(), "HOME=" + dir_.path(),
-       "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
+  // Its own HOME for its cookie and state, and no session bus (looking for one takes seconds).
+  server_ = ChildProcess::Start({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
+                                 "--disable-shm=yes", "--load=module-null-sink sink_name=" + sink(),
+                                 "--load=module-native-protocol-unix auth-anonymous=1"},
+                                {"XDG_RUNTIME_DIR=" + dir_.path(), "HOME=" + dir_.path(),
+                                 "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
   if (server_.pid() <= 0) return fail("pulseaudio could not be started");
   const bool ready = WaitFor(
       [&] {
@@ -174,7 +158,6 @@ std::int64_t MonitorRecorder::frames() const {
 }
 
 std::vector<std::int16_t> MonitorRecorder::left(std::int64_t from, std::int64_t count) const {
-  std::vector<std::int16_t> out;
   std::ifstream in(path_, std::ios::binary);
   if (from < 0) {
     count += from;
@@ -183,11 +166,10 @@ std::vector<std::int16_t> MonitorRecorder::left(std::int64_t from, std::int64_t 
   in.seekg(from * 4);
   std::vector<char> raw(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)) * 4);
   in.read(raw.data(), static_cast<std::streamsize>(raw.size()));
-  const auto got = static_cast<std::size_t>(in.gcount()) / 4;
-  out.reserve(got);
-  for (std::size_t i = 0; i < got; ++i)
-    out.push_back(static_cast<std::int16_t>(static_cast<unsigned char>(raw[i * 4]) |
-                                            (static_cast<unsigned char>(raw[i * 4 + 1]) << 8)));
+  std::vector<std::int16_t> out(static_cast<std::size_t>(in.gcount()) / 4);
+  for (std::size_t i = 0; i < out.size(); ++i)
+    out[i] = static_cast<std::int16_t>(static_cast<unsigned char>(raw[i * 4]) |
+                                       (static_cast<unsigned char>(raw[i * 4 + 1]) << 8));
   return out;
 }
 
@@ -205,7 +187,7 @@ bool XServer::start(std::string* error) {
       number_ = n;
       return true;
     }
-    server_.stop();  // lost a race for this display number: try the next
+    server_.stop();  // lost a race for this display: try the next
   }
   if (error) *error = "Xvfb could not be started";
   return false;

@@ -1,13 +1,13 @@
 #pragma once
-// Servers that end-to-end tests start for themselves: a private PulseAudio with a null sink
-// (and a recorder of its monitor), and an Xvfb. Each runs as a child of the test process, on
-// a private runtime directory, and is stopped by its process id.
+// Servers the end-to-end tests start for themselves, as children of the test process: a
+// private PulseAudio with a null sink and a recorder of its monitor, and an Xvfb.
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -16,23 +16,23 @@ namespace testsupport {
 class ChildProcess {
  public:
   ChildProcess() = default;
-  ChildProcess(ChildProcess&& other) noexcept;
-  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(ChildProcess&& other) noexcept : pid_(std::exchange(other.pid_, -1)) {}
+  ChildProcess& operator=(ChildProcess&& other) noexcept {
+    if (this != &other) stop(), pid_ = std::exchange(other.pid_, -1);
+    return *this;
+  }
   ~ChildProcess() { stop(); }
 
-  // Starts argv[0] (searched in PATH) with extra environment entries ("NAME=value"), its
-  // standard output going to stdoutPath when not empty (else to /dev/null).
+  // Starts argv[0] from PATH with extra "NAME=value" entries, stdout to stdoutPath or nowhere.
   static ChildProcess Start(const std::vector<std::string>& argv,
                             const std::vector<std::string>& env = {},
                             const std::string& stdoutPath = {});
   bool running();
-  // Waits for the exit; the exit status, or -1 when it did not exit normally.
+  // The exit status, or -1.
   int wait();
   pid_t pid() const { return pid_; }
-  // SIGTERM, then SIGKILL if it lingers; always reaps.
-  void stop();
-  // SIGKILL at once, as a crash would.
-  void kill();
+  void stop();  // SIGTERM, then SIGKILL if it lingers; reaps
+  void kill();  // SIGKILL at once, as a crash would
 
  private:
   pid_t pid_ = -1;
@@ -52,10 +52,9 @@ class TempDir {
   std::string path_;
 };
 
-// Sleeps one polling step (10 ms) while letting Qt deliver events if an application exists.
+// Sleeps 10 ms, letting Qt deliver events if there is an application.
 void PollPause();
 
-// Polls until ready() or the deadline; true when ready.
 template <typename Ready>
 bool WaitFor(Ready ready, std::chrono::milliseconds deadline) {
   const auto end = std::chrono::steady_clock::now() + deadline;
@@ -71,14 +70,11 @@ class SoundServer {
  public:
   SoundServer() = default;
   ~SoundServer() { stop(); }
-  // Starts the server and waits until it answers. On success, sets PULSE_SERVER in this
-  // process's environment so that later clients (Qt among them) connect to it.
+  // Starts the server, waits until it answers, and points this process's clients at it.
   bool start(std::string* error = nullptr);
   void stop();
   void kill() { server_.kill(); }
-  bool running() { return server_.running(); }
-  // A silent stream that keeps the sink awake, so the first sound after silence reaches the
-  // monitor within tens of milliseconds instead of hundreds.
+  // A silent stream that keeps the sink awake, so that sound reaches the monitor at once.
   bool keepAwake();
   std::string address() const { return "unix:" + dir_.path() + "/pulse/native"; }
   std::string sink() const { return "zarncd_test"; }
@@ -93,11 +89,9 @@ class SoundServer {
 // Records the sink's monitor as raw s16le stereo 44.1 kHz into a file.
 class MonitorRecorder {
  public:
-  static constexpr int kRate = 44100;
   bool start(const SoundServer& server, const std::string& path);
   void stop() { recorder_.stop(); }
-  // Frames recorded so far.
-  std::int64_t frames() const;
+  std::int64_t frames() const;  // recorded so far
   // The left channel of frames [from, from + count), as far as recorded.
   std::vector<std::int16_t> left(std::int64_t from, std::int64_t count) const;
 
