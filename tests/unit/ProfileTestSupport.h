@@ -1,7 +1,7 @@
-// Helpers of the disc-database tests: temporary directories, whole-file reads and writes, and
-// running a piece of a test in a child process.
+// Helpers of the disc-database and settings-file tests.
 #pragma once
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -39,19 +40,26 @@ class TempDir {
   std::string path_;
 };
 
+// Restores an environment variable when it goes out of scope.
+class SavedEnv {
+ public:
+  explicit SavedEnv(const char* name) : name_(name) {
+    if (const char* v = std::getenv(name)) value_ = v;
+  }
+  ~SavedEnv() { value_ ? ::setenv(name_, value_->c_str(), 1) : ::unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> value_;
+};
+
 inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
 }
 
 inline std::set<std::string> ListDir(const std::string& dir) {
@@ -61,16 +69,20 @@ inline std::set<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
-// Runs `body` in a forked child and returns its exit status (its return value), or -1 when it
-// died of a signal.
-inline int RunInChild(const std::function<int()>& body) {
+constexpr int kSkip = 77;
+
+// Runs `body` in a forked child and returns its return value, or -1 when it died of a signal.
+// Root ignores permission bits: as root the child runs as "nobody" (kSkip when that fails).
+inline int RunUnprivileged(const std::function<int()>& body) {
   pid_t pid = ::fork();
   if (pid == 0) {
-    int code = 99;
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+      ::_exit(kSkip);
+    int code = 98;
     try {
       code = body();
     } catch (...) {
-      code = 98;
     }
     ::_exit(code);
   }
