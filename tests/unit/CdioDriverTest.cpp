@@ -107,7 +107,9 @@ class FakeDriveTest : public ::testing::Test {
     options.useSoundServer = false;
     options.pollIntervalMs = 10;
     player = std::make_unique<CdAudioDevice>(
-        std::make_unique<CdioDriver>("fake-drive", std::move(fake), options));
+        // Each test process locks a drive of its own: ctest runs them side by side.
+        std::make_unique<CdioDriver>("fake-drive-" + std::to_string(::getpid()), std::move(fake),
+                                     options));
   }
   void TearDown() override { drive->hang = 0ms; }
   bool Shows(std::uint8_t mode) {
