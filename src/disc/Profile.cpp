@@ -173,10 +173,9 @@ struct Range {
   std::size_t start, end;  // the header line's start; the start of the next header, or EOF
 };
 
-// First occurrence of each section, by folded name.
-std::unordered_map<std::string, Range> IndexSections(std::string_view text) {
-  std::unordered_map<std::string, Range> index;
-  Range* open = nullptr;
+// Calls f(name, lineStart) for each section header in order, until f returns false.
+template <typename F>
+void ForEachHeader(std::string_view text, F f) {
   for (std::size_t pos = 0; pos < text.size();) {
     Line l = LineAt(text, pos);
     // Cheap pre-test: only lines whose first non-blank byte is "[" can be headers.
@@ -184,15 +183,23 @@ std::unordered_map<std::string, Range> IndexSections(std::string_view text) {
     while (i < l.contentEnd && IsBlank(static_cast<unsigned char>(text[i]))) ++i;
     if (i < l.contentEnd && text[i] == '[') {
       Classified c = Classify(text.substr(l.start, l.contentEnd - l.start));
-      if (c.kind == Kind::Header) {
-        if (open) open->end = l.start;
-        open = nullptr;
-        auto [it, inserted] = index.try_emplace(Fold(c.name), Range{l.start, text.size()});
-        if (inserted) open = &it->second;
-      }
+      if (c.kind == Kind::Header && !f(c.name, l.start)) return;
     }
     pos = l.end;
   }
+}
+
+// First occurrence of each section, by folded name.
+std::unordered_map<std::string, Range> IndexSections(std::string_view text) {
+  std::unordered_map<std::string, Range> index;
+  Range* open = nullptr;
+  ForEachHeader(text, [&](std::string_view name, std::size_t start) {
+    if (open) open->end = start;
+    open = nullptr;
+    auto [it, inserted] = index.try_emplace(Fold(name), Range{start, text.size()});
+    if (inserted) open = &it->second;
+    return true;
+  });
   return index;
 }
 
@@ -202,28 +209,20 @@ std::vector<std::optional<Range>> FindSections(std::string_view text,
   std::vector<std::optional<Range>> found(names.size());
   std::optional<Range>* open = nullptr;
   std::size_t missing = names.size();
-  for (std::size_t pos = 0; pos < text.size();) {
-    Line l = LineAt(text, pos);
-    std::size_t i = l.start;
-    while (i < l.contentEnd && IsBlank(static_cast<unsigned char>(text[i]))) ++i;
-    if (i < l.contentEnd && text[i] == '[') {
-      Classified c = Classify(text.substr(l.start, l.contentEnd - l.start));
-      if (c.kind == Kind::Header) {
-        if (open) (*open)->end = l.start;
-        open = nullptr;
-        if (missing == 0) break;
-        for (std::size_t n = 0; n < names.size(); ++n) {
-          if (!found[n] && NamesEqual(c.name, names[n])) {
-            found[n] = Range{l.start, text.size()};
-            open = &found[n];
-            --missing;
-            break;
-          }
-        }
+  ForEachHeader(text, [&](std::string_view name, std::size_t start) {
+    if (open) (*open)->end = start;
+    open = nullptr;
+    if (missing == 0) return false;
+    for (std::size_t n = 0; n < names.size(); ++n) {
+      if (!found[n] && NamesEqual(name, names[n])) {
+        found[n] = Range{start, text.size()};
+        open = &found[n];
+        --missing;
+        break;
       }
     }
-    pos = l.end;
-  }
+    return true;
+  });
   return found;
 }
 
