@@ -395,13 +395,19 @@ void TfrmMain::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) Handle(&TfrmMain::FormShow);
 }
 
+// The overlay's time line takes the see-through colour; its display line a copy of the display
+// panel's font in that colour.
+void TfrmMain::Hand_Overlay_Fonts() {
+  const QColor color = Color_From_Value(PlayerSettings.SeeThrough_Font_Color);
+  frmSeeThrough->fontTime.color = color;
+  frmSeeThrough->fontTrackTitle.font = PanelDisplay->font();
+  frmSeeThrough->fontTrackTitle.color = color;
+}
+
 void TfrmMain::FormShow() {
   if (frmSeeThrough) {
     frmSeeThrough->setVisible(PlayerSettings.SeeThrough_Use);
-    const QColor color = Color_From_Value(PlayerSettings.SeeThrough_Font_Color);
-    frmSeeThrough->fontTime.color = color;
-    frmSeeThrough->fontTrackTitle.font = PanelDisplay->font();
-    frmSeeThrough->fontTrackTitle.color = color;
+    Hand_Overlay_Fonts();
   }
   switch (MediaPlayer->Device_Mode()) {
     case Mode_Stopped:
@@ -523,10 +529,7 @@ void TfrmMain::spdOptionClick() {
   PanelDisplay->resize(PanelDisplay->width(), disp.FontSize + 20);
   PlayerSettings.SeeThrough_Font_Color = seeThroughColor;
   if (frmSeeThrough) {
-    const QColor color = Color_From_Value(seeThroughColor);
-    frmSeeThrough->fontTime.color = color;
-    frmSeeThrough->fontTrackTitle.font = PanelDisplay->font();
-    frmSeeThrough->fontTrackTitle.color = color;
+    Hand_Overlay_Fonts();
     frmSeeThrough->setVisible(PlayerSettings.SeeThrough_Use);
   }
   State.Refresh_Pending = true;

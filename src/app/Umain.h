@@ -190,6 +190,7 @@ class TfrmMain : public QWidget {
   void Set_Play_Glyph(bool stop);
   void Set_Play_Captions(const QString& caption);
   void End_Of_Disc();
+  void Hand_Overlay_Fonts();
 
   // Steps whose work belongs to the placement, settings, disc and text units.
   void Restore_Placement();
