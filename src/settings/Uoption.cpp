@@ -219,6 +219,18 @@ void TfrmOption::Create_Controls() {
     w->setFont(dialogFont);
     Set_Text_Color(w, kLime);
   };
+  // The sample panels show the chosen font and colours on a sunken, black field.
+  auto makeSample = [](const QString& text, QWidget* parent, const QRect& r, const QFont& font) {
+    auto* sample = new QLabel(text, parent);
+    sample->setTextFormat(Qt::PlainText);
+    sample->setGeometry(r);
+    sample->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    sample->setLineWidth(1);
+    sample->setAlignment(Qt::AlignCenter);
+    sample->setFont(font);
+    Set_Panel_Colors(sample, kLime, Qt::black);
+    return sample;
+  };
   auto makeButton = [&](const QString& caption, QWidget* parent, int x, int y, int w, int h) {
     auto* b = new QPushButton(caption, parent);
     b->setGeometry(x, y, w, h);
@@ -268,25 +280,13 @@ void TfrmOption::Create_Controls() {
   GroupBoxFont = makeGroup(QStringLiteral("表示フォントの設定"), 8, 104, 249, 105);
   btnSelectColor = makeButton(QStringLiteral("Select Color"), GroupBoxFont, 8, 16, 113, 25);
   btnSelectFont = makeButton(QStringLiteral("Select Font"), GroupBoxFont, 128, 16, 113, 25);
-  PanelExample = new QLabel(QStringLiteral("Display Font 表示フォント"), GroupBoxFont);
-  PanelExample->setTextFormat(Qt::PlainText);
-  PanelExample->setGeometry(8, 48, 233, 49);
-  PanelExample->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  PanelExample->setLineWidth(1);
-  PanelExample->setAlignment(Qt::AlignCenter);
-  PanelExample->setFont(captionFont);
-  Set_Panel_Colors(PanelExample, kLime, Qt::black);
+  PanelExample = makeSample(QStringLiteral("Display Font 表示フォント"), GroupBoxFont,
+                            QRect(8, 48, 233, 49), captionFont);
 
   GroupBoxST = makeGroup(QStringLiteral("透けるウィンドウの設定"), 264, 104, 257, 73);
   btnSelectSTColor = makeButton(QStringLiteral("Select Font Color"), GroupBoxST, 8, 16, 145, 25);
-  panelExampleST = new QLabel(QStringLiteral("Color/色"), GroupBoxST);
-  panelExampleST->setTextFormat(Qt::PlainText);
-  panelExampleST->setGeometry(160, 16, 89, 25);
-  panelExampleST->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  panelExampleST->setLineWidth(1);
-  panelExampleST->setAlignment(Qt::AlignCenter);
-  panelExampleST->setFont(dialogFont);
-  Set_Panel_Colors(panelExampleST, kLime, Qt::black);
+  panelExampleST =
+      makeSample(QStringLiteral("Color/色"), GroupBoxST, QRect(160, 16, 89, 25), dialogFont);
   chkUseST = new QCheckBox(QStringLiteral("透けるウィンドウを使用する"), GroupBoxST);
   own(chkUseST);
   chkUseST->setGeometry(16, 48, 217, 17);
