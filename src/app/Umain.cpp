@@ -737,6 +737,8 @@ void TfrmMain::CD_Play() {
   Set_Play_Captions(QStringLiteral("Stop"));
   State.Play_Started = true;
   State.Now_Playing = true;
+  // The play state changed, while the position may be the one the last refresh showed.
+  State.Refresh_Pending = true;
 }
 
 void TfrmMain::CD_Stop() {
@@ -747,6 +749,8 @@ void TfrmMain::CD_Stop() {
   Set_Play_Captions(QStringLiteral("Play"));
   State.Play_Started = false;
   State.Now_Playing = false;
+  // A stop that lands on the position the last refresh showed must still bring "Stopped ".
+  State.Refresh_Pending = true;
 }
 
 void TfrmMain::CD_Seek(int track) {

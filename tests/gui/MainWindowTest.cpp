@@ -65,6 +65,20 @@ TEST_F(MainWindowTest, PlayTogglesAndStopRewindsToTheTrackStart) {
   }
 }
 
+// A stop that lands on the very position the last refresh showed still brings the stopped texts.
+TEST_F(MainWindowTest, StopOnTheLastShownPositionShowsStopped) {
+  Build();
+  Refresh();
+  ClickRow(3);
+  main->spdPlayClick();
+  main->Disp_Info();  // shows playing at the very start of track 3
+  Tick(3);
+  main->spdPlayClick();  // back to the start of track 3
+  Refresh();
+  EXPECT_EQ(main->windowTitle().left(8), "Stopped ");
+  EXPECT_EQ(main->PanelDisplay->text().left(8), "Stopped ");
+}
+
 TEST_F(MainWindowTest, ListChoiceAndNextPreviousSeekAndKeepPlayingOrStopped) {
   Build();
   Refresh();
