@@ -129,15 +129,28 @@ void TMainPanel::resizeEvent(QResizeEvent* event) {
   if (OnResize) OnResize();
 }
 
+namespace {
+// The user's choice of a row: the left button without modifiers. Qt would otherwise select on
+// any button and let Ctrl+click deselect, changing the highlight without choosing a track.
+bool Is_Choice(const QMouseEvent* event) {
+  return event->button() == Qt::LeftButton &&
+         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+}  // namespace
+
 // Windows list boxes report a choice on the press that makes it, Click before MouseDown.
 void TMainTrackList::mousePressEvent(QMouseEvent* event) {
-  QListWidget::mousePressEvent(event);
-  if (event->button() == Qt::LeftButton && itemAt(event->position().toPoint()) && OnClick)
-    OnClick();
+  choosing_ = Is_Choice(event);
+  if (choosing_) {
+    QListWidget::mousePressEvent(event);
+    if (itemAt(event->position().toPoint()) && OnClick) OnClick();
+  }
   if (OnMouseDown) OnMouseDown();
 }
 
 void TMainTrackList::mouseMoveEvent(QMouseEvent* event) {
+  // A drag that did not start as a choice must not select the rows it crosses.
+  if ((event->buttons() & Qt::LeftButton) && !choosing_) return;
   const int before = currentRow();
   QListWidget::mouseMoveEvent(event);
   if ((event->buttons() & Qt::LeftButton) && currentRow() != before && currentRow() >= 0 && OnClick)
@@ -145,7 +158,10 @@ void TMainTrackList::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void TMainTrackList::mouseReleaseEvent(QMouseEvent* event) {
-  QListWidget::mouseReleaseEvent(event);
+  if (choosing_ && event->button() == Qt::LeftButton) {
+    QListWidget::mouseReleaseEvent(event);
+    choosing_ = false;
+  }
   if (OnMouseUp) OnMouseUp();
 }
 

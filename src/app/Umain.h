@@ -46,8 +46,8 @@ class TMainPanel : public QLabel {
   bool pressed_ = false;
 };
 
-// The track list. OnClick means "the user chose a row", by mouse or keyboard; a row selected
-// from code never raises it.
+// The track list. OnClick means "the user chose a row", with the left button or the keyboard;
+// a row selected from code never raises it, and other buttons or modified clicks select nothing.
 class TMainTrackList : public QListWidget {
  public:
   using QListWidget::QListWidget;
@@ -58,6 +58,9 @@ class TMainTrackList : public QListWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  bool choosing_ = false;  // the left button went down as a choice and is still held
 };
 
 // Run-time state of the main window's unit. One instance lives for the whole run; the values

@@ -225,6 +225,27 @@ TEST_F(MainWindowTest, HeldMouseButtonKeepsTheListStill) {
   EXPECT_EQ(Row(), 4);
 }
 
+// Only a plain left click chooses a row; other buttons and modified clicks leave the list alone.
+TEST_F(MainWindowTest, OtherButtonsAndModifiedClicksLeaveTheSelectionAlone) {
+  Build();
+  Refresh();
+  QWidget* rows = main->ListBoxTracks->viewport();
+  const QPoint row5 = main->ListBoxTracks->visualItemRect(main->ListBoxTracks->item(4)).center();
+  const QPoint row1 = main->ListBoxTracks->visualItemRect(main->ListBoxTracks->item(0)).center();
+  const std::pair<Qt::MouseButton, Qt::KeyboardModifiers> clicks[] = {
+      {Qt::RightButton, {}},
+      {Qt::MiddleButton, {}},
+      {Qt::LeftButton, Qt::ControlModifier},
+      {Qt::LeftButton, Qt::ShiftModifier}};
+  for (const auto& [button, modifiers] : clicks) {
+    for (const QPoint& at : {row5, row1}) {  // another row, and the selected one
+      QTest::mouseClick(rows, button, modifiers, at);
+      EXPECT_TRUE(AtTrackStart(1)) << button << " " << modifiers.toInt() << " " << at.y();
+      EXPECT_EQ(main->ListBoxTracks->selectedItems(), QList({main->ListBoxTracks->item(0)}));
+    }
+  }
+}
+
 TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
   Build();
   Refresh();
