@@ -266,8 +266,9 @@ void TfrmMain::Create_Controls() {
     b->setIconSize(QSize(16, 16));
     b->setToolTip(hint);
     b->setAutoRaise(flat);
-    // Like the speed buttons they stand for, they never take the keyboard focus.
-    b->setFocusPolicy(Qt::NoFocus);
+    // The transport buttons are push buttons, reached with Tab and pressed with Space; the two
+    // flat buttons never take the focus.
+    b->setFocusPolicy(flat ? Qt::NoFocus : Qt::StrongFocus);
     connect(b, &QToolButton::clicked, this, [this, handler] { Handle(handler); });
     return b;
   };
@@ -286,10 +287,16 @@ void TfrmMain::Create_Controls() {
   spdAbout =
       makeButton(312, Glyph_About(), QStringLiteral("About"), true, &TfrmMain::spdAboutClick);
 
-  // spdPlay is the window's default button: Enter anywhere in the window presses it.
+  // spdPlay is the window's default button: Enter presses it, unless the focus is on another
+  // push button, which Enter then presses as Space does.
   for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
     auto* shortcut = new QShortcut(QKeySequence(key), this);
-    connect(shortcut, &QShortcut::activated, spdPlay, &QToolButton::click);
+    connect(shortcut, &QShortcut::activated, this, [this] {
+      QToolButton* pressed = spdPlay;
+      for (QToolButton* b : {spdEdit, spdRewind, spdNext, spdEject})
+        if (b->hasFocus()) pressed = b;
+      pressed->click();
+    });
   }
 
   const QFont nameFont = Bold_Font(QStringLiteral("ＭＳ ゴシック"), 13);
@@ -328,6 +335,13 @@ void TfrmMain::Create_Controls() {
   auto* tracksLayout = new QVBoxLayout(PanelTracks);
   tracksLayout->setContentsMargins(6, 6, 6, 6);
   tracksLayout->addWidget(ListBoxTracks);
+  // The keyboard visits the controls top to bottom, left to right.
+  QWidget* previous = chkRepeatDisc;
+  for (QWidget* next : std::initializer_list<QWidget*>{chkRepeatTrack, spdEdit, spdRewind, spdPlay,
+                                                       spdNext, spdEject, ListBoxTracks}) {
+    setTabOrder(previous, next);
+    previous = next;
+  }
   ListBoxTracks->OnClick = [this] { Handle(&TfrmMain::ListBoxTracksClick); };
   ListBoxTracks->OnMouseDown = [this] { Handle(&TfrmMain::ListBoxTracksMouseDown); };
   ListBoxTracks->OnMouseUp = [this] { Handle(&TfrmMain::ListBoxTracksMouseUp); };

@@ -49,12 +49,6 @@ TEST_F(MainWindowTest, PlayTogglesAndStopRewindsToTheTrackStart) {
   main->Play->trigger();  // the display's menu does the same
   EXPECT_TRUE(sim->isPlaying());
   EXPECT_EQ(Track(), 5);
-  // Enter presses the default button wherever the focus is.
-  main->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(main));
-  main->ListBoxTracks->setFocus();
-  QTest::keyClick(main->ListBoxTracks, Qt::Key_Return);
-  EXPECT_FALSE(sim->isPlaying());
 
   // Paused, seeking or not ready: Play sends nothing that moves the drive.
   for (std::uint32_t mode : {MCI_MODE_PAUSE, MCI_MODE_SEEK, MCI_MODE_NOT_READY}) {
@@ -77,6 +71,34 @@ TEST_F(MainWindowTest, StopOnTheLastShownPositionShowsStopped) {
   Refresh();
   EXPECT_EQ(main->windowTitle().left(8), "Stopped ");
   EXPECT_EQ(main->PanelDisplay->text().left(8), "Stopped ");
+}
+
+// The keyboard reaches every control that takes focus, in the order of the layout; Space presses
+// the focused button, Enter the focused transport button or else the default button, Play.
+TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
+  Build();
+  Refresh();
+  main->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+  main->chkRepeatDisc->setFocus();
+  const QList<QWidget*> order = {main->chkRepeatTrack, main->spdEdit,      main->spdRewind,
+                                 main->spdPlay,        main->spdNext,      main->spdEject,
+                                 main->ListBoxTracks,  main->chkRepeatDisc};
+  QList<QWidget*> visited;
+  for (int i = 0; i < order.size(); ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    visited << QApplication::focusWidget();
+  }
+  EXPECT_EQ(visited, order);
+
+  main->spdNext->setFocus();
+  QTest::keyClick(main->spdNext, Qt::Key_Space);
+  EXPECT_TRUE(AtTrackStart(2));
+  QTest::keyClick(main->spdNext, Qt::Key_Return);
+  EXPECT_TRUE(AtTrackStart(3) && !sim->isPlaying());
+  main->ListBoxTracks->setFocus();
+  QTest::keyClick(main->ListBoxTracks, Qt::Key_Return);
+  EXPECT_TRUE(sim->isPlaying());
 }
 
 TEST_F(MainWindowTest, ListChoiceAndNextPreviousSeekAndKeepPlayingOrStopped) {
