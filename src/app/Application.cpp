@@ -1,8 +1,10 @@
 #include "app/Application.h"
 
+#include <cstdio>
 #include <exception>
 
 #include <QFont>
+#include <QScopeGuard>
 #include <QWidget>
 
 #include "app/Glyphs.h"
@@ -66,7 +68,12 @@ QString Application::Exception_Text(const std::exception& e) {
 }
 
 void Application::Show_Error(const QString& text) {
-  reporter_(title_, QMessageBox::Critical, Error_Text(text));
+  const QString report = Error_Text(text);
+  std::fprintf(stderr, "zarncd: %s\n", qUtf8Printable(report));
+  if (reportsOnScreen_.contains(report)) return;
+  reportsOnScreen_.append(report);
+  const auto closed = qScopeGuard([this, report] { reportsOnScreen_.removeOne(report); });
+  reporter_(title_, QMessageBox::Critical, report);
 }
 
 void Application::Guarded(const std::function<void()>& handler) {

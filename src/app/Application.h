@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 
 class Application : public QApplication {
   Q_OBJECT
@@ -30,7 +31,9 @@ class Application : public QApplication {
   void Set_Title(const QString& title);
 
   // The general error report: captioned with the current title, error icon, the text with a
-  // full stop appended by the rule of Error_Text.
+  // full stop appended by the rule of Error_Text. Every report goes to stderr too; one whose
+  // text is on screen already is not shown a second time, since the clock ticks on inside the
+  // box and an error that recurs on every refresh would otherwise stack box upon box.
   void Show_Error(const QString& text);
   void Set_Error_Reporter(ErrorReporter reporter);
 
@@ -51,4 +54,5 @@ class Application : public QApplication {
 
   QString title_;
   ErrorReporter reporter_;
+  QStringList reportsOnScreen_;
 };

@@ -308,6 +308,30 @@ TEST_F(MainWindowTest, ErrorsOfHandlersAreReportedAndTheProgramGoesOn) {
   for (QString text : {"Done.", "(none)", "a-", ""}) EXPECT_EQ(Application::Error_Text(text), text);
 }
 
+// An error that recurs on every tick while its report is on screen opens no second box; each
+// recurrence still reaches stderr.
+TEST(ErrorReport, RecurringErrorShowsOneBoxAtATime) {
+  Application* app = Application::Instance();
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout,
+                   [] { Application::Guarded([] { throw std::runtime_error("drive gone"); }); });
+  tick.start(10);
+  qsizetype boxes = 0;
+  QTimer::singleShot(300, [&] {
+    tick.stop();
+    QList<QWidget*> open;
+    for (QWidget* w : QApplication::topLevelWidgets())
+      if (qobject_cast<QMessageBox*>(w) && w->isVisible()) open << w;
+    boxes = open.size();
+    for (QWidget* w : open) static_cast<QMessageBox*>(w)->reject();
+  });
+  testing::internal::CaptureStderr();
+  app->Show_Error("drive gone");
+  const std::string stderrText = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(boxes, 1);
+  EXPECT_GT(QString::fromStdString(stderrText).count("drive gone."), 5);
+}
+
 TEST_F(MainWindowTest, DeviceThatCannotBeOpenedEndsStartUp) {
   sim->failOpen(MCIERR_DEVICE_LOCKED, "/dev/sr0: the drive is in use");
   std::unique_ptr<PlayerWindows> started;
