@@ -6,7 +6,10 @@
 // only. A lead byte followed by a valid trail byte that CP932 leaves unassigned is one U+FFFD
 // (both bytes); a lead byte followed by anything else is one U+FFFD and the next byte is decoded
 // on its own, as Windows does. Encoding is exact or refused: text that CP932 cannot hold gives
-// nullopt, never a "?" or a dropped character.
+// nullopt, never a "?" or a dropped character. Where the C library has no CP932 converter (a
+// system without glibc's gconv modules), both directions still work for the single-byte
+// characters, ASCII and half-width katakana: every other character decodes to U+FFFD and is
+// refused when encoding, and neither direction ever throws.
 #pragma once
 
 #include <QString>
@@ -19,3 +22,7 @@ std::optional<std::string> Utf8ToCp932(std::string_view utf8);  // nullopt: not 
 
 QString Cp932ToQString(std::string_view cp932);
 std::optional<std::string> QStringToCp932(const QString& text);  // nullopt: not representable
+
+// The name the C library's converter is opened under, "CP932". Tests name one that does not
+// exist, to stand for a system without it.
+void Set_Cp932_Iconv_Name(std::string name);

@@ -72,6 +72,18 @@ TEST(Cp932, EveryDecodableCharacterEncodesBackToTheSameText) {
   EXPECT_GT(checked, 7000);
 }
 
+// Without the C library's converter, the single-byte part still converts and the rest is
+// refused or replaced: never an exception that would end whatever shows a name.
+TEST(Cp932, WithoutTheConverterSingleBytesStillConvert) {
+  struct Restore {
+    ~Restore() { Set_Cp932_Iconv_Name("CP932"); }
+  } restore;
+  Set_Cp932_Iconv_Name("NO-SUCH-CODE-PAGE");
+  EXPECT_EQ(Cp932ToUtf8("a\\~\xC4\xD7\x90\x56\x81 !"), "a\\~ﾄﾗ\uFFFD\uFFFD !");
+  EXPECT_EQ(Utf8ToCp932("a\\~ﾄﾗ"), "a\\~\xC4\xD7");
+  EXPECT_EQ(Utf8ToCp932("新"), std::nullopt);
+}
+
 TEST(Cp932, LongTextCrossesTheConversionBuffer) {
   std::string bytes;
   for (int i = 0; i < 3000; ++i) bytes += kArtist;
