@@ -96,6 +96,19 @@ class RowHeightDelegate : public QStyledItemDelegate {
   }
 };
 
+// Switches the clock off for its lifetime and on again on every way out, errors included: a
+// clock left off would freeze the player for the rest of the run.
+class Clock_Pause {
+ public:
+  explicit Clock_Pause(TfrmMain& window) : window_(window) { window_.Set_Timer_Enabled(false); }
+  ~Clock_Pause() { window_.Set_Timer_Enabled(true); }
+  Clock_Pause(const Clock_Pause&) = delete;
+  Clock_Pause& operator=(const Clock_Pause&) = delete;
+
+ private:
+  TfrmMain& window_;
+};
+
 }  // namespace
 
 TMainPanel::TMainPanel(QWidget* parent) : QLabel(parent) {
@@ -688,12 +701,13 @@ void TfrmMain::Check_CD_Title() {
   CD_Object& disc = *State.Current_CD_Object;
   disc.Read_Disc_Info(identity, static_cast<std::int32_t>(std::min<std::uint32_t>(
                                     MediaPlayer->Device_Tracks(), CD_Object::kMaxTracks)));
-  Set_Timer_Enabled(false);
-  std::vector<std::string> rows;
-  disc.Fill_Track_List(rows);
-  ListBoxTracks->clear();
-  for (const std::string& row : rows) ListBoxTracks->addItem(Cp932ToQString(row));
-  Set_Timer_Enabled(true);
+  {
+    const Clock_Pause paused(*this);
+    std::vector<std::string> rows;
+    disc.Fill_Track_List(rows);
+    ListBoxTracks->clear();
+    for (const std::string& row : rows) ListBoxTracks->addItem(Cp932ToQString(row));
+  }
   panelArtist->setText(Cp932ToQString(disc.Artist));
   panelTitle->setText(Cp932ToQString(disc.Title));
 }

@@ -102,6 +102,15 @@ TEST_F(DiscLoadingTest, DiscFoundPlayingKeepsPlayingAndStoppedDiscGoesToTrackOne
   EXPECT_EQ(Row(), 1);
 }
 
+// The clock is off while the list is refilled; an error there must not leave it off for good.
+TEST_F(DiscLoadingTest, ErrorWhileTheListIsRefilledLeavesTheClockRunning) {
+  Build(false);
+  QObject::connect(main->ListBoxTracks->model(), &QAbstractItemModel::rowsInserted,
+                   [] { throw std::runtime_error("cannot list"); });
+  EXPECT_THROW(Refresh(), std::runtime_error);
+  EXPECT_TRUE(main->Timer_Enabled());
+}
+
 TEST_F(DiscLoadingTest, ReloadingAfterTheTrayOpensShowsNamesStoredMeanwhile) {
   Build(false);
   Refresh();
