@@ -1,11 +1,18 @@
 #include "app/Application.h"
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 
 #include <QFont>
+#include <QGuiApplication>
 #include <QScopeGuard>
 #include <QWidget>
+#include <QWindow>
+
+#include <xcb/xcb.h>
 
 #include "app/Glyphs.h"
 
@@ -30,6 +37,34 @@ void Install_Font_Substitutes() {
                               QStringLiteral("Noto Serif CJK JP"), QStringLiteral("TakaoMincho")};
   QFont::insertSubstitutions(QStringLiteral("ＭＳ 明朝"), mincho);
   QFont::insertSubstitutions(QStringLiteral("MS Mincho"), mincho);
+}
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+  const xcb_intern_atom_cookie_t cookie =
+      xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+  const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+  std::free(reply);
+  return atom;
+}
+
+// Qt's X11 back end fills an empty caption with the application's name (_NET_WM_NAME, which
+// window managers show), whenever it sets the caption and when it creates the window. An empty
+// caption is a choice of the user's, so it is written empty again after Qt, through the
+// connection Qt uses, so that it arrives after Qt's own.
+void Keep_Caption_Empty(QWidget* window) {
+  const Qt::WindowType type = window->windowType();
+  if (type == Qt::Popup || type == Qt::ToolTip || !window->windowTitle().isEmpty()) return;
+  auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+  const QWindow* handle = window->windowHandle();
+  if (!x11 || !handle || !handle->handle()) return;
+  xcb_connection_t* connection = x11->connection();
+  static const xcb_atom_t netWmName = Atom(connection, "_NET_WM_NAME");
+  static const xcb_atom_t utf8String = Atom(connection, "UTF8_STRING");
+  if (netWmName == XCB_ATOM_NONE || utf8String == XCB_ATOM_NONE) return;
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(handle->winId()),
+                      netWmName, utf8String, 8, 0, nullptr);
+  xcb_flush(connection);
 }
 
 }  // namespace
@@ -93,11 +128,15 @@ void Application::Guarded(const std::function<void()>& handler) {
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {
+  QWidget* window = nullptr;
+  if (receiver->isWidgetType() && static_cast<QWidget*>(receiver)->isWindow())
+    window = static_cast<QWidget*>(receiver);
   // Windows created after the title was set get it as they are shown.
-  if (event->type() == QEvent::Show && receiver->isWidgetType()) {
-    auto* w = static_cast<QWidget*>(receiver);
-    if (w->isWindow()) Apply_Title(w);
-  }
+  if (window && event->type() == QEvent::Show) Apply_Title(window);
+  // Both come after Qt has written the caption to the native window: a change of it, and a
+  // showing, which follows the native window's creation.
+  if (window && (event->type() == QEvent::WindowTitleChange || event->type() == QEvent::Show))
+    Keep_Caption_Empty(window);
   try {
     return QApplication::notify(receiver, event);
   } catch (const std::exception& e) {
