@@ -232,40 +232,37 @@ TEST_F(MainWindowTest, OpenDriveDisablesButtonsAndEmptiesTheLists) {
   ExpectPlayState(false);
 }
 
-TEST_F(MainWindowTest, HeldMouseButtonKeepsTheListStill) {
-  Build();
-  Refresh();
-  const QPoint row3 = main->ListBoxTracks->visualItemRect(main->ListBoxTracks->item(2)).center();
-  QTest::mousePress(main->ListBoxTracks->viewport(), Qt::LeftButton, {}, row3);
-  EXPECT_TRUE(AtTrackStart(3));
-  main->spdPlayClick();
-  Tick(160);  // into track 4
-  EXPECT_EQ(Track(), 4);
-  EXPECT_EQ(Row(), 3);
-  QTest::mouseRelease(main->ListBoxTracks->viewport(), Qt::LeftButton, {}, row3);
-  Refresh();
-  EXPECT_EQ(Row(), 4);
-}
-
 // Only a plain left click chooses a row; other buttons and modified clicks leave the list alone.
-TEST_F(MainWindowTest, OtherButtonsAndModifiedClicksLeaveTheSelectionAlone) {
+// While a button is held down in the list, refreshes leave its selection where it is.
+TEST_F(MainWindowTest, OnlyAPlainLeftClickChoosesAndAHeldButtonKeepsTheListStill) {
   Build();
   Refresh();
   QWidget* rows = main->ListBoxTracks->viewport();
-  const QPoint row5 = main->ListBoxTracks->visualItemRect(main->ListBoxTracks->item(4)).center();
-  const QPoint row1 = main->ListBoxTracks->visualItemRect(main->ListBoxTracks->item(0)).center();
+  auto row = [this](int track) {
+    return main->ListBoxTracks->visualItemRect(main->ListBoxTracks->item(track - 1)).center();
+  };
   const std::pair<Qt::MouseButton, Qt::KeyboardModifiers> clicks[] = {
       {Qt::RightButton, {}},
       {Qt::MiddleButton, {}},
       {Qt::LeftButton, Qt::ControlModifier},
       {Qt::LeftButton, Qt::ShiftModifier}};
   for (const auto& [button, modifiers] : clicks) {
-    for (const QPoint& at : {row5, row1}) {  // another row, and the selected one
-      QTest::mouseClick(rows, button, modifiers, at);
-      EXPECT_TRUE(AtTrackStart(1)) << button << " " << modifiers.toInt() << " " << at.y();
+    for (int track : {5, 1}) {  // another row, and the selected one
+      QTest::mouseClick(rows, button, modifiers, row(track));
+      EXPECT_TRUE(AtTrackStart(1)) << button << " " << modifiers.toInt() << " " << track;
       EXPECT_EQ(main->ListBoxTracks->selectedItems(), QList({main->ListBoxTracks->item(0)}));
     }
   }
+
+  QTest::mousePress(rows, Qt::LeftButton, {}, row(3));
+  EXPECT_TRUE(AtTrackStart(3));
+  main->spdPlayClick();
+  Tick(160);  // into track 4
+  EXPECT_EQ(Track(), 4);
+  EXPECT_EQ(Row(), 3);
+  QTest::mouseRelease(rows, Qt::LeftButton, {}, row(3));
+  Refresh();
+  EXPECT_EQ(Row(), 4);
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
