@@ -5,7 +5,9 @@
 #include <exception>
 #include <optional>
 #include <functional>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <QAction>
 #include <QCheckBox>
@@ -534,7 +536,45 @@ void TfrmMain::PanelDisplayClick() {
 }
 
 void TfrmMain::spdEditClick() {
-  // Opens the CD information editor.
+  if (!frmCDInfo || !State.Current_CD_Object) return;
+  TfrmCDInfo& info = *frmCDInfo;
+  info.Copy_In(*State.Current_CD_Object);
+  const bool ok = info.exec() == QDialog::Accepted;
+
+  // The clock ran on behind the dialog and may have identified another disc: the edits go to
+  // the entry of the disc they were made for, and another disc's names stay as they are.
+  CD_Object& edited = info.Edited_Disc();
+  CD_Object* current = State.Current_CD_Object.get();
+  const bool same_disc =
+      current && current->Disc_ID == edited.Disc_ID && current->Num_Tracks == edited.Num_Tracks;
+  CD_Object& disc = same_disc ? *current : edited;
+  // With the tray open the window shows no disc until one is loaded again.
+  if (ok && same_disc) {
+    disc.Artist = edited.Artist;
+    disc.Title = edited.Title;
+    disc.Track_Titles = edited.Track_Titles;
+    if (State.Disc_Loaded) {
+      std::vector<std::string> rows;
+      disc.Fill_Track_List(rows);
+      {
+        Set_Timer_Enabled(false);
+        struct Timer_Back_On {
+          TfrmMain* w;
+          ~Timer_Back_On() { w->Set_Timer_Enabled(true); }
+        } back_on{this};
+        ListBoxTracks->clear();
+        for (const std::string& row : rows) ListBoxTracks->addItem(Cp932ToQString(row));
+      }
+      panelArtist->setText(Cp932ToQString(disc.Artist));
+      panelTitle->setText(Cp932ToQString(disc.Title));
+    }
+  }
+  disc.Write_Disc_Info();
+  State.Refresh_Pending = true;
+  TimerTimer();
+  // Such a disc has no entry to store under; its names live until the next disc is identified.
+  if (ok && disc.Disc_ID.empty())
+    throw std::runtime_error("names of a disc without an identity cannot be stored");
 }
 
 void TfrmMain::spdOptionClick() {

@@ -1,0 +1,219 @@
+// The CD information editor, opened from the Edit button on a simulated three-track disc.
+#include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <filesystem>
+
+#include "PlayerFixture.h"
+#include "disc/Profile.h"
+#include "disc/Uinfo.h"
+
+namespace {
+
+std::string Database() {
+  QFile f(QString::fromStdString(Disc_Database_Path()));
+  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
+}
+
+class EditorTest : public PlayerFixture {
+ protected:
+  EditorTest() : PlayerFixture({200, 200, 200}) {}
+  void SetUp() override { Open_Player(); }
+  void Open_Player(bool identify = true) {
+    Build(false);
+    if (identify) Refresh();
+    info = windows->CDInfo.get();
+  }
+  // Opens the editor as the user does; `user` acts inside it and closes it.
+  void Edit(std::function<void()> user) {
+    Answer(info, std::move(user));
+    main->spdEdit->click();
+  }
+  void Pick(int track) {
+    QListWidget* list = info->listTracks;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(track - 1)).center());
+  }
+  void Type(QLineEdit* field, const QString& text, bool enter = false) {
+    field->selectAll();
+    QTest::keyClick(field, Qt::Key_Delete);
+    QTest::keyClicks(field, text);
+    if (enter) QTest::keyClick(field, Qt::Key_Return);
+  }
+  std::string Stored(const std::string& section, const char* key) const {
+    return ProfileFile(Disc_Database_Path()).Profile_Read_String(section, key, "(none)");
+  }
+  std::string Section() const { return Disc_ID_From_Identity(sim->disc()->IdentityText()); }
+  const CD_Object& Disc() const { return *Main_Unit_State().Current_CD_Object; }
+
+  TfrmCDInfo* info = nullptr;
+};
+
+TEST_F(EditorTest, EachOpeningStartsWithOkOffUntilANameChanges) {
+  EXPECT_TRUE(QFontMetrics(info->listTracks->font()).inFontUcs4(U'ｱ'));  // half-width katakana
+  const struct {
+    QLineEdit* field;
+    bool typedBack, ok;
+  } cases[] = {{nullptr, false, false}, {info->edArtist, true, true}, {info->edTitle, false, true}};
+  for (const auto& c : cases) {
+    bool shown = true, after = false;
+    QRect frame;
+    Edit([&] {
+      // The dialog is reused: no track is selected either, so Modify does nothing yet.
+      shown = info->btnOk->isEnabled() || !info->listTracks->selectedItems().isEmpty();
+      frame = info->frameGeometry();
+      if (c.field) QTest::keyClicks(c.field, "x");
+      if (c.typedBack) QTest::keyClick(c.field, Qt::Key_Backspace);
+      after = info->btnOk->isEnabled();
+      info->reject();
+    });
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(after, c.ok);
+    EXPECT_EQ(frame.center(), info->screen()->geometry().center());
+  }
+}
+
+TEST_F(EditorTest, EveryWayOutButOkStoresTheEntryAsItWas) {
+  const std::string track = cd_defaults::kTrack;
+  const std::string defaults =
+      "[" + Section() + "]\r\nEntryType=1\r\nartist=" + cd_defaults::kArtist +
+      "\r\ntitle=" + cd_defaults::kTitle + "\r\nnumtracks=3\r\n0=" + track + "1\r\n1=" + track +
+      "2\r\n2=" + track + "3\r\norder= 0 1 2\r\nnumplay=3\r\n";
+  const std::function<void()> ways[] = {[&] { info->btnCancel->click(); },
+                                        [&] { QTest::keyClick(info->edTitle, Qt::Key_Escape); },
+                                        [&] { info->close(); }};
+  for (const auto& leave : ways) {
+    Edit([&] {
+      Type(info->edArtist, "Typed", true);  // Enter presses Modify, never OK
+      EXPECT_TRUE(info->isVisible());
+      leave();
+    });
+    EXPECT_EQ(Database(), defaults);
+    EXPECT_EQ(main->panelArtist->text(), "新しいｱｰﾁｽﾄ");
+  }
+}
+
+TEST_F(EditorTest, ModifyAppliesTitlesAndOkKeepsWhatTheUserLeftAlone) {
+  // Four stored titles for three tracks; names with bytes that are not code page 932 text.
+  QFile f(QString::fromStdString(Disc_Database_Path()));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(("[" + Section() +
+           "]\r\nartist=A\x81\x20"
+           "B\r\nnumtracks=4\r\n1=Old\xFF\r\n")
+              .c_str());
+  f.close();
+  Open_Player();
+  Edit([&] {
+    Pick(2);
+    QTest::keyClick(info->listTracks, Qt::Key_Return);  // applied as it was, bytes and all
+    EXPECT_FALSE(info->btnOk->isEnabled());
+    Type(info->edTrack, "", true);
+    Type(info->edTrack, "  lead", true);  // the last track wraps to the first
+    EXPECT_EQ(info->listTracks->currentRow(), 0);
+    EXPECT_EQ(info->edTrack->selectedText(), "ﾄﾗｯｸ1");
+    Type(info->edTrack, "a b  c", true);
+    Type(info->edTrack, "lost without Modify");
+    info->btnOk->click();
+  });
+  Refresh();
+  EXPECT_EQ(Disc().Track_Titles, std::vector<std::string>({"a b  c", "Old\xFF", "", "  lead"}));
+  EXPECT_EQ(Disc().Artist,
+            "A\x81\x20"
+            "B");
+  EXPECT_EQ(Rows(), QStringList({"1 a b  c", "2 Old\uFFFD", "3 ", "4   lead"}));
+  EXPECT_EQ(main->windowTitle(), "Stopped A\uFFFD B  新しいﾀｲﾄﾙ  ");
+  const std::string db = Database();
+  for (const char* line : {"\r\nartist=A\x81\x20"
+                           "B\r\n",
+                           "\r\n1=Old\xFF\r\n", "\r\n2=\r\n"})
+    EXPECT_NE(db.find(line), std::string::npos) << line;
+  EXPECT_EQ(Stored(Section(), "2"), "");
+}
+
+TEST_F(EditorTest, NameThatCodePage932CannotHoldIsRefusedAndTheDialogStaysOpen) {
+  const struct {
+    QLineEdit* field;
+    QString typed, named;
+  } cases[] = {{info->edArtist, "Smile 😀", "artist"},
+               {info->edTitle, "한국어", "title"},
+               {info->edTrack, "Beyoncé", "title of track 2"}};
+  for (const auto& c : cases) {
+    QString message, left;
+    Edit([&] {
+      Pick(2);
+      c.field->selectAll();
+      c.field->insert(c.typed);  // pasted
+      info->btnModify->click();
+      Answer(info->msgRefused, [&] {
+        message = info->msgRefused->text();
+        info->msgRefused->accept();
+      });
+      info->btnOk->click();
+      left = c.field->text();
+      info->reject();
+    });
+    EXPECT_TRUE(message.contains("The " + c.named + " ")) << message.toStdString();
+    EXPECT_EQ(left, c.typed);
+    EXPECT_EQ(Database().find('?'), std::string::npos);
+  }
+}
+
+TEST_F(EditorTest, EditsStayWithTheDiscThatWasEditedWhenTheDiscChanges) {
+  const std::string edited = Section();
+  Edit([&] {
+    Type(info->edArtist, "Edited");
+    sim->openTray();
+    Refresh();
+    sim->insertDisc(SimulatedDriver::MakeDisc({100, 100, 100, 100, 100}));
+    Refresh();
+    info->btnOk->click();
+  });
+  EXPECT_EQ(Stored(edited, "artist"), "Edited");
+  EXPECT_EQ(Stored(edited, "numtracks"), "3");
+  EXPECT_EQ(Stored(Section(), "artist"), "(none)");
+  EXPECT_EQ(main->panelArtist->text(), "新しいｱｰﾁｽﾄ");
+  EXPECT_EQ(Rows().size(), 5);
+}
+
+TEST_F(EditorTest, DiscWithoutAnIdentityStoresNothingAndOkSaysSo) {
+  for (bool failed : {false, true}) {
+    SCOPED_TRACE(failed ? "identity failed" : "no disc identified yet");
+    sim->failIdentity(failed);
+    Open_Player(failed);
+    for (bool ok : {false, true}) {
+      Edit([&] {
+        QTest::keyClicks(info->edArtist, "Named");
+        ok ? info->btnOk->click() : info->reject();
+      });
+      EXPECT_EQ(Database(), "");
+      ASSERT_EQ(reports.size(), ok ? 1u : 0u);
+    }
+    EXPECT_EQ(reports[0].text, "names of a disc without an identity cannot be stored.");
+    EXPECT_EQ(Disc().Artist, (failed ? cd_defaults::kArtist : "") + std::string("Named"));
+    reports.clear();
+  }
+}
+
+TEST_F(EditorTest, FailedStoreIsReportedAndKeepsTheNamesWithoutARefresh) {
+  for (bool fails : {false, true}) {
+    if (fails) {
+      std::filesystem::remove(Disc_Database_Path());
+      std::filesystem::create_directory(Disc_Database_Path());
+    }
+    Refresh();
+    Edit([&] {
+      Type(info->edArtist, fails ? "Kept" : "Stored");
+      info->btnOk->click();
+    });
+    EXPECT_EQ(main->panelArtist->text(), fails ? "Kept" : "Stored");
+    EXPECT_EQ(Main_Unit_State().Refresh_Pending, !fails);
+    EXPECT_EQ(Main_Unit_State().Tick_Count, fails ? 0 : 1);
+    ASSERT_EQ(reports.size(), fails ? 1u : 0u);
+  }
+  EXPECT_EQ(reports[0].text, QString::fromStdString(Disc_Database_Path()) + " に書き込めません.");
+  reports.clear();
+  std::filesystem::remove(Disc_Database_Path());
+}
+
+}  // namespace
