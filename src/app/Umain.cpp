@@ -553,21 +553,7 @@ void TfrmMain::spdEditClick() {
     disc.Artist = edited.Artist;
     disc.Title = edited.Title;
     disc.Track_Titles = edited.Track_Titles;
-    if (State.Disc_Loaded) {
-      std::vector<std::string> rows;
-      disc.Fill_Track_List(rows);
-      {
-        Set_Timer_Enabled(false);
-        struct Timer_Back_On {
-          TfrmMain* w;
-          ~Timer_Back_On() { w->Set_Timer_Enabled(true); }
-        } back_on{this};
-        ListBoxTracks->clear();
-        for (const std::string& row : rows) ListBoxTracks->addItem(Cp932ToQString(row));
-      }
-      panelArtist->setText(Cp932ToQString(disc.Artist));
-      panelTitle->setText(Cp932ToQString(disc.Title));
-    }
+    if (State.Disc_Loaded) Show_Disc_Names(disc);
   }
   disc.Write_Disc_Info();
   State.Refresh_Pending = true;
@@ -741,6 +727,10 @@ void TfrmMain::Check_CD_Title() {
   CD_Object& disc = *State.Current_CD_Object;
   disc.Read_Disc_Info(identity, static_cast<std::int32_t>(std::min<std::uint32_t>(
                                     MediaPlayer->Device_Tracks(), CD_Object::kMaxTracks)));
+  Show_Disc_Names(disc);
+}
+
+void TfrmMain::Show_Disc_Names(const CD_Object& disc) {
   {
     const Clock_Pause paused(*this);
     std::vector<std::string> rows;

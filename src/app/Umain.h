@@ -194,6 +194,8 @@ class TfrmMain : public QWidget {
   void Set_Play_Captions(const QString& caption);
   void End_Of_Disc();
   void Hand_Overlay_Fonts();
+  // Refills the track list (with the clock paused) and the artist and title panels.
+  void Show_Disc_Names(const CD_Object& disc);
 
   // Steps whose work belongs to the placement, settings, disc and text units.
   void Restore_Placement();
