@@ -79,8 +79,9 @@ int main(int argc, char** argv) {
     simulated = sim.get();
     driver = std::move(sim);
   } else {
-    driver =
-        std::make_unique<CdioDriver>(QFile::encodeName(parser.value(deviceOption)).toStdString());
+    // The path as the command line holds its bytes, which need not be UTF-8.
+    driver = std::make_unique<CdioDriver>(
+        Command_Line_Path(argc, argv, "device", parser.value(deviceOption)));
   }
 
   std::unique_ptr<PlayerWindows> windows;
@@ -97,6 +98,5 @@ int main(int argc, char** argv) {
 
   const int code = app.exec();
   simulatedClock.stop();
-  windows.reset();
-  return code;
+  return End_Player(windows, code);  // non-zero when the settings could not be saved
 }

@@ -1,7 +1,10 @@
 #include "app/Startup.h"
 
+#include <cstring>
 #include <exception>
+#include <optional>
 
+#include <QFile>
 #include <QTimer>
 
 #include "about/Uabout.h"
@@ -9,6 +12,7 @@
 #include "app/Umain.h"
 #include "disc/Uinfo.h"
 #include "overlay/Usthrou.h"
+#include "settings/PlayerSettings.h"
 #include "settings/Uoption.h"
 
 PlayerWindows::PlayerWindows() = default;
@@ -49,4 +53,29 @@ int Start_Player(std::unique_ptr<CdDriver> driver, std::unique_ptr<PlayerWindows
   }
   windows->Main->show();
   return 0;
+}
+
+int End_Player(std::unique_ptr<PlayerWindows>& windows, int code) {
+  const std::uint64_t failedBefore = Settings_Write_Failures();
+  windows.reset();
+  if (Settings_Write_Failures() != failedBefore && code == 0) return 1;
+  return code;
+}
+
+std::string Command_Line_Path(int argc, const char* const* argv, std::string_view name,
+                              const QString& parsed) {
+  const std::string option = "--" + std::string(name);
+  std::optional<std::string> found;
+  for (int i = 1; i < argc && argv[i]; ++i) {
+    const std::string_view arg(argv[i]);
+    if (arg == "--") break;
+    if (arg == option) {
+      if (i + 1 < argc && argv[i + 1]) found = argv[++i];
+    } else if (arg.size() > option.size() && arg.substr(0, option.size()) == option &&
+               arg[option.size()] == '=') {
+      found = std::string(arg.substr(option.size() + 1));
+    }
+  }
+  if (found && QFile::decodeName(QByteArray::fromStdString(*found)) == parsed) return *found;
+  return QFile::encodeName(parsed).toStdString();
 }

@@ -2,6 +2,10 @@
 // Start-up and shutdown: the five windows in their order, and the error that ends the program
 // when the device cannot be opened.
 #include <memory>
+#include <string>
+#include <string_view>
+
+#include <QString>
 
 #include "device/CdDriver.h"
 
@@ -34,3 +38,16 @@ std::unique_ptr<PlayerWindows> Create_Player_Windows(std::unique_ptr<CdDriver> d
 // is shown, and the result is 0; when the device cannot be opened the error is reported and
 // the result is 1, with no window shown.
 int Start_Player(std::unique_ptr<CdDriver> driver, std::unique_ptr<PlayerWindows>& windows);
+
+// Ends the run after the message loop: destroys the windows, whose main window saves the
+// settings as it goes. The program's exit code: `code`, or 1 when that save failed (its report
+// has been shown and the system's reason printed on stderr).
+int End_Player(std::unique_ptr<PlayerWindows>& windows, int code);
+
+// The value of the long option --<name> ("--name VALUE" or "--name=VALUE", the last one given,
+// none after "--") as the bytes the command line holds: a path need not be valid text, and the
+// parser's QString would turn bytes that are not UTF-8 into U+FFFD. `parsed` is the parser's
+// value of that option; should the bytes found not decode to it, its own bytes are taken.
+// argv is as the application object left it (without the options Qt took).
+std::string Command_Line_Path(int argc, const char* const* argv, std::string_view name,
+                              const QString& parsed);

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <random>
 #include <unordered_map>
@@ -519,35 +520,84 @@ Cache& TheCache() {
   return cache;
 }
 
-enum class ReadStatus { Ok, Missing, Failed };
+// -----------------------------------------------------------------------------------------------
+// Files
 
-ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Failed;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    int error = S_ISREG(st.st_mode) ? errno : EISDIR;
-    ::close(fd);
-    errno = error;
-    return ReadStatus::Failed;
+class Fd {
+ public:
+  explicit Fd(int fd = -1) : fd_(fd) {}
+  ~Fd() { reset(); }
+  Fd(Fd&& other) noexcept : fd_(other.release()) {}
+  Fd& operator=(Fd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
   }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+// Only regular files are profiles. A FIFO would block open(2) and read(2) for ever, and a device
+// has no business being read or written as a file; both are refused like a directory is.
+int NotRegularError(mode_t mode) {
+  return S_ISDIR(mode) ? EISDIR : EINVAL;
+}
+
+// Every open of a profile: O_NONBLOCK so that a FIFO or a device put in the file's place cannot
+// block the program (cleared again once fstat has shown a regular file), no controlling terminal.
+constexpr int kOpenFlags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+
+// After a successful fstat: fails with the reason unless fd is a regular file, and makes its
+// reads and writes blocking again.
+bool KeepRegular(int fd, const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) {
+    errno = NotRegularError(st.st_mode);
+    return false;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+// Reads fd from its current offset to its end.
+bool ReadAll(int fd, std::string& out, std::size_t expected) {
   out.clear();
-  out.resize(static_cast<std::size_t>(st.st_size));
+  out.resize(expected);
   std::size_t got = 0;
   for (;;) {
     if (got == out.size()) out.resize(out.size() + 65536);  // the file grew meanwhile
     ssize_t n = ::read(fd, out.data() + got, out.size() - got);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int error = errno;
-      ::close(fd);
-      errno = error;
-      return ReadStatus::Failed;
+      return false;
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
   }
   out.resize(got);
-  ::close(fd);
+  return true;
+}
+
+enum class ReadStatus { Ok, Missing, Failed };
+
+ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
+  // Something that is not a regular file is not even opened (opening a device can act on it).
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    errno = NotRegularError(st.st_mode);
+    return ReadStatus::Failed;
+  }
+  Fd fd(::open(path.c_str(), O_RDONLY | kOpenFlags));
+  if (fd.get() < 0)
+    return errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Failed;
+  if (::fstat(fd.get(), &st) != 0 || !KeepRegular(fd.get(), st)) return ReadStatus::Failed;
+  if (!ReadAll(fd.get(), out, static_cast<std::size_t>(st.st_size))) return ReadStatus::Failed;
   return ReadStatus::Ok;
 }
 
@@ -562,7 +612,7 @@ std::shared_ptr<const Parsed> Load(const std::string& path) {
   }
   if (enabled) {
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return nullptr;
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
     StatKey key = KeyOf(st);
     std::lock_guard lock(cache.mutex);
     for (auto& e : cache.entries) {
@@ -618,7 +668,8 @@ std::string BaseName(const std::string& p) {
   return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
-// Follows symbolic links to the file that is to be replaced (which may not exist yet).
+// Follows symbolic links to the file that is to be replaced (which may not exist yet). What is
+// there must be a regular file: nothing is done beside anything else, not even its lock file.
 std::string ResolveTarget(const std::string& path) {
   std::string p = path;
   for (int hops = 0; hops < 40; ++hops) {
@@ -627,7 +678,10 @@ std::string ResolveTarget(const std::string& path) {
       if (errno == ENOENT) return p;
       throw EProfileError(path, errno);
     }
-    if (!S_ISLNK(st.st_mode)) return p;
+    if (!S_ISLNK(st.st_mode)) {
+      if (!S_ISREG(st.st_mode)) throw EProfileError(path, NotRegularError(st.st_mode));
+      return p;
+    }
     std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
     ssize_t n;
     for (;;) {
@@ -642,24 +696,53 @@ std::string ResolveTarget(const std::string& path) {
   throw EProfileError(path, ELOOP);
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() { reset(); }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
+void LockExclusive(int fd, const std::string& path) {
+  while (::flock(fd, LOCK_EX) != 0) {
+    if (errno != EINTR) throw EProfileError(path, errno);
   }
-  int release() { return std::exchange(fd_, -1); }
+}
 
- private:
-  int fd_;
-};
+// Opens "<target>.lock", creating it when missing. An invalid Fd, with the folder's reason in
+// `refused`, when the folder refuses to create it and there is none (or none this user may
+// open): the lock on the file itself must then do.
+Fd OpenLockFile(const std::string& target, const std::string& path, int& refused) {
+  const std::string name = target + ".lock";
+  // Never through a symbolic link: a link planted there would have the lock made anywhere.
+  Fd fd(::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | kOpenFlags, 0666));
+  if (fd.get() < 0 && (errno == EACCES || errno == EPERM || errno == EROFS)) {
+    refused = errno;
+    fd.reset(::open(name.c_str(), O_RDONLY | O_NOFOLLOW | kOpenFlags));
+    if (fd.get() < 0 && (errno == ENOENT || errno == EACCES || errno == EPERM)) return Fd();
+  }
+  if (fd.get() < 0) throw EProfileError(path, errno);
+  struct stat st {};
+  if (::fstat(fd.get(), &st) != 0 || !KeepRegular(fd.get(), st)) throw EProfileError(path, errno);
+  return fd;
+}
 
-// Removes temporary files that a killed writer left; called with the lock held.
+// Opens the existing target for reading and writing and locks it. A writer that held the lock
+// before may have replaced the file meanwhile, so the lock counts only while the locked file is
+// still the one at the path; otherwise the file now there is locked instead. An invalid Fd when
+// there is no file.
+Fd OpenAndLockTarget(const std::string& target, const std::string& path, struct stat& st) {
+  for (int attempt = 0;; ++attempt) {
+    Fd fd(::open(target.c_str(), O_RDWR | kOpenFlags));
+    if (fd.get() < 0) {
+      if (errno == ENOENT) return Fd();
+      throw EProfileError(path, errno);  // a read-only file is not replaced either
+    }
+    if (::fstat(fd.get(), &st) != 0 || !KeepRegular(fd.get(), st)) throw EProfileError(path, errno);
+    LockExclusive(fd.get(), path);
+    struct stat now {};
+    if (::stat(target.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+      if (::fstat(fd.get(), &st) != 0) throw EProfileError(path, errno);
+      return fd;
+    }
+    if (attempt >= 1000) throw EProfileError(path, EAGAIN);
+  }
+}
+
+// Removes temporary files that a killed writer left; called with the lock file held.
 void RemoveStaleTemps(const std::string& dir, const std::string& base) {
   DIR* d = ::opendir(dir.c_str());
   if (!d) return;
@@ -693,35 +776,76 @@ bool WriteAll(int fd, std::string_view data) {
   return true;
 }
 
-void ApplyToFile(const std::string& path, const std::vector<ProfileFile::Update::Write>& writes) {
-  for (const auto& w : writes) {
-    try {
-      Validate(w);
-    } catch (const std::invalid_argument&) {
-      throw EProfileError(path, EINVAL);
+bool PWriteAll(int fd, std::string_view data, off_t at) {
+  while (!data.empty()) {
+    ssize_t n = ::pwrite(fd, data.data(), data.size(), at);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+    at += n;
+  }
+  return true;
+}
+
+// Writes `updated` over the file's `old` bytes through fd (open for writing and locked), then
+// flushes it. Readers may see the write in progress, which is why this is only the fallback. The
+// blocks past the old end are reserved first, so that a full file system refuses the write
+// before a byte has changed; should a later step fail, the old bytes are put back as far as the
+// system lets them.
+void WriteInPlace(int fd, const std::string& old, const std::string& updated,
+                  const std::string& path) {
+  const auto oldSize = static_cast<off_t>(old.size()), newSize = static_cast<off_t>(updated.size());
+  if (newSize > oldSize) {
+    int r;
+    do {
+      r = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, oldSize, newSize - oldSize);
+    } while (r != 0 && errno == EINTR);
+    if (r != 0 && errno != EOPNOTSUPP && errno != ENOSYS) {
+      const int error = errno;
+      (void)::ftruncate(fd, oldSize);  // gives back whatever was reserved
+      throw EProfileError(path, error);
     }
   }
+  if (PWriteAll(fd, updated, 0) && (newSize >= oldSize || ::ftruncate(fd, newSize) == 0) &&
+      ::fsync(fd) == 0)
+    return;
+  const int error = errno;
+  if (PWriteAll(fd, old, 0)) (void)::ftruncate(fd, oldSize);
+  (void)::fsync(fd);
+  throw EProfileError(path, error);
+}
+
+// What an update is made of: the writes, given the file's bytes under the lock (null when
+// there is no file).
+using BuildWrites =
+    std::function<std::vector<ProfileFile::Update::Write>(const std::string* current)>;
+
+void ApplyToFile(const std::string& path, const BuildWrites& build) {
   const std::string target = ResolveTarget(path);
   const std::string dir = DirName(target), base = BaseName(target);
 
-  Fd lock(::open((target + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-  if (lock.get() < 0 && (errno == EACCES || errno == EROFS))
-    lock.reset(::open((target + ".lock").c_str(), O_RDONLY | O_CLOEXEC));
-  if (lock.get() < 0) throw EProfileError(path, errno);
-  while (::flock(lock.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) throw EProfileError(path, errno);
-  }
-  RemoveStaleTemps(dir, base);
+  // Two locks, always taken in this order: the lock file, which also serialises the creation of
+  // a missing file, and the file itself, which stands in for the lock file where the folder
+  // refuses one and which orders every replacement of the file against an in-place write.
+  int lockRefused = 0;
+  Fd lock = OpenLockFile(target, path, lockRefused);
+  if (lock.get() >= 0) LockExclusive(lock.get(), path);
+  struct stat st {};
+  Fd file = OpenAndLockTarget(target, path, st);
+  const bool exists = file.get() >= 0;
+  if (lock.get() < 0 && !exists) throw EProfileError(path, lockRefused);  // cannot create it
+  if (lock.get() >= 0) RemoveStaleTemps(dir, base);
 
   std::string old;
-  struct stat st {};
-  ReadStatus status = ReadWholeFile(target, old, st);
-  if (status == ReadStatus::Failed) throw EProfileError(path, errno ? errno : EIO);
-  const bool exists = status == ReadStatus::Ok;
-  if (exists && ::access(target.c_str(), W_OK) != 0) throw EProfileError(path, errno);
+  if (exists && !ReadAll(file.get(), old, static_cast<std::size_t>(st.st_size)))
+    throw EProfileError(path, errno);
 
   std::string updated;
   try {
+    const std::vector<ProfileFile::Update::Write> writes = build(exists ? &old : nullptr);
+    if (writes.empty()) return;
     updated = Profile_Text_Apply(old, writes);
   } catch (const std::invalid_argument&) {
     throw EProfileError(path, EINVAL);
@@ -730,29 +854,50 @@ void ApplyToFile(const std::string& path, const std::vector<ProfileFile::Update:
   }
   if (exists && updated == old) return;  // nothing changes: the file is not touched
 
+  // The new file replaces the old one by rename, unless that would lose something the file has:
+  // another name (a hard link), or an owner this user cannot give the new file. Then, and when
+  // the folder refuses the new file while the file itself may be written, it is written in place.
+  bool inPlace = exists && st.st_nlink > 1;
   std::string temp;
   Fd out;
-  for (int attempt = 0; out.get() < 0; ++attempt) {
+  for (int attempt = 0; !inPlace && out.get() < 0; ++attempt) {
     temp = dir + "/." + base + std::string(kTempInfix) + RandomSuffix();
     out.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666));
-    if (out.get() < 0 && (errno != EEXIST || attempt > 100)) throw EProfileError(path, errno);
+    if (out.get() >= 0 || errno == EEXIST) {
+      if (out.get() < 0 && attempt > 100) throw EProfileError(path, EEXIST);
+    } else if (exists && (errno == EACCES || errno == EPERM)) {
+      inPlace = true;
+    } else {
+      throw EProfileError(path, errno);
+    }
   }
   auto fail = [&](int error) {
     out.reset();
     ::unlink(temp.c_str());
     throw EProfileError(path, error);
   };
-  if (exists) {
-    if (st.st_uid != ::geteuid() || st.st_gid != ::getegid())
-      (void)::fchown(out.get(), st.st_uid, st.st_gid);  // best effort: only root may give away
-    if (::fchmod(out.get(), st.st_mode & 07777) != 0) fail(errno);
+  if (!inPlace && exists) {
+    struct stat made {};
+    if (::fstat(out.get(), &made) != 0) fail(errno);
+    if ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) &&
+        ::fchown(out.get(), st.st_uid, st.st_gid) != 0) {
+      if (errno != EPERM) fail(errno);
+      out.reset();
+      ::unlink(temp.c_str());
+      inPlace = true;
+    }
   }
-  if (!WriteAll(out.get(), updated)) fail(errno);
-  if (::fsync(out.get()) != 0) fail(errno);
-  if (::close(out.release()) != 0) fail(errno);
-  if (::rename(temp.c_str(), target.c_str()) != 0) fail(errno);
-  Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirFd.get() >= 0) (void)::fsync(dirFd.get());
+  if (inPlace) {
+    WriteInPlace(file.get(), old, updated, path);
+  } else {
+    if (exists && ::fchmod(out.get(), st.st_mode & 07777) != 0) fail(errno);
+    if (!WriteAll(out.get(), updated)) fail(errno);
+    if (::fsync(out.get()) != 0) fail(errno);
+    if (::close(out.release()) != 0) fail(errno);
+    if (::rename(temp.c_str(), target.c_str()) != 0) fail(errno);
+    Fd dirFd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dirFd.get() >= 0) (void)::fsync(dirFd.get());
+  }
   Forget(path);
   if (target != path) Forget(target);
 }
@@ -830,7 +975,28 @@ void ProfileFile::Profile_Write_Bool(std::string_view section, std::string_view 
 
 void ProfileFile::Apply(const Update& update) {
   if (update.empty()) return;
-  ApplyToFile(path_, update.writes());
+  // A write that would break the file is refused before anything, even the lock file, is made.
+  for (const auto& w : update.writes()) {
+    try {
+      Validate(w);
+    } catch (const std::invalid_argument&) {
+      throw EProfileError(path_, EINVAL);
+    }
+  }
+  ApplyToFile(path_, [&](const std::string*) { return update.writes(); });
+}
+
+void ProfileFile::Apply(const std::function<Update(const Snapshot& current)>& build) {
+  ApplyToFile(path_, [&](const std::string* current) {
+    Snapshot snapshot;
+    if (current) {
+      auto parsed = std::make_shared<Parsed>();
+      parsed->text = *current;
+      parsed->sections = IndexSections(parsed->text);
+      snapshot.parsed_ = std::move(parsed);
+    }
+    return build(snapshot).writes();
+  });
 }
 
 void ProfileFile::Set_Cache_Enabled(bool enabled) {

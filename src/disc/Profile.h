@@ -36,19 +36,39 @@
 // back, such as one ending in a lone CP932 lead byte that swallows the "]") is refused with
 // EProfileError and nothing is written.
 //
-// Safety. Each update takes the lock, reads the file, applies the change in memory, writes a new
-// file beside it (created exclusively, named ".<name>.zarncd-XXXXXX", with the original's
-// permission bits and, where allowed, owner), flushes it with fsync, renames it over the original
-// and flushes the directory. Readers thus see the old file or the new one, never a torn one; a
-// failed update leaves the file exactly as it was and raises EProfileError. A symbolic link is
-// followed to its final target, which is the file replaced; the link stays a link.
+// Safety. Each update takes the locks, reads the file, applies the change in memory, writes a
+// new file beside it (created exclusively, named ".<name>.zarncd-XXXXXX", with the original's
+// permission bits and owner), flushes it with fsync, renames it over the original and flushes the
+// directory. Readers thus see the old file or the new one, never a torn one; a failed update
+// leaves the file exactly as it was and raises EProfileError. A symbolic link is followed to its
+// final target, which is the file replaced; the link stays a link.
 //
-// Locking: an exclusive flock(2) on the lock file "<target>.lock" beside the (symlink-resolved)
-// target, created when missing and never removed (removing it would let two writers lock two
-// different files). Every writer that takes the same lock (this program twice, or any program
-// following this convention) serialises its read-modify-write, so no update is lost. Readers
-// take no lock. Temporary files left by a killed writer are removed by the next writer, which
-// holds the lock and so knows that no other writer is in progress.
+// Writing in place. A rename would lose what belongs to the file rather than to its bytes, and
+// some folders refuse the new file. The file is therefore written in place, under the same locks,
+// then flushed with fsync, when it has more than one name (a hard link), when its owner or group
+// cannot be given to the new file (a file of another user that this user may write), or when the
+// folder refuses the new file (EACCES, EPERM) while the file itself may be written. The blocks
+// the file grows by are reserved first, so that a full file system refuses such a write before a
+// byte has changed, and a write failing later puts the old bytes back as far as the system lets
+// it; but a reader may see an in-place write in progress, which is why it is only the fallback.
+//
+// Only regular files. Every open uses O_NONBLOCK, and a file that is not a regular file (a FIFO,
+// a device, a directory, also as the target of a symbolic link) reads as no file and is refused
+// for writing with EProfileError (EISDIR for a directory, else EINVAL). Nothing is created beside
+// it, not even the lock file.
+//
+// Locking: two exclusive flock(2) locks, always in this order. First the lock file
+// "<target>.lock" beside the (symlink-resolved) target, created when missing and never removed
+// (removing it would let two writers lock two different files); it serialises, among other
+// things, the creation of a missing file. Then the file itself, re-checked after locking to be
+// still the file at the path (a writer that held the lock may have replaced it); this lock orders
+// in-place writes against replacements. When the folder refuses the lock file and there is none
+// (or none this user may open), the lock on the file itself stands in for it: every writer takes
+// that lock too, so writers of this program still exclude each other (a file that does not exist
+// then cannot be created anyway). Every writer that takes the same locks (this program twice, or
+// any program following this convention) serialises its read-modify-write, so no update is lost.
+// Readers take no lock. Temporary files left by a killed writer are removed by the next writer
+// that holds the lock file, which knows that no other writer is in progress.
 //
 // Cache: reads reuse the parsed file while its device, inode, size and modification time (in
 // nanoseconds) are unchanged. A file modified within the last moments (less than the file
@@ -57,6 +77,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -139,6 +160,10 @@ class ProfileFile {
   Snapshot Read_Snapshot() const;
   // Applies every write of the update in order, all or none; raises EProfileError on failure.
   void Apply(const Update& update);
+  // The same for writes that depend on what the file holds: `build` is called under the lock
+  // with the file as it is then (no file: an empty snapshot) and returns the update to apply.
+  // An empty update writes nothing.
+  void Apply(const std::function<Update(const Snapshot& current)>& build);
 
   // For benchmarks and tests: with the cache off every read parses the file again.
   static void Set_Cache_Enabled(bool enabled);

@@ -5,11 +5,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QGuiApplication>
+#include <QPalette>
 
 #include "disc/Cp932.h"
 
@@ -164,27 +172,144 @@ ProfileFile::Update Exit_Settings_Update(bool repeatDisk, bool repeatTrack,
   return u;
 }
 
+namespace {
+
+// The keys that hold colours: a colour the user left as it was shown stays as the file holds it.
+constexpr std::pair<const char*, const char*> kColorKeys[] = {
+    {"Disp", "FontColor"}, {"Disp", "PanelColor"}, {"SeeThrough", "FontColor"}};
+
+bool Is_Color_Key(const ProfileFile::Update::Write& w) {
+  for (const auto& [section, key] : kColorKeys)
+    if (w.section == section && w.key == key) return true;
+  return false;
+}
+
+// The update without the colour writes that would only lose what the file holds: a stored value
+// that shows as the colour written (a system colour such as 0x80000005, bits above the colour,
+// or the same colour spelt another way, such as $FF for 255) stays as it is. The windows hold
+// colours as red, green and blue, so this is how a colour the user did not change goes back into
+// the file exactly as it was read. A missing or unreadable value is written as usual.
+ProfileFile::Update Keep_Stored_Colors(const ProfileFile::Update& update,
+                                       const ProfileFile::Snapshot& current) {
+  ProfileFile::Update kept;
+  for (const auto& w : update.writes()) {
+    if (Is_Color_Key(w)) {
+      const auto written = Profile_Str_To_Int(w.value);
+      // Two different defaults tell a stored number from a missing or unreadable value.
+      const std::int32_t stored = current.Profile_Read_Integer(w.section, w.key, 0);
+      const bool present = current.Profile_Read_Integer(w.section, w.key, 1) == stored;
+      if (written && present &&
+          Color_To_Value(Color_From_Value(static_cast<std::uint32_t>(stored))) ==
+              static_cast<std::uint32_t>(*written))
+        continue;
+    }
+    kept.Profile_Write_String(w.section, w.key, w.value);
+  }
+  return kept;
+}
+
+std::atomic<std::uint64_t> Write_Failures{0};
+
+}  // namespace
+
 void Write_Settings(const std::string& path, const ProfileFile::Update& update) {
-  // Only the fallback directory can be missing. Directories made here are private to the user,
-  // as configuration directories should be; failing to make one shows as the write error.
-  for (auto slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1))
-    ::mkdir(path.substr(0, slash).c_str(), 0700);
-  ProfileFile(path).Apply(update);
+  try {
+    // Only the fallback directory can be missing. Directories made here are private to the user,
+    // as configuration directories should be; failing to make one shows as the write error.
+    int mkdirError = 0;  // the first directory that could not be made
+    for (auto slash = path.find('/', 1); slash != std::string::npos;
+         slash = path.find('/', slash + 1)) {
+      if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST && !mkdirError)
+        mkdirError = errno;
+    }
+    try {
+      ProfileFile(path).Apply([&](const ProfileFile::Snapshot& current) {
+        return Keep_Stored_Colors(update, current);
+      });
+    } catch (const EProfileError& e) {
+      // A folder that could not be made is the reason, not the file missing from it.
+      if (e.error() == ENOENT && mkdirError != 0) throw EProfileError(path, mkdirError);
+      throw;
+    }
+  } catch (const EProfileError& e) {
+    ++Write_Failures;
+    // The report shows the design's text; the system's reason goes beside it on stderr.
+    std::fprintf(stderr, "zarncd: %s: %s\n", e.what(), std::strerror(e.error() ? e.error() : EIO));
+    std::fflush(stderr);
+    throw;
+  }
+}
+
+std::uint64_t Settings_Write_Failures() {
+  return Write_Failures.load();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Colours and fonts
 
+namespace {
+
+// The palette colour that stands for each Windows system colour (the COLOR_* index of GetSysColor).
+struct System_Color {
+  QPalette::ColorGroup group;
+  QPalette::ColorRole role;
+};
+constexpr QPalette::ColorGroup kActive = QPalette::Active, kDisabled = QPalette::Disabled;
+constexpr System_Color kSystemColors[] = {
+    {kActive, QPalette::Button},           // 0 COLOR_SCROLLBAR
+    {kActive, QPalette::Dark},             // 1 COLOR_BACKGROUND (the desktop)
+    {kActive, QPalette::Highlight},        // 2 COLOR_ACTIVECAPTION
+    {kActive, QPalette::Mid},              // 3 COLOR_INACTIVECAPTION
+    {kActive, QPalette::Window},           // 4 COLOR_MENU
+    {kActive, QPalette::Base},             // 5 COLOR_WINDOW (the background of text fields)
+    {kActive, QPalette::Shadow},           // 6 COLOR_WINDOWFRAME
+    {kActive, QPalette::WindowText},       // 7 COLOR_MENUTEXT
+    {kActive, QPalette::Text},             // 8 COLOR_WINDOWTEXT
+    {kActive, QPalette::HighlightedText},  // 9 COLOR_CAPTIONTEXT
+    {kActive, QPalette::Button},           // 10 COLOR_ACTIVEBORDER
+    {kActive, QPalette::Button},           // 11 COLOR_INACTIVEBORDER
+    {kActive, QPalette::Dark},             // 12 COLOR_APPWORKSPACE
+    {kActive, QPalette::Highlight},        // 13 COLOR_HIGHLIGHT
+    {kActive, QPalette::HighlightedText},  // 14 COLOR_HIGHLIGHTTEXT
+    {kActive, QPalette::Window},           // 15 COLOR_BTNFACE (dialogs and forms)
+    {kActive, QPalette::Dark},             // 16 COLOR_BTNSHADOW
+    {kDisabled, QPalette::Text},           // 17 COLOR_GRAYTEXT
+    {kActive, QPalette::ButtonText},       // 18 COLOR_BTNTEXT
+    {kDisabled, QPalette::WindowText},     // 19 COLOR_INACTIVECAPTIONTEXT
+    {kActive, QPalette::Light},            // 20 COLOR_BTNHIGHLIGHT
+    {kActive, QPalette::Shadow},           // 21 COLOR_3DDKSHADOW
+    {kActive, QPalette::Midlight},         // 22 COLOR_3DLIGHT
+    {kActive, QPalette::ToolTipText},      // 23 COLOR_INFOTEXT
+    {kActive, QPalette::ToolTipBase},      // 24 COLOR_INFOBK
+    {kActive, QPalette::NoRole},           // 25 (none: GetSysColor answers 0)
+    {kActive, QPalette::Link},             // 26 COLOR_HOTLIGHT
+    {kActive, QPalette::Highlight},        // 27 COLOR_GRADIENTACTIVECAPTION
+    {kActive, QPalette::Mid},              // 28 COLOR_GRADIENTINACTIVECAPTION
+    {kActive, QPalette::Highlight},        // 29 COLOR_MENUHILIGHT
+    {kActive, QPalette::Window},           // 30 COLOR_MENUBAR
+};
+
+}  // namespace
+
 QColor Color_From_Value(std::uint32_t value) {
+  if (value & 0x80000000u) {
+    // A system colour, as the VCL's ColorToRGB takes every negative value: index in the low byte.
+    const std::uint32_t index = value & 0xFF;
+    if (index >= std::size(kSystemColors) || kSystemColors[index].role == QPalette::NoRole)
+      return QColor(0, 0, 0);  // what GetSysColor answers for an index it does not know
+    const System_Color c = kSystemColors[index];
+    return QGuiApplication::palette().color(c.group, c.role).toRgb();
+  }
+  // Otherwise the low three bytes are red, green and blue, whatever the high byte says (Windows
+  // takes 0x02bbggrr, a palette-relative colour, as that colour too).
   return QColor(static_cast<int>(value & 0xFF), static_cast<int>((value >> 8) & 0xFF),
                 static_cast<int>((value >> 16) & 0xFF));
 }
 
 std::uint32_t Color_To_Value(const QColor& color) {
-  return static_cast<std::uint32_t>(color.red()) |
-         (static_cast<std::uint32_t>(color.green()) << 8) |
-         (static_cast<std::uint32_t>(color.blue()) << 16);
+  const QColor rgb = color.toRgb();
+  return static_cast<std::uint32_t>(rgb.red()) | (static_cast<std::uint32_t>(rgb.green()) << 8) |
+         (static_cast<std::uint32_t>(rgb.blue()) << 16);
 }
 
 namespace {

@@ -93,10 +93,20 @@ ProfileFile::Update Option_Settings_Update(const TPlayerSettings& settings,
 ProfileFile::Update Exit_Settings_Update(bool repeatDisk, bool repeatTrack,
                                          const TPlayerSettings& settings);
 // Applies one update to the file, creating its directory first (the fallback directory may not
-// exist yet). Raises EProfileError and leaves the file as it was when it cannot be written.
+// exist yet). A colour key whose stored value shows as the colour written keeps the stored value
+// (see Color_From_Value), so a colour the user did not change is written back exactly as read.
+// Raises EProfileError and leaves the file as it was when it cannot be written; the failure is
+// then counted and its system reason (strerror) printed on stderr beside the design's message.
 void Write_Settings(const std::string& path, const ProfileFile::Update& update);
+// How many calls of Write_Settings have failed in this process.
+std::uint64_t Settings_Write_Failures();
 
-// Colours are stored with red in the low byte, then green, then blue.
+// Colours are stored as Windows stores them: red in the low byte, then green, then blue. A value
+// with the high bit set (0x800000nn as Delphi 3 wrote clWindow and the like, or 0xFF0000nn) is
+// the Windows system colour nn and shows as the application palette's colour for that role (the
+// background of text fields for COLOR_WINDOW, and so on); an index Windows does not know shows
+// black, as GetSysColor answers. Other high bytes are ignored. Color_To_Value gives the plain
+// red, green and blue of a colour.
 QColor Color_From_Value(std::uint32_t value);
 std::uint32_t Color_To_Value(const QColor& color);
 

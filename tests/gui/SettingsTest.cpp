@@ -1,15 +1,19 @@
 // The settings in the running player: read at creation, the Option exchange, and the exit keys.
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QPushButton>
 
 #include "PlayerFixture.h"
+#include "app/Startup.h"
 #include "settings/PlayerSettings.h"
 #include "settings/Uoption.h"
 
@@ -206,6 +210,68 @@ TEST_F(SettingsTest, ExitWritesTheFiveExitKeys) {
   ASSERT_EQ(reports.size(), 1u);
   EXPECT_TRUE(reports[0].text.endsWith(" に書き込めません."));
   reports.clear();
+}
+
+TEST_F(SettingsTest, SystemColorsShowAsThePaletteAndGoBackAsStored) {
+  // clWindowText on clWindow, as Delphi 3 stored them, and clHighlight in another spelling.
+  const std::string stored =
+      "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n"
+      "[SeeThrough]\r\nFontColor=0x8000000D\r\n";
+  std::ofstream(path, std::ios::binary) << stored;
+  Build();
+  const QPalette palette = QGuiApplication::palette();
+  const QColor text = palette.color(QPalette::Active, QPalette::Text);
+  const QColor base = palette.color(QPalette::Active, QPalette::Base);
+  const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+  ASSERT_NE(base, QColor(5, 0, 0));
+  Expect_Look(main->PanelDisplay->font(), text, base, highlight, true);
+
+  // OK with other settings changed: the colours nobody touched stay as they were stored.
+  Run_Option([&](TfrmOption* o) {
+    EXPECT_EQ(o->Example_Color(), base);
+    EXPECT_EQ(o->Example_Font_Color(), text);
+    EXPECT_EQ(o->Example_ST_Color(), highlight);
+    o->chkWinTime->setChecked(true);
+    o->btnOK->click();
+  });
+  std::string bytes = Read();
+  EXPECT_EQ(bytes.find("[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n"), 0u)
+      << bytes;
+  EXPECT_NE(bytes.find("[SeeThrough]\r\nFontColor=0x8000000D\r\n"), std::string::npos) << bytes;
+  EXPECT_NE(bytes.find("[Window]\r\nTrackNo=0\r\nTime=1\r\n"), std::string::npos) << bytes;
+  Expect_Look(main->PanelDisplay->font(), text, base, highlight, true);
+
+  // A colour the user chose is written as its red, green and blue; the others stay.
+  Run_Option([&](TfrmOption* o) {
+    o->Set_Example(o->Example_Font(), o->Example_Font_Color(), QColor(1, 2, 3));
+    o->btnOK->click();
+  });
+  bytes = Read();
+  EXPECT_EQ(bytes.find("[Disp]\r\nFontColor=-2147483640\r\nPanelColor=197121\r\n"), 0u) << bytes;
+  EXPECT_NE(bytes.find("[SeeThrough]\r\nFontColor=0x8000000D\r\n"), std::string::npos) << bytes;
+  // The exit writes no colour.
+  windows.reset();
+  EXPECT_NE(Read().find("FontColor=-2147483640\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsTest, FailedSaveAtExitEndsWithAnErrorCode) {
+  Build();
+  EXPECT_EQ(End_Player(windows, 0), 0);  // saved: the message loop's code stands
+  // A directory where the file should be cannot be written, not even by root.
+  Build();
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+  ::testing::internal::CaptureStderr();
+  const int code = End_Player(windows, 0);
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  ::rmdir(path.c_str());
+  EXPECT_EQ(code, 1);
+  // The report keeps the design's text; stderr has the system's reason beside it.
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports[0].text, QString::fromStdString(path) + " に書き込めません.");
+  reports.clear();
+  EXPECT_NE(err.find(path + " に書き込めません: " + std::strerror(EISDIR)), std::string::npos)
+      << err;
 }
 
 }  // namespace
