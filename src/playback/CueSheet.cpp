@@ -254,12 +254,15 @@ std::optional<Disc> LayOut(const Sheet& sheet, const std::vector<std::int64_t>& 
   if (fileSectors.size() != sheet.files.size() || sheet.tracks.empty())
     return fail("the sheet and its files do not match");
   for (const Track& t : sheet.tracks)
-    for (const Index& i : t.indices)
-      if (i.sector >= fileSectors[static_cast<std::size_t>(i.file)])
-        return fail("line " + std::to_string(i.line) + ": INDEX " + std::to_string(i.number) + " " +
-                    TimeText(i.sector) + " lies past the end of '" +
-                    sheet.files[static_cast<std::size_t>(i.file)].name + "' (" +
-                    TimeText(fileSectors[static_cast<std::size_t>(i.file)]) + ")");
+    for (const Index& i : t.indices) {
+      const auto file = static_cast<std::size_t>(i.file);
+      if (i.sector < fileSectors[file]) continue;
+      char index[16];
+      std::snprintf(index, sizeof index, "INDEX %02d ", i.number);
+      return fail("line " + std::to_string(i.line) + ": " + index + TimeText(i.sector) +
+                  " lies past the end of '" + sheet.files[file].name + "' (" +
+                  TimeText(fileSectors[file]) + ")");
+    }
 
   // Silence goes in where a track's first index lies (its PREGAP) and where the next track's
   // first index lies, or at the end of the last file (its POSTGAP): file, sector -> length.
