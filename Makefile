@@ -27,7 +27,7 @@ run: deps build
 
 # The fuzz run comes first so that ctest's summary closes the output.
 test: deps build
-	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+	scripts/run-fuzz --total 60
 	ctest --preset $(PRESET) -j2
 
 bench: deps
