@@ -8,7 +8,7 @@ PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev pkg-config \
   libgtest-dev libbenchmark-dev \
   pulseaudio pulseaudio-utils xvfb x11-utils xdotool imagemagick \
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2
-BENCH_PACKAGES = mpv bc time
+BENCH_PACKAGES = mpv bc time sox
 
 .PHONY: all deps build run test bench fuzz format clean
 
