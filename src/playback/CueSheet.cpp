@@ -76,6 +76,11 @@ std::string TimeText(std::int64_t sectors) {
   return text;
 }
 
+// A word of the sheet inside a message; a line of garbage must not make a message of a megabyte.
+std::string Shown(std::string_view word) {
+  return word.size() <= 40 ? std::string(word) : std::string(word.substr(0, 40)) + "...";
+}
+
 std::optional<FileType> ParseFileType(std::string_view word) {
   static const std::pair<const char*, FileType> kTypes[] = {
       {"BINARY", FileType::Binary}, {"MOTOROLA", FileType::Motorola}, {"WAVE", FileType::Wave},
@@ -159,7 +164,7 @@ class Reader {
     if (name.empty()) return bad("FILE without a file name and type");
     const auto fileType = ParseFileType(type);
     if (!fileType)
-      return bad("FILE type '" + std::string(type) +
+      return bad("FILE type '" + Shown(type) +
                  "' is none of BINARY, MOTOROLA, WAVE, AIFF, FLAC, MP3");
     sheet_.files.push_back({std::string(name), *fileType, line_});
     return true;
@@ -171,13 +176,13 @@ class Reader {
     if (track() && !trackDone()) return false;
     const std::string_view numberText = NextToken(rest), modeText = NextToken(rest);
     const auto number = Number(numberText, 2);
-    if (!number || *number < 1) return bad("TRACK number '" + std::string(numberText) + "'");
+    if (!number || *number < 1) return bad("TRACK number '" + Shown(numberText) + "'");
     if (track() && *number <= track()->number)
       return bad("TRACK " + std::string(numberText) + " after TRACK " +
                  std::to_string(track()->number));
     const auto mode = ParseMode(modeText);
     if (!mode)
-      return bad("track mode '" + std::string(modeText) +
+      return bad("track mode '" + Shown(modeText) +
                  "': only AUDIO, MODE1/2352 and MODE2/2352 can be played from here");
     Track t;
     t.number = *number;
@@ -193,7 +198,7 @@ class Reader {
     const auto number = Number(numberText, 2);
     const auto time = Time(timeText);
     if (!number || !time)
-      return bad("INDEX '" + std::string(numberText) + " " + std::string(timeText) +
+      return bad("INDEX '" + Shown(numberText) + " " + Shown(timeText) +
                  "' is not INDEX nn mm:ss:ff");
     std::vector<Index>& indices = track()->indices;
     const int expected = indices.empty() ? (*number == 0 ? 0 : 1) : indices.back().number + 1;
