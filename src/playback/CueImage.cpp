@@ -60,15 +60,15 @@ std::string FindIgnoringCase(const std::filesystem::path& folder,
                              const std::filesystem::path& name) {
   namespace fs = std::filesystem;
   fs::path at = folder;
-  for (const fs::path& part : name) {
+  for (const fs::path& step : name) {
     std::error_code ec;
-    if (fs::exists(at / part, ec)) {
-      at /= part;
+    if (fs::exists(at / step, ec)) {
+      at /= step;
       continue;
     }
     bool found = false;
     for (fs::directory_iterator it(at, ec), end; !ec && it != end; it.increment(ec)) {
-      if (SameIgnoringCase(it->path().filename().string(), part.string())) {
+      if (SameIgnoringCase(it->path().filename().string(), step.string())) {
         at = it->path();
         found = true;
         break;

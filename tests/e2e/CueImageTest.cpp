@@ -29,7 +29,7 @@ namespace {
 const std::vector<ToneTrack> kDisc = {{3, 440}, {3, 620}, {1, 3000, 0, true}, {3, 830}};
 constexpr std::int32_t kGap = 38;  // track 2's INDEX 00, half a second before its INDEX 01
 
-struct Part {
+struct DataFile {
   std::string name;  // as the sheet writes it
   const char* type;  // BINARY, MOTOROLA, WAVE
   std::int32_t first, end;
@@ -48,8 +48,8 @@ class CueLayouts : public ::testing::Test {
     cdio_destroy(cdio);
   }
 
-  // The disc as the files of parts, with a sheet naming them; returns the sheet's path.
-  std::string write(const std::string& sheet, const std::vector<Part>& parts) {
+  // The disc as the given files, with a sheet naming them; returns the sheet's path.
+  std::string write(const std::string& sheet, const std::vector<DataFile>& files) {
     std::vector<std::tuple<std::int32_t, int, int>> indices;  // sector, track, index
     for (int t = 1; t <= toc_.TrackCount(); ++t) {
       if (t == 2) indices.emplace_back(toc_.TrackStart(t) - kGap, t, 0);
@@ -57,8 +57,8 @@ class CueLayouts : public ::testing::Test {
     }
     std::ofstream cue(dir_.file(sheet));
     int track = 0;
-    for (const Part& p : parts) {
-      writePart(p);
+    for (const DataFile& p : files) {
+      writeFile(p);
       cue << "FILE \"" << p.name << "\" " << p.type << "\n";
       for (const auto& [sector, t, index] : indices) {
         if (sector < p.first || sector >= p.end) continue;
@@ -74,7 +74,7 @@ class CueLayouts : public ::testing::Test {
     return dir_.file(sheet);
   }
 
-  void writePart(const Part& p) {
+  void writeFile(const DataFile& p) {
     const std::string path = dir_.file(p.onDisk.empty() ? p.name : p.onDisk);
     std::vector<char> bytes(disc_.begin() + p.first * 2352, disc_.begin() + p.end * 2352);
     if (std::strcmp(p.type, "MOTOROLA") == 0)
@@ -94,7 +94,7 @@ class CueLayouts : public ::testing::Test {
   }
 
   // Per track: FLAC, with the data track as a BIN and track 2's gap at the end of track 1.
-  std::vector<Part> flacPerTrack() const {
+  std::vector<DataFile> flacPerTrack() const {
     return {{"01 Intro.flac", "WAVE", 0, 225},
             {"02.flac", "WAVE", 225, 450},
             {"03.bin", "BINARY", 450, 525},
@@ -116,7 +116,7 @@ class CueLayouts : public ::testing::Test {
 };
 
 TEST_F(CueLayouts, EveryLayoutIsTheSameDiscSampleForSample) {
-  const std::pair<const char*, std::vector<Part>> layouts[] = {
+  const std::pair<const char*, std::vector<DataFile>> layouts[] = {
       {"album.cue", {{"ALBUM NAME.BIN", "BINARY", 0, 750, "Album Name.bin"}}},
       {"split.cue",  // each gap at the start of its track's file
        {{"01.bin", "BINARY", 0, 225 - kGap},
@@ -128,9 +128,9 @@ TEST_F(CueLayouts, EveryLayoutIsTheSameDiscSampleForSample) {
       {"motorola.cue", {{"disc.be", "MOTOROLA", 0, 750}}},
   };
   std::mt19937 random(1);
-  for (const auto& [sheet, parts] : layouts) {
+  for (const auto& [sheet, files] : layouts) {
     SCOPED_TRACE(sheet);
-    auto io = MakeDiscImageIo(write(sheet, parts));
+    auto io = MakeDiscImageIo(write(sheet, files));
     EXPECT_EQ(io->readToc(), toc_);
     for (std::int32_t lsn = 0; lsn < toc_.leadout; lsn += 75) expectSame(*io, lsn, 75);
     for (int i = 0; i < 10; ++i) {  // seeks, forward and back
