@@ -4,11 +4,11 @@ BUILD   = build/$(PRESET)
 SUDO   := $(if $(filter 0,$(shell id -u)),,sudo)
 
 PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev pkg-config \
-  qt6-base-dev qt6-multimedia-dev libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev \
+  qt6-base-dev qt6-multimedia-dev libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev libsndfile1-dev \
   libgtest-dev libbenchmark-dev \
   pulseaudio pulseaudio-utils xvfb x11-utils xdotool imagemagick \
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2
-BENCH_PACKAGES = mpv bc time
+BENCH_PACKAGES = mpv bc time sox
 
 .PHONY: all deps build run test bench fuzz format clean
 
@@ -27,7 +27,7 @@ run: deps build
 
 # The fuzz run comes first so that ctest's summary closes the output.
 test: deps build
-	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=60
+	scripts/run-fuzz --total 60
 	ctest --preset $(PRESET) -j2
 
 bench: deps

@@ -2,8 +2,9 @@
 # Playback cost and latency. Plays the demo disc for 60 s with the player's playback engine
 # and then the same audio, as a WAV file, with mpv (the yardstick), each against a private
 # PulseAudio null sink kept awake by a silent stream; prints the CPU seconds and peak RSS of
-# each and their ratios. Then the medians of 10 Play -> first sound heard and 10 Next -> new
-# track heard, measured on the sink's monitor.
+# each and their ratios; the same for a rip of one FLAC file per track with its CUE sheet. Then
+# the medians of 10 Play -> first sound heard and 10 Next -> new track heard, measured on the
+# sink's monitor.
 #
 #   bench/playback.sh BUILD_DIR      (a release build; BENCH_SECONDS changes the 60 s)
 set -euo pipefail
@@ -66,6 +67,35 @@ if command -v mpv >/dev/null; then
       printf "ratio player/mpv: CPU %.2f, peak RSS %.2f\n", (m > 0 ? p / m : 0), pr / mr }'
 else
   echo "playback: mpv is not installed (make bench installs it); no comparison"
+fi
+
+# A rip as people keep it: one FLAC file per track and a CUE sheet naming them, the tracks as
+# long as the run together; the player decodes them itself, mpv plays the same files.
+if command -v mpv >/dev/null && command -v sox >/dev/null; then
+  rip=$work/rip
+  mkdir -p "$rip"
+  per=$(((seconds + 3) / 4))
+  for t in 1 2 3 4; do
+    # A tone on the left, noise on the right: FLAC has something to decode.
+    sox -n -r 44100 -c 2 -b 16 "$rip/0$t Track.flac" synth "$per" sine $((300 * t)) pinknoise vol 0.5
+    printf 'FILE "0%d Track.flac" WAVE\n  TRACK 0%d AUDIO\n    INDEX 01 00:00:00\n' $t $t
+  done >"$rip/rip.cue"
+  measure cue "$probe" --play "$rip/rip.cue" "$seconds"
+  grep -q "sound=server" "$work/cue.out" ||
+    echo "playback: the engine played the FLAC rip on its silent clock; not a fair comparison" >&2
+  measure cue_mpv mpv --no-video --no-terminal --ao=pulse "$rip"/*.flac
+  read -r cu cs crss <"$work/cue"
+  read -r mu ms mrss <"$work/cue_mpv"
+  printf 'playback engine, %s s of FLAC per track:  CPU %.2f s, peak RSS %d kB\n' \
+    "$seconds" "$(echo "$cu + $cs" | bc -l)" "$crss"
+  printf 'mpv --no-video, the same FLAC files:      CPU %.2f s, peak RSS %d kB\n' \
+    "$(echo "$mu + $ms" | bc -l)" "$mrss"
+  awk -v p="$(echo "$cu + $cs" | bc -l)" -v m="$(echo "$mu + $ms" | bc -l)" \
+    -v pr="$crss" -v mr="$mrss" 'BEGIN {
+      printf "ratio player/mpv on FLAC: CPU %.2f (target <= 0.50), peak RSS %.2f\n",
+        (m > 0 ? p / m : 0), pr / mr }'
+else
+  echo "playback: mpv or sox is not installed (make bench installs them); no FLAC comparison"
 fi
 
 "$probe" --latency "$work" 10 | awk -F'[= ]' '{

@@ -14,6 +14,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <algorithm>
 #include <atomic>
 #include <cdio/cdio.h>
@@ -39,13 +41,12 @@ namespace {
 
 constexpr int kRate = 44100;
 
+// Lets events run for ms, asleep in the event loop as the player is between its clock's ticks:
+// waking every few milliseconds to look would cost more than the playback being measured.
 void runEvents(int ms) {
-  QElapsedTimer timer;
-  timer.start();
-  while (timer.elapsed() < ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  QEventLoop loop;
+  QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 std::unique_ptr<CdAudioDevice> openImage(const std::string& image) {

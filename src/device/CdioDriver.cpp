@@ -21,6 +21,7 @@
 #include "device/AudioOutput.h"
 #include "device/AudioReader.h"
 #include "device/DriveIo.h"
+#include "playback/CueImage.h"  // CUE sheets are read by the program, other images by libcdio
 
 using namespace mci;
 
@@ -277,13 +278,8 @@ std::uint32_t CdioDriver::openTransport() {
                 (::access(d.path.c_str(), R_OK) != 0 ? std::strerror(errno) : "not a CD drive"));
     } else if (S_ISREG(st.st_mode)) {
       std::string why;
-      CdIo_t* cdio = OpenCdioImage(d.path, &why);
-      if (!cdio) return d.fail(MCIERR_CANNOT_LOAD_DRIVER, d.path + ": " + why);
-      firstToc = ReadCdioToc(cdio);
-      cdio_destroy(cdio);
-      if (!firstToc || !firstToc->IsValid())
-        return d.fail(MCIERR_CANNOT_LOAD_DRIVER,
-                      d.path + ": the CD image has no usable table of contents");
+      firstToc = ReadImageToc(d.path, &why);
+      if (!firstToc) return d.fail(MCIERR_CANNOT_LOAD_DRIVER, d.path + ": " + why);
       image = true;
     } else {
       return d.fail(MCIERR_CANNOT_LOAD_DRIVER, d.path + ": neither a CD drive nor a CD image");
@@ -297,7 +293,7 @@ std::uint32_t CdioDriver::openTransport() {
                                             " is in use by another program");
   d.lockFd = fd;
 
-  if (!io) io = image ? MakeImageIo(d.path) : MakeLinuxDriveIo(d.path);
+  if (!io) io = image ? MakeDiscImageIo(d.path) : MakeLinuxDriveIo(d.path);
   auto player = std::make_shared<Player>();
   player->io = std::move(io);
   player->image = image;
@@ -474,11 +470,8 @@ bool CdioDriver::insertImage(const std::string& path, std::string* error) {
   if (!p) return fail("the CD audio device is not open");
   if (!p->image) return fail("a real drive takes discs, not image files");
   std::string why;
-  CdIo_t* cdio = OpenCdioImage(path, &why);
-  if (!cdio) return fail(why);
-  std::optional<DiscToc> toc = ReadCdioToc(cdio);
-  cdio_destroy(cdio);
-  if (!toc || !toc->IsValid()) return fail("the CD image has no usable table of contents");
+  std::optional<DiscToc> toc = ReadImageToc(path, &why);
+  if (!toc) return fail(why);
   {
     std::lock_guard guard(p->control);
     p->stopLocked();

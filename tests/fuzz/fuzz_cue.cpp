@@ -1,0 +1,69 @@
+// Fuzz target for the CUE sheet reader and the disc laid out from it (src/playback/CueSheet.cpp).
+//
+// Input: the sheet's text. Each file it names gets a length taken from the sheet's own bytes, so
+// that indices fall both inside and past their files. Checks, beyond the sanitizers:
+//  - a sheet that is read has 1 to 99 tracks, each with an INDEX 01;
+//  - a disc that is laid out has a valid table of contents whose pieces run end to end from
+//    sector 0 to the leadout, and each track's first sector is its INDEX 01's sector of its file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "playback/CueSheet.h"
+
+namespace {
+void Check(bool ok) {
+  if (!ok) std::abort();
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  std::string error;
+  const auto sheet = cue::Parse(text, &error);
+  if (!sheet) {
+    Check(!error.empty());
+    return 0;
+  }
+  Check(!sheet->tracks.empty() && sheet->tracks.size() <= 99);
+  for (const cue::Track& t : sheet->tracks) {
+    bool start = false;
+    for (const cue::Index& i : t.indices) start = start || i.number == 1;
+    Check(start);
+  }
+
+  std::vector<std::int64_t> lengths;
+  for (std::size_t f = 0; f < sheet->files.size(); ++f)
+    lengths.push_back(size == 0 ? 0 : data[f % size] * 977 + static_cast<std::int64_t>(f));
+  const auto disc = cue::LayOut(*sheet, lengths, &error);
+  if (!disc) {
+    Check(!error.empty());
+    return 0;
+  }
+  Check(disc->toc.IsValid());
+  Check(disc->toc.TrackCount() == static_cast<int>(sheet->tracks.size()));
+  Check(disc->trackText.size() == sheet->tracks.size());
+  std::int32_t at = 0;
+  for (const cue::Piece& p : disc->pieces) {
+    Check(p.first == at && p.sectors > 0);
+    if (p.file >= 0)
+      Check(p.fileSector >= 0 &&
+            p.fileSector + p.sectors <= lengths[static_cast<std::size_t>(p.file)]);
+    at += p.sectors;
+  }
+  Check(at == disc->toc.leadout);
+  for (int t = 1; t <= disc->toc.TrackCount(); ++t) {
+    const std::int32_t start = disc->toc.TrackStart(t);
+    const cue::Piece* in = nullptr;
+    for (const cue::Piece& p : disc->pieces)
+      if (p.first <= start && start < p.first + p.sectors) in = &p;
+    Check(in != nullptr);
+    for (const cue::Index& i : sheet->tracks[static_cast<std::size_t>(t - 1)].indices)
+      if (i.number == 1)
+        Check(in->file == i.file && in->fileSector + start - in->first == i.sector);
+  }
+  return 0;
+}

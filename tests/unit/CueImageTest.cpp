@@ -1,0 +1,146 @@
+// CUE sheets: the disc laid out from a sheet, and the clear refusal of what cannot be played.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <random>
+
+#include "device/CdAudioDevice.h"
+#include "device/CdioDriver.h"
+#include "playback/CueSheet.h"
+#include "support/Servers.h"
+
+namespace {
+
+std::optional<cue::Disc> LayOut(const std::string& text, std::vector<std::int64_t> lengths,
+                                std::string* error) {
+  const auto sheet = cue::Parse(text, error);
+  return sheet ? cue::LayOut(*sheet, lengths, error) : std::nullopt;
+}
+
+TEST(CueSheet, TracksStartWhereTheBurntDiscHasThem) {
+  struct Case {
+    const char* sheet;
+    std::vector<std::int64_t> lengths;
+    DiscToc toc;
+  };
+  const Case cases[] = {
+      // One file per track, each gap at the end of the track before it; written on Windows.
+      {"\xEF\xBB\xBF"
+       "file 01 Intro.wav wave\r\n track 01 audio\r\n  index 01 00:00:00\r\n"
+       " TRACK 02 AUDIO\r\n  INDEX 00 00:06:00\r\nFILE \"02.wav\" WAVE\r\n  INDEX 01 00:00:00\r\n",
+       {500, 400},
+       {{{0, true}, {500, true}}, 900}},
+      // Silence in no file: PREGAP before track 1 and 2, POSTGAP after 2.
+      {"FILE a.bin BINARY\nTRACK 01 AUDIO\nPREGAP 00:02:00\nINDEX 01 00:00:00\n"
+       "TRACK 02 AUDIO\nPREGAP 00:02:00\nINDEX 01 00:04:00\nPOSTGAP 00:01:00\n"
+       "TRACK 03 AUDIO\nINDEX 01 00:08:00\n",
+       {1000},
+       {{{150, true}, {600, true}, {975, true}}, 1375}},
+      // A data track in a file of its own, and a gap at the start of the next file.
+      {"FILE 1.flac WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE 2.bin BINARY\n"
+       "TRACK 02 MODE1/2352\nINDEX 01 00:00:00\nFILE 3.flac WAVE\nTRACK 03 AUDIO\n"
+       "INDEX 00 00:00:00\nINDEX 01 00:02:00\n",
+       {300, 100, 400},
+       {{{0, true}, {300, false}, {550, true}}, 800}},
+  };
+  for (const Case& c : cases) {
+    std::string error;
+    const auto disc = LayOut(c.sheet, c.lengths, &error);
+    ASSERT_TRUE(disc) << error;
+    EXPECT_EQ(disc->toc, c.toc) << c.sheet;
+  }
+}
+
+TEST(CueSheet, BrokenSheetsAreRefusedWithTheLineAndTheReason) {
+  std::string tooMany = "FILE a.bin BINARY\n", garbage(1'000'000, '\0');
+  for (int t = 1; t <= 100; ++t) {
+    char track[64];
+    std::snprintf(track, sizeof track, "TRACK %02d AUDIO\nINDEX 01 %02d:00:00\n", t, t);
+    tooMany += track;
+  }
+  std::mt19937 random(7);
+  for (char& c : garbage) c = static_cast<char>(random());
+  const std::string head = "FILE a.bin BINARY\nTRACK 01 AUDIO\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"TRACK 01 AUDIO\nINDEX 01 00:00:00\n", "line 1: TRACK before any FILE"},
+      {head + "INDEX 01 00:05:00\nTRACK 02 AUDIO\nINDEX 01 00:04:00\n", "line 5: INDEX 01 00:04"},
+      {head + "INDEX 00 00:04:00\nINDEX 01 00:04:00\n", "does not come after"},
+      {head + "INDEX 01 00:00:75\n", "not INDEX nn mm:ss:ff"},
+      {head + "INDEX 02 00:00:00\n", "INDEX 02 as a track's first"},
+      {head + "INDEX 00 00:00:00\n", "track 1 has no INDEX 01"},
+      {"FILE a.bin BINARY\nTRACK 01 MODE1/2048\n", "MODE1/2048"},
+      {"FILE a.ogg OGG\n", "FILE type 'OGG'"},
+      {tooMany, "line 200: more than 99 tracks"},
+      {garbage, "not a CUE sheet"},
+      {head + "INDEX 01 00:20:00\n", "INDEX 01 00:20:00 lies past the end of 'a.bin' (00:13:25)"},
+  };
+  for (const auto& [sheet, message] : cases) {
+    std::string error;
+    EXPECT_FALSE(LayOut(sheet, {1000}, &error)) << sheet.substr(0, 80);
+    EXPECT_NE(error.find(message), std::string::npos) << error;
+  }
+}
+
+TEST(CueSheet, CdTextIsKeptAsItsBytes) {
+  const auto sheet = LayOut(
+      "PERFORMER \"\x83\x65\x83\x58\x83\x67\"\nTITLE Live at home\nSONGWRITER \"A & B\"\n"
+      "FILE a.bin BINARY\nTRACK 01 AUDIO\nTITLE \"One\"\nPERFORMER Solo\nINDEX 01 00:00:00\n"
+      "TRACK 02 AUDIO\nSONGWRITER \"C\"\nINDEX 01 00:01:00\n",
+      {100}, nullptr);
+  ASSERT_TRUE(sheet);
+  EXPECT_EQ(sheet->text, (cue::CdText{"Live at home", "\x83\x65\x83\x58\x83\x67", "A & B"}));
+  EXPECT_EQ(sheet->trackText, (std::vector<cue::CdText>{{"One", "Solo", ""}, {"", "", "C"}}));
+}
+
+void WriteAudio(const std::string& path, int format, int rate, int channels) {
+  SF_INFO info{};
+  info.samplerate = rate;
+  info.channels = channels;
+  info.format = format;
+  SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+  const std::vector<short> silence(44100 * static_cast<std::size_t>(channels));
+  sf_writef_short(file, silence.data(), 44100);
+  sf_close(file);
+}
+
+TEST(CueImage, BadDataFilesAreRefusedNamingTheFileAndWhatIsWrong) {
+  testsupport::TempDir dir;
+  ::mkfifo(dir.file("pipe.bin").c_str(), 0600);
+  WriteAudio(dir.file("48k.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 2);
+  WriteAudio(dir.file("mono.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1);
+  WriteAudio(dir.file("24.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100, 2);
+  std::ofstream(dir.file("noise.wav")) << "RIFF and nothing more";
+  std::ofstream(dir.file("huge.cue")) << std::string((1 << 20) + 1, ' ');
+  const std::pair<std::string, std::string> cases[] = {
+      {"\"Album Name.bin\" BINARY", "Album Name.bin: No such file"},
+      {"pipe.bin BINARY", "pipe.bin: not a regular file"},
+      {"/dev/zero BINARY", "/dev/zero: not a regular file"},
+      {"48k.wav WAVE", "48k.wav: not CD audio (44.1 kHz, 16-bit, stereo): it is sampled at 48000"},
+      {"mono.wav WAVE", "mono.wav: not CD audio (44.1 kHz, 16-bit, stereo): it has 1 channel"},
+      {"24.flac WAVE",
+       "24.flac: not CD audio (44.1 kHz, 16-bit, stereo): its samples are Signed 24"},
+      {"noise.wav WAVE", "noise.wav: not audio that can be decoded"},
+  };
+  auto openError = [](const std::string& sheet) {
+    CdAudioDevice player(std::make_unique<CdioDriver>(sheet));
+    try {
+      player.Device_Open();
+    } catch (const EMCIDeviceError& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  for (const auto& [file, message] : cases) {
+    std::ofstream(dir.file("album.cue"))
+        << "FILE " << file << "\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
+    const std::string error = openError(dir.file("album.cue"));
+    EXPECT_NE(error.find(dir.file("album.cue") + ": its data file "), std::string::npos) << error;
+    EXPECT_NE(error.find(message), std::string::npos) << error;
+  }
+  EXPECT_NE(openError(dir.file("huge.cue")).find("too large for a CUE sheet"), std::string::npos);
+}
+
+}  // namespace
