@@ -22,8 +22,10 @@ build:
 	cmake --preset $(PRESET) >/dev/null
 	cmake --build --preset $(PRESET)
 
-run: deps build
-	$(BUILD)/zarncd --device $(BUILD)/tools/make-demo-disc/demo.cue
+# What a user runs: the optimised build, without the sanitizers of the test build.
+run: deps
+	$(MAKE) --no-print-directory build PRESET=release
+	build/release/zarncd --device build/release/tools/make-demo-disc/demo.cue
 
 # The fuzz run comes first so that ctest's summary closes the output.
 test: deps build

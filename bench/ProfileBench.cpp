@@ -16,7 +16,7 @@
 #include <fstream>
 #include <string>
 
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 #include "disc/Ucdobj.h"
 
 namespace {

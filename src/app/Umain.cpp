@@ -31,7 +31,7 @@
 #include "app/Glyphs.h"
 #include "device/Tmsf.h"
 #include "disc/Cp932.h"
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 #include "disc/Uinfo.h"
 #include "overlay/Usthrou.h"
 #include "settings/PlayerSettings.h"

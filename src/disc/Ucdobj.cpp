@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 
 namespace {
 

@@ -178,7 +178,7 @@ namespace {
 constexpr std::pair<const char*, const char*> kColorKeys[] = {
     {"Disp", "FontColor"}, {"Disp", "PanelColor"}, {"SeeThrough", "FontColor"}};
 
-bool Is_Color_Key(const ProfileFile::Update::Write& w) {
+bool Is_Color_Key(const ProfileWrite& w) {
   for (const auto& [section, key] : kColorKeys)
     if (w.section == section && w.key == key) return true;
   return false;

@@ -11,7 +11,7 @@
 #include <QFont>
 #include <QString>
 
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 
 struct TPlayerSettings {
   // What the main window's caption shows.

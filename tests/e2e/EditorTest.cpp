@@ -15,7 +15,7 @@
 
 #include "app/Startup.h"
 #include "app/Umain.h"
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 #include "disc/Uinfo.h"
 #include "settings/PlayerSettings.h"
 #include "support/Servers.h"

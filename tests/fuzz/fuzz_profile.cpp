@@ -1,4 +1,4 @@
-// Fuzz target for the profile reader and writer (src/disc/Profile.cpp), on bytes in memory.
+// Fuzz target for the profile reader and writer (src/profile/ProfileText.cpp), on bytes in memory.
 //
 // Input: section NUL key NUL value NUL other-section NUL other-key NUL file-text (missing parts
 // are empty). Checks, beyond the sanitizers:
@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "disc/Profile.h"
+#include "profile/ProfileText.h"
 
 namespace {
 
@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (before) Check(before->size() <= 1023);
   auto otherBefore = Profile_Text_Read(text, otherSection, otherKey);
 
-  const std::vector<ProfileFile::Update::Write> writes{
+  const std::vector<ProfileWrite> writes{
       {std::string(section), std::string(key), std::string(value)}};
   std::string after;
   try {

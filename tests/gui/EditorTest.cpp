@@ -6,7 +6,7 @@
 #include <filesystem>
 
 #include "PlayerFixture.h"
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 #include "disc/Uinfo.h"
 
 namespace {

@@ -20,7 +20,7 @@ TEST(CommandLine, ShiftJisImageNameOpens) {
   testsupport::TempDir dir;
   const std::string stem = dir.file("\x83\x65\x83\x58\x83\x67");  // テスト in Shift-JIS
   const std::string cue = stem + ".cue";
-  std::ofstream(stem + ".bin", std::ios::binary)
+  std::ofstream(dir.file("x.bin"), std::ios::binary)
       << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
   std::ofstream(cue) << "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "ProfileTestSupport.h"
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 
 using namespace profile_test;
 

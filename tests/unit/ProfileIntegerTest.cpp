@@ -7,7 +7,7 @@
 #include <string>
 
 #include "ProfileTestSupport.h"
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 
 using profile_test::TempDir;
 using profile_test::WriteFile;

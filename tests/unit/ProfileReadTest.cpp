@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "ProfileTestSupport.h"
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 
 using profile_test::TempDir;
 using profile_test::WriteFile;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "ProfileTestSupport.h"
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 #include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
 

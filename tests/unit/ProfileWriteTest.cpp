@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "ProfileTestSupport.h"
-#include "disc/Profile.h"
+#include "profile/ProfileFile.h"
 
 using profile_test::ListDir;
 using profile_test::ReadFile;
