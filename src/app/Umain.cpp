@@ -29,6 +29,7 @@
 #include "about/Uabout.h"
 #include "app/Application.h"
 #include "app/Glyphs.h"
+#include "app/MainControls.h"
 #include "device/Tmsf.h"
 #include "disc/Cp932.h"
 #include "profile/ProfileFile.h"
@@ -36,6 +37,7 @@
 #include "overlay/Usthrou.h"
 #include "settings/PlayerSettings.h"
 #include "settings/Uoption.h"
+#include "ui/Look.h"
 
 using namespace mci;
 
@@ -49,54 +51,6 @@ std::string Display_Font_Name;
 const QString kWindowCaption = QStringLiteral("Zarn's CDPlayer");
 const QString kDriveNotReady = QStringLiteral("Drive Not Ready!!");
 const QString kStoppedPrefix = QStringLiteral("Stopped ");
-
-QFont Bold_Font(const QString& family, int pixels) {
-  QFont f(family);
-  f.setPixelSize(pixels);
-  f.setBold(true);
-  return f;
-}
-
-void Set_Colors(QWidget* w, const QColor& text, const QColor& background) {
-  QPalette pal = w->palette();
-  pal.setColor(QPalette::WindowText, text);
-  pal.setColor(QPalette::Text, text);
-  pal.setColor(QPalette::Window, background);
-  pal.setColor(QPalette::Base, background);
-  w->setPalette(pal);
-  w->setAutoFillBackground(true);
-}
-
-// A lowered 3D frame one pixel wide, as panels and bevels draw it.
-void Draw_Lowered(QPainter& p, const QRect& r) {
-  p.setPen(QColor(128, 128, 128));
-  p.drawLine(r.topLeft(), r.topRight());
-  p.drawLine(r.topLeft(), r.bottomLeft());
-  p.setPen(QColor(255, 255, 255));
-  p.drawLine(r.bottomLeft(), r.bottomRight());
-  p.drawLine(r.topRight(), r.bottomRight());
-}
-
-class TBevel : public QFrame {
- public:
-  using QFrame::QFrame;
-
- protected:
-  void paintEvent(QPaintEvent*) override {
-    QPainter p(this);
-    Draw_Lowered(p, rect());
-  }
-};
-
-class RowHeightDelegate : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    QSize s = QStyledItemDelegate::sizeHint(option, index);
-    s.setHeight(13);
-    return s;
-  }
-};
 
 // Switches the clock off for its lifetime and on again on every way out, errors included: a
 // clock left off would freeze the player for the rest of the run.
@@ -112,79 +66,6 @@ class Clock_Pause {
 };
 
 }  // namespace
-
-TMainPanel::TMainPanel(QWidget* parent) : QLabel(parent) {
-  setTextFormat(Qt::PlainText);
-  setContentsMargins(1, 1, 1, 1);
-  setIndent(0);
-  setMargin(0);
-}
-
-void TMainPanel::paintEvent(QPaintEvent* event) {
-  QLabel::paintEvent(event);
-  QPainter p(this);
-  Draw_Lowered(p, rect());
-}
-
-void TMainPanel::mousePressEvent(QMouseEvent* event) {
-  pressed_ = event->button() == Qt::LeftButton;
-  QLabel::mousePressEvent(event);
-}
-
-void TMainPanel::mouseReleaseEvent(QMouseEvent* event) {
-  QLabel::mouseReleaseEvent(event);
-  const bool click =
-      pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
-  pressed_ = false;
-  if (click && OnClick) OnClick();
-}
-
-void TMainPanel::resizeEvent(QResizeEvent* event) {
-  QLabel::resizeEvent(event);
-  if (OnResize) OnResize();
-}
-
-namespace {
-// The user's choice of a row: the left button without modifiers. Qt would otherwise select on
-// any button and let Ctrl+click deselect, changing the highlight without choosing a track.
-bool Is_Choice(const QMouseEvent* event) {
-  return event->button() == Qt::LeftButton &&
-         (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
-}
-}  // namespace
-
-// Windows list boxes report a choice on the press that makes it, Click before MouseDown.
-void TMainTrackList::mousePressEvent(QMouseEvent* event) {
-  choosing_ = Is_Choice(event);
-  if (choosing_) {
-    QListWidget::mousePressEvent(event);
-    if (itemAt(event->position().toPoint()) && OnClick) OnClick();
-  }
-  if (OnMouseDown) OnMouseDown();
-}
-
-void TMainTrackList::mouseMoveEvent(QMouseEvent* event) {
-  // A drag that did not start as a choice must not select the rows it crosses.
-  if ((event->buttons() & Qt::LeftButton) && !choosing_) return;
-  const int before = currentRow();
-  QListWidget::mouseMoveEvent(event);
-  if ((event->buttons() & Qt::LeftButton) && currentRow() != before && currentRow() >= 0 && OnClick)
-    OnClick();
-}
-
-void TMainTrackList::mouseReleaseEvent(QMouseEvent* event) {
-  if (choosing_ && event->button() == Qt::LeftButton) {
-    QListWidget::mouseReleaseEvent(event);
-    choosing_ = false;
-  }
-  if (OnMouseUp) OnMouseUp();
-}
-
-void TMainTrackList::keyPressEvent(QKeyEvent* event) {
-  const int before = currentRow();
-  QListWidget::keyPressEvent(event);
-  if (currentRow() != before && currentRow() >= 0 && OnClick) OnClick();
-}
 
 const TMainUnitState& Main_Unit_State() {
   return State;
@@ -264,7 +145,7 @@ void TfrmMain::Create_Controls() {
           [this] { Handle(&TfrmMain::chkRepeatTrackClick); });
 
   auto makeBevel = [this](int x, int y, int w, int h) {
-    QFrame* bevel = new TBevel(PanelControl);
+    QFrame* bevel = new TLowered(PanelControl);
     bevel->setGeometry(x, y, w, h);
     bevel->setAttribute(Qt::WA_TransparentForMouseEvents);
     return bevel;
@@ -337,7 +218,7 @@ void TfrmMain::Create_Controls() {
   ListBoxTracks = new TMainTrackList(PanelTracks);
   ListBoxTracks->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBoxTracks->setFont(nameFont);
-  ListBoxTracks->setItemDelegate(new RowHeightDelegate(ListBoxTracks));
+  ListBoxTracks->setItemDelegate(new TRowHeight(13, ListBoxTracks));
   ListBoxTracks->setUniformItemSizes(true);
   Set_Colors(ListBoxTracks, QColor(0, 128, 0), Qt::black);
   {
@@ -703,14 +584,6 @@ void TfrmMain::CD_Loading() {
   } else {
     CD_Seek(1);
   }
-}
-
-std::string Disc_ID_From_Identity(std::string_view identity) {
-  const std::optional<std::int32_t> value = Profile_Str_To_Int(identity);
-  if (!value) return {};
-  char name[16];
-  std::snprintf(name, sizeof name, "%06X", static_cast<std::uint32_t>(*value));
-  return name;
 }
 
 void TfrmMain::Check_CD_Title() {

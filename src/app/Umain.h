@@ -4,16 +4,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <string_view>
 
-#include <functional>
-
-#include <QLabel>
-#include <QListWidget>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
 
+#include "app/MainControls.h"
 #include "device/CdAudioDevice.h"
 #include "disc/Ucdobj.h"
 
@@ -27,41 +23,6 @@ class TAboutBox;
 class TfrmCDInfo;
 class TfrmOption;
 class TfrmSeeThrough;
-
-// A panel with a lowered bevel. Its caption is always plain text: disc names are data, never
-// markup.
-class TMainPanel : public QLabel {
- public:
-  explicit TMainPanel(QWidget* parent);
-  std::function<void()> OnClick;
-  std::function<void()> OnResize;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
-
- private:
-  bool pressed_ = false;
-};
-
-// The track list. OnClick means "the user chose a row", with the left button or the keyboard;
-// a row selected from code never raises it, and other buttons or modified clicks select nothing.
-class TMainTrackList : public QListWidget {
- public:
-  using QListWidget::QListWidget;
-  std::function<void()> OnClick, OnMouseDown, OnMouseUp;
-
- protected:
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-
- private:
-  bool choosing_ = false;  // the left button went down as a choice and is still held
-};
 
 // Run-time state of the main window's unit. One instance lives for the whole run; the values
 // marked "from program start" are set when the main window is built (there is one per run),
@@ -81,11 +42,6 @@ struct TMainUnitState {
   // The names of the disc in the drive; replaced whole for each disc identified.
   std::unique_ptr<CD_Object> Current_CD_Object;
 };
-
-// The disc's section name in the database: its identity as uppercase hexadecimal of at least
-// six digits (negative values as their 32-bit two's complement); empty when the identity is not
-// an integer.
-std::string Disc_ID_From_Identity(std::string_view identity);
 
 // Read access for tests and diagnostics.
 const TMainUnitState& Main_Unit_State();

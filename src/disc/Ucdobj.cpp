@@ -1,33 +1,11 @@
 #include "disc/Ucdobj.h"
 
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
+#include <cstdio>
 #include <utility>
 
 #include "profile/ProfileFile.h"
-
-namespace {
-
-// Creates the directories of `dir` that are missing, each with mode 0700.
-void MakeDirectories(const std::string& dir, const std::string& forPath) {
-  if (dir.empty()) return;
-  struct stat st {};
-  if (::stat(dir.c_str(), &st) == 0) return;
-  std::size_t pos = 0;
-  while (pos != std::string::npos) {
-    pos = dir.find('/', pos + 1);
-    std::string part = dir.substr(0, pos);
-    if (part.empty()) continue;
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) throw EProfileError(forPath, errno);
-  }
-}
-
-}  // namespace
+#include "profile/ProfilePaths.h"
 
 CD_Object::CD_Object(std::string databasePath) : databasePath_(std::move(databasePath)) {}
 
@@ -70,10 +48,7 @@ void CD_Object::Write_Disc_Info() {
   u.Profile_Write_String(Disc_ID, "order", Play_Order);
   u.Profile_Write_Integer(Disc_ID, "numplay", Num_Play);
 
-  auto slash = databasePath_.rfind('/');
-  if (slash != std::string::npos && slash > 0)
-    MakeDirectories(databasePath_.substr(0, slash), databasePath_);
-  ProfileFile(databasePath_).Apply(u);
+  With_Parent_Folders(databasePath_, [&] { ProfileFile(databasePath_).Apply(u); });
 }
 
 void CD_Object::Fill_Track_List(std::vector<std::string>& target) const {
@@ -84,12 +59,13 @@ void CD_Object::Fill_Track_List(std::vector<std::string>& target) const {
 }
 
 std::string Disc_Database_Path() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data && data[0] == '/') return std::string(data) + "/cdplayer.ini";
-  const char* home = std::getenv("HOME");
-  std::string base = (home && home[0]) ? home : "";
-  if (base.empty()) {
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) base = pw->pw_dir;
-  }
-  return base + "/.local/share/cdplayer.ini";
+  return Xdg_Base_Directory("XDG_DATA_HOME", ".local/share") + "/cdplayer.ini";
+}
+
+std::string Disc_ID_From_Identity(std::string_view identity) {
+  const std::optional<std::int32_t> value = Profile_Str_To_Int(identity);
+  if (!value) return {};
+  char name[16];
+  std::snprintf(name, sizeof name, "%06X", static_cast<std::uint32_t>(*value));
+  return name;
 }

@@ -14,8 +14,7 @@
 //  - Write_Disc_Info with an empty Disc_ID writes nothing: no "[]" entry that every unidentified
 //    disc would share.
 //  - Write_Disc_Info creates the database's directory (mode 0700, as the XDG base directory rules
-//  ask)
-//    when it is missing.
+//    ask) when it is missing.
 #pragma once
 
 #include <cstdint>
@@ -57,3 +56,8 @@ inline constexpr char kArtist[] = "\x90\x56\x82\xB5\x82\xA2\xB1\xB0\xC1\xBD\xC4"
 inline constexpr char kTitle[] = "\x90\x56\x82\xB5\x82\xA2\xC0\xB2\xC4\xD9";  // 新しいﾀｲﾄﾙ
 inline constexpr char kTrack[] = "\xC4\xD7\xAF\xB8";                          // ﾄﾗｯｸ
 }  // namespace cd_defaults
+
+// The disc's section name in the database: its identity as uppercase hexadecimal of at least
+// six digits (negative values as their 32-bit two's complement); empty when the identity is not
+// an integer.
+std::string Disc_ID_From_Identity(std::string_view identity);

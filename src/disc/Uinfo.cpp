@@ -20,17 +20,11 @@
 #include <QVBoxLayout>
 
 #include "disc/Cp932.h"
+#include "ui/Look.h"
 
 namespace {
 
 const QColor kNameColor(0, 128, 0);
-
-QFont Bold_Font(const QString& family, int pixels) {
-  QFont f(family);
-  f.setPixelSize(pixels);
-  f.setBold(true);
-  return f;
-}
 
 void Set_Field_Colors(QWidget* w, const QColor& text) {
   QPalette pal = w->palette();
@@ -40,33 +34,6 @@ void Set_Field_Colors(QWidget* w, const QColor& text) {
   pal.setColor(QPalette::HighlightedText, Qt::white);
   w->setPalette(pal);
 }
-
-// A panel or bevel: a one-pixel lowered edge, shadow above and left, light below and right.
-class TLowered : public QFrame {
- public:
-  using QFrame::QFrame;
-
- protected:
-  void paintEvent(QPaintEvent* event) override {
-    QFrame::paintEvent(event);
-    QPainter p(this);
-    const QRect r = rect();
-    p.setPen(QColor(128, 128, 128));
-    p.drawLine(r.topLeft(), r.topRight());
-    p.drawLine(r.topLeft(), r.bottomLeft());
-    p.setPen(Qt::white);
-    p.drawLine(r.bottomLeft(), r.bottomRight());
-    p.drawLine(r.topRight(), r.bottomRight());
-  }
-};
-
-class TRowHeight : public QStyledItemDelegate {
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-    return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
-  }
-};
 
 // The track list. OnClick means "the user chose a row", by mouse or keyboard, and comes on every
 // press on a row, the selected one included; a row selected from code never raises it.
@@ -174,7 +141,7 @@ void TfrmCDInfo::Create_Controls() {
   listTracks = list;
   listTracks->setSelectionMode(QAbstractItemView::SingleSelection);
   listTracks->setFont(nameFont);
-  listTracks->setItemDelegate(new TRowHeight(listTracks));
+  listTracks->setItemDelegate(new TRowHeight(13, listTracks));
   listTracks->setUniformItemSizes(true);
   Set_Field_Colors(listTracks, kNameColor);
   // The bevel's pixel and a border of four around the list.

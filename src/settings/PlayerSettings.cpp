@@ -1,6 +1,5 @@
 #include "settings/PlayerSettings.h"
 
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include <QPalette>
 
 #include "disc/Cp932.h"
+#include "profile/ProfilePaths.h"
 
 TPlayerSettings PlayerSettings;
 
@@ -48,24 +48,12 @@ std::optional<std::string> Override;
 
 const char kFileName[] = "ZarnCD.ini";
 
-std::string Config_Home() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  // A relative XDG_CONFIG_HOME is to be ignored, or the file would follow the working directory.
-  if (config && config[0] == '/') return config;
-  const char* home = std::getenv("HOME");
-  std::string base = (home && home[0]) ? home : "";
-  if (base.empty()) {
-    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) base = pw->pw_dir;
-  }
-  return base + "/.config";
-}
-
 }  // namespace
 
 std::string Settings_File_Path_For(const std::string& executableDir) {
   if (!executableDir.empty() && ::access(executableDir.c_str(), W_OK) == 0)
     return executableDir + "/" + kFileName;
-  return Config_Home() + "/" + kFileName;
+  return Xdg_Base_Directory("XDG_CONFIG_HOME", ".config") + "/" + kFileName;
 }
 
 std::string Settings_File_Path() {
@@ -214,23 +202,12 @@ std::atomic<std::uint64_t> Write_Failures{0};
 
 void Write_Settings(const std::string& path, const ProfileFile::Update& update) {
   try {
-    // Only the fallback directory can be missing. Directories made here are private to the user,
-    // as configuration directories should be; failing to make one shows as the write error.
-    int mkdirError = 0;  // the first directory that could not be made
-    for (auto slash = path.find('/', 1); slash != std::string::npos;
-         slash = path.find('/', slash + 1)) {
-      if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST && !mkdirError)
-        mkdirError = errno;
-    }
-    try {
+    // Only the fallback directory can be missing.
+    With_Parent_Folders(path, [&] {
       ProfileFile(path).Apply([&](const ProfileFile::Snapshot& current) {
         return Keep_Stored_Colors(update, current);
       });
-    } catch (const EProfileError& e) {
-      // A folder that could not be made is the reason, not the file missing from it.
-      if (e.error() == ENOENT && mkdirError != 0) throw EProfileError(path, mkdirError);
-      throw;
-    }
+    });
   } catch (const EProfileError& e) {
     ++Write_Failures;
     // The report shows the design's text; the system's reason goes beside it on stderr.

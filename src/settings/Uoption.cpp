@@ -21,31 +21,17 @@
 #include <QVBoxLayout>
 
 #include "disc/Cp932.h"
+#include "ui/Look.h"
 
 namespace {
 
 const QColor kLime(0, 255, 0);
 const QColor kYellow(255, 255, 0);
 
-QFont Bold_Font(const QString& family, int pixels) {
-  QFont f(family);
-  f.setPixelSize(pixels);
-  f.setBold(true);
-  return f;
-}
-
 void Set_Text_Color(QWidget* w, const QColor& text) {
   QPalette pal = w->palette();
   pal.setColor(QPalette::WindowText, text);
   w->setPalette(pal);
-}
-
-void Set_Panel_Colors(QWidget* w, const QColor& text, const QColor& background) {
-  QPalette pal = w->palette();
-  pal.setColor(QPalette::WindowText, text);
-  pal.setColor(QPalette::Window, background);
-  w->setPalette(pal);
-  w->setAutoFillBackground(true);
 }
 
 // The colour list of the font dialog: the sixteen colours every palette has, by name.
@@ -191,7 +177,7 @@ TfrmOption::TfrmOption(QWidget* parent)
   setWindowTitle(QStringLiteral("Option"));
   setFixedSize(527, 221);
   setFont(Bold_Font(QStringLiteral("Arial"), 13));
-  Set_Panel_Colors(this, kLime, Qt::black);
+  Set_Colors(this, kLime, Qt::black);
   Create_Controls();
 
   FontDialog = new TFontDialog(this);
@@ -228,7 +214,7 @@ void TfrmOption::Create_Controls() {
     sample->setLineWidth(1);
     sample->setAlignment(Qt::AlignCenter);
     sample->setFont(font);
-    Set_Panel_Colors(sample, kLime, Qt::black);
+    Set_Colors(sample, kLime, Qt::black);
     return sample;
   };
   auto makeButton = [&](const QString& caption, QWidget* parent, int x, int y, int w, int h) {
@@ -350,7 +336,7 @@ void TfrmOption::Get_Flags(TPlayerSettings& s) const {
 
 void TfrmOption::Set_Example(const QFont& font, const QColor& fontColor, const QColor& background) {
   PanelExample->setFont(font);
-  Set_Panel_Colors(PanelExample, fontColor, background);
+  Set_Colors(PanelExample, fontColor, background);
 }
 
 QFont TfrmOption::Example_Font() const {
@@ -366,7 +352,7 @@ QColor TfrmOption::Example_Color() const {
 }
 
 void TfrmOption::Set_Example_ST_Color(const QColor& color) {
-  Set_Panel_Colors(panelExampleST, color, Qt::black);
+  Set_Colors(panelExampleST, color, Qt::black);
 }
 
 QColor TfrmOption::Example_ST_Color() const {
