@@ -15,6 +15,7 @@
 #include <xcb/xcb.h>
 
 #include "app/Glyphs.h"
+#include "log/Log.h"
 
 namespace {
 
@@ -104,7 +105,7 @@ QString Application::Exception_Text(const std::exception& e) {
 
 void Application::Show_Error(const QString& text) {
   const QString report = Error_Text(text);
-  std::fprintf(stderr, "zarncd: %s\n", qUtf8Printable(report));
+  qCWarning(lcApp, "%s", qUtf8Printable(report));
   if (reportsOnScreen_.contains(report)) return;
   reportsOnScreen_.append(report);
   const auto closed = qScopeGuard([this, report] { reportsOnScreen_.removeOne(report); });
@@ -124,7 +125,7 @@ void Application::Guarded(const std::function<void()>& handler) {
   if (Application* app = Instance())
     app->Show_Error(text);
   else
-    qWarning("%s", qUtf8Printable(text));
+    qCWarning(lcApp, "%s", qUtf8Printable(text));
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

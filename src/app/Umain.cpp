@@ -32,6 +32,7 @@
 #include "app/MainControls.h"
 #include "device/Tmsf.h"
 #include "disc/Cp932.h"
+#include "log/Log.h"
 #include "profile/ProfileFile.h"
 #include "disc/Uinfo.h"
 #include "overlay/Usthrou.h"
@@ -592,8 +593,8 @@ void TfrmMain::Check_CD_Title() {
     identity = Disc_ID_From_Identity(*answer);
   } else {
     // Nobody can act on it in the window; the names simply fall back to the defaults.
-    std::fprintf(stderr, "zarncd: the disc could not be identified: %s\n",
-                 MediaPlayer->Driver().errorText(MediaPlayer->Last_Identity_Error()).c_str());
+    qCWarning(lcDisc, "the disc could not be identified: %s",
+              MediaPlayer->Driver().errorText(MediaPlayer->Last_Identity_Error()).c_str());
   }
   Destroy_CD_Object();
   Create_CD_Object();

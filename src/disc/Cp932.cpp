@@ -1,4 +1,5 @@
 #include "disc/Cp932.h"
+#include "log/Log.h"
 
 #include <iconv.h>
 
@@ -72,10 +73,10 @@ ThreadConverters& Converters() {
   if (!t.encoder->Open()) t.encoder.reset();
   t.generation = generation;
   if ((!t.decoder || !t.encoder) && !Missing_Reported.exchange(true))
-    std::fprintf(stderr,
-                 "zarncd: the C library cannot convert %s; names show only their ASCII and "
-                 "half-width katakana\n",
-                 name.c_str());
+    qCWarning(lcDisc,
+              "the C library cannot convert %s; names show only their ASCII and half-width "
+              "katakana",
+              name.c_str());
   return t;
 }
 

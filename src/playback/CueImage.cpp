@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "log/Log.h"
 #include "playback/SampleSource.h"
 
 namespace {
@@ -171,9 +172,9 @@ bool CueImage::read(std::int32_t lsn, int count, std::byte* out) {
     std::memset(at + got, 0, size - got);
     if (got < stated && !endedEarly_[file]) {
       endedEarly_[file] = true;
-      std::fprintf(stderr, "zarncd: %s ends early, at %s of %s; silence in place of the rest\n",
-                   paths_[file].c_str(), FileTime(offset + static_cast<std::int64_t>(got)).c_str(),
-                   FileTime(source.bytes()).c_str());
+      qCWarning(lcPlayback, "%s ends early, at %s of %s; silence in place of the rest",
+                paths_[file].c_str(), FileTime(offset + static_cast<std::int64_t>(got)).c_str(),
+                FileTime(source.bytes()).c_str());
     }
   }
   return true;

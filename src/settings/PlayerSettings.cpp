@@ -19,6 +19,7 @@
 #include <QPalette>
 
 #include "disc/Cp932.h"
+#include "log/Log.h"
 #include "profile/ProfilePaths.h"
 
 TPlayerSettings PlayerSettings;
@@ -211,8 +212,7 @@ void Write_Settings(const std::string& path, const ProfileFile::Update& update) 
   } catch (const EProfileError& e) {
     ++Write_Failures;
     // The report shows the design's text; the system's reason goes beside it on stderr.
-    std::fprintf(stderr, "zarncd: %s: %s\n", e.what(), std::strerror(e.error() ? e.error() : EIO));
-    std::fflush(stderr);
+    qCWarning(lcSettings, "%s: %s", e.what(), std::strerror(e.error() ? e.error() : EIO));
     throw;
   }
 }
