@@ -125,7 +125,14 @@ std::unique_ptr<CueImage> CueImage::Open(const std::string& sheetPath, std::stri
   std::unique_ptr<CueImage> image(new CueImage);
   std::vector<std::int64_t> sectors;
   for (const cue::File& file : sheet->files) {
-    const std::string path = FindDataFile(folder.empty() ? "." : folder.string(), file.name);
+    std::string path = FindDataFile(folder.empty() ? "." : folder.string(), file.name);
+    // A one-file sheet whose FILE line names nothing here played, before sheets were read, from
+    // the BIN named after the sheet; such images keep playing.
+    if (sheet->files.size() == 1 && ::access(path.c_str(), F_OK) != 0) {
+      const std::string bin =
+          FindIgnoringCase(folder, std::filesystem::path(sheetPath).stem().string() + ".bin");
+      if (!bin.empty()) path = bin;
+    }
     auto source = SampleSource::Open(path, file.type, &why);
     if (!source) return fail("its data file " + path + ": " + why);
     // A BIN is whole sectors; a burner pads the last sector of an audio file with silence.

@@ -1,5 +1,6 @@
 // A path on the command line stays the bytes it is: an image whose name is Shift-JIS, not UTF-8,
-// reaches the device layer and opens.
+// reaches the device layer and opens, with the BIN named after the sheet as its FILE line names
+// nothing there.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -20,7 +21,7 @@ TEST(CommandLine, ShiftJisImageNameOpens) {
   testsupport::TempDir dir;
   const std::string stem = dir.file("\x83\x65\x83\x58\x83\x67");  // テスト in Shift-JIS
   const std::string cue = stem + ".cue";
-  std::ofstream(dir.file("x.bin"), std::ios::binary)
+  std::ofstream(stem + ".bin", std::ios::binary)
       << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
   std::ofstream(cue) << "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
 
