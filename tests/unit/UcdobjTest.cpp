@@ -52,22 +52,10 @@ TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecima
 }
 
 TEST_F(CdObject, StoredTrackCountWinsOverTheDevice) {
-  std::string file = "[ABCDEF]\r\nnumtracks=12\r\n";
-  for (int i = 0; i < 12; ++i) file += std::to_string(i) + "=t" + std::to_string(i + 1) + "\r\n";
-  CD_Object more = Read(file, "ABCDEF", 10);
-  ASSERT_EQ(more.Track_Titles.size(), 12u);
-  EXPECT_EQ(more.Track_Titles[11], "t12");
-  more.Track_Titles[11] = "changed";
-  more.Write_Disc_Info();
-  EXPECT_EQ(Stored("numtracks"), "12");
-  EXPECT_EQ(Stored("11"), "changed");
-
-  // Fewer: the titles stored beyond the count stay as they are.
+  // Fewer than the device has: the titles stored beyond the count stay as they are. (More: the
+  // editor tests.)
   CD_Object fewer = Read("[ABCDEF]\r\nnumtracks=8\r\n8=beyond\r\n9=beyond too\r\n", "ABCDEF", 10);
   EXPECT_EQ(fewer.Track_Titles.size(), 8u);
-  EXPECT_EQ(fewer.Track_Titles[0], cd_defaults::kTrack + std::string("1"));
-  EXPECT_EQ(fewer.Play_Order, " 0 1 2 3 4 5 6 7");
-  EXPECT_EQ(fewer.Num_Play, 8);
   fewer.Write_Disc_Info();
   EXPECT_EQ(Stored("9"), "beyond too");
 
