@@ -27,14 +27,13 @@ TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
   WriteFile(path,
             "[Title_Bar]\r\nTrackNo=1\r\nArtist=0\r\nTime=abc\r\n"
             "[window]\r\nTrackNo=-1\r\nCDTitle=0\r\nTallHeight=$258\r\nMainForm=0\r\n"
-            "PlayerMode=\r\n[Icon]\r\nTrackTitle=0\r\n[Disp]\r\nPanelColor=-1\r\n"
+            "PlayerMode=0\r\n[Icon]\r\nTrackTitle=0\r\n[Disp]\r\nPanelColor=-1\r\n"
             "[Play]\r\nRepeatTrack=7\r\n[SeeThrough]\r\nUse=2\r\n");
   const TStoredSettings r = Read_File(path);
   EXPECT_TRUE(r.Player.Title_Bar_TrackNo && r.Player.Window_TrackNo);  // any non-zero number
   EXPECT_FALSE(r.Player.Title_Bar_Artist || r.Player.Window_CDTitle || r.Player.MainForm ||
-               r.Player.Icon_TrackTitle);
+               r.Player.PlayerMode || r.Player.Icon_TrackTitle);
   EXPECT_FALSE(r.Player.Title_Bar_Time);  // not a number: the default
-  EXPECT_TRUE(r.Player.PlayerMode);       // present but empty: the default
   EXPECT_EQ(r.Player.TallHeight, 600);
   EXPECT_EQ(r.Disp.PanelColor, 0xFFFFFFFFu);
   EXPECT_TRUE(r.RepeatTrack && r.Player.SeeThrough_Use);
