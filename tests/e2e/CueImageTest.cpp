@@ -1,6 +1,6 @@
 // CUE sheets as people keep them: one disc of tones split into files every usual way reads back
-// sample for sample as the single BIN does, with the same table of contents and identity, and a
-// few of the layouts are played through the sound server and heard.
+// sample for sample as the single BIN does, with the same table of contents and so the same
+// identity. The playback tests play and hear such an image.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sndfile.h>
@@ -8,20 +8,15 @@
 
 #include <algorithm>
 #include <cdio/cdio.h>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "ToneImage.h"
-#include "device/CdAudioDevice.h"
-#include "device/CdioDriver.h"
+#include "device/DriveIo.h"
 #include "playback/CueImage.h"
 #include "support/Servers.h"
-
-using namespace std::chrono_literals;
-using testsupport::WaitFor;
 
 namespace {
 
@@ -168,36 +163,6 @@ TEST_F(CueLayouts, AFileThatEndsEarlyIsSilentToItsEndAndSaysSoOnce) {
   const std::string text(std::istreambuf_iterator<char>(in), {});
   EXPECT_NE(text.find("02.flac ends early"), std::string::npos) << text;
   EXPECT_EQ(text.find("ends early"), text.rfind("ends early")) << text;
-}
-
-TEST_F(CueLayouts, PlayedEachTrackSoundsItsToneAndTheDataTrackIsSkipped) {
-  testsupport::SoundServer sound;
-  testsupport::MonitorRecorder recorder;
-  std::string error;
-  ASSERT_TRUE(sound.start(&error)) << error;
-  sound.keepAwake();
-  ASSERT_TRUE(recorder.start(sound, dir_.file("monitor.raw")));
-  auto hears = [&](double hz) {
-    return WaitFor(
-        [&] { return ToneLevel(recorder.left(recorder.frames() - 4410, 4410), hz) > 0.08; }, 10s);
-  };
-  for (const std::string& sheet : {write("flac.cue", flacPerTrack()),
-                                   write("album.cue", {{"Album Name.bin", "BINARY", 0, 750}})}) {
-    SCOPED_TRACE(sheet);
-    CdAudioDevice device(std::make_unique<CdioDriver>(sheet));
-    device.Device_Open();
-    device.Device_Set_Time_Format(mci::MCI_FORMAT_TMSF);
-    EXPECT_EQ(device.Device_Disc_Identity(), toc_.IdentityText());
-    device.Device_Play();
-    for (double hz : {440, 620, 830}) {
-      EXPECT_TRUE(hears(hz)) << hz << " Hz was not heard";
-      device.Device_Set_Wait(true);
-      device.Device_Next();  // from track 2 onto the data track: track 4 plays
-      device.Device_Set_Wait(false);
-    }
-  }
-  recorder.stop();
-  sound.stop();
 }
 
 }  // namespace

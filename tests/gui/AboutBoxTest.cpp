@@ -10,8 +10,6 @@ namespace {
 
 TEST(AboutBox, EnterEscapeAndOkEndItWithOk) {
   TAboutBox box;
-  EXPECT_EQ(box.windowTitle(), "バージョン情報");
-  EXPECT_EQ(box.Version->text(), "Ver 2.05");
   EXPECT_FALSE(box.ProgramIcon->pixmap().isNull());
   for (int key : {int{Qt::Key_Escape}, int{Qt::Key_Return}, 0}) {
     box.setResult(QDialog::Rejected);

@@ -1,38 +1,16 @@
 // Identifying a disc, naming it from the disc database, and the texts composed from the names.
-#include <QFile>
 #include <QSignalSpy>
 
 #include "PlayerFixture.h"
-#include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
 
 using namespace mci;
 
 namespace {
 
-// The disc database's bytes; empty when there is no file.
-std::string Database() {
-  QFile f(QString::fromStdString(Disc_Database_Path()));
-  return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string();
-}
-// The database as another program leaves it: CP932 bytes, CRLF line ends.
-void Write_Database(const std::string& bytes) {
-  QFile f(QString::fromStdString(Disc_Database_Path()));
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  f.write(bytes.data(), static_cast<qint64>(bytes.size()));
-}
-
 class DiscLoadingTest : public PlayerFixture {
  protected:
   DiscLoadingTest() : PlayerFixture({200, 200, 200, 200}) {}
-  void Write_Entry(const std::string& keys) {
-    Write_Database("[" + Disc_ID_From_Identity(sim->disc()->IdentityText()) + "]\r\n" + keys);
-  }
-  // Caption, display panel, application title, the see-through window's two lines.
-  QStringList Texts() const {
-    return {main->windowTitle(), main->PanelDisplay->text(), main->windowIconText(),
-            Main_Unit_State().Overlay_Display_Text, Main_Unit_State().Overlay_Time_Text};
-  }
 };
 
 TEST(DiscSectionName, IdentityBecomesUppercaseHexOfAtLeastSixDigits) {
@@ -49,7 +27,7 @@ TEST_F(DiscLoadingTest, DiscWithoutAnEntryOrAnIdentityGetsTheDefaultNames) {
   for (bool failed : {false, true}) {
     SCOPED_TRACE(failed ? "failed identity" : "no entry");
     const std::string database = failed ? "[]\r\nartist=Nobody\r\n" : "";
-    if (failed) Write_Database(database);
+    if (failed) Put(Disc_Database_Path(), database);
     sim->failIdentity(failed);
     Build(false);
     Refresh();
@@ -57,7 +35,7 @@ TEST_F(DiscLoadingTest, DiscWithoutAnEntryOrAnIdentityGetsTheDefaultNames) {
     EXPECT_EQ(main->panelArtist->text(), "新しいｱｰﾁｽﾄ");
     EXPECT_EQ(main->panelTitle->text(), "新しいﾀｲﾄﾙ");
     EXPECT_EQ(main->PanelDisplay->text(), "Stopped 新しいﾀｲﾄﾙ  ﾄﾗｯｸ1");
-    EXPECT_EQ(Database(), database);
+    EXPECT_EQ(Bytes(Disc_Database_Path()), database);
     // Identified once: later refreshes do not ask again.
     sim->clearLog();
     Refresh();

@@ -17,11 +17,9 @@ TEST(OptionDialog, CaptionsFitTheDesignedLayout) {
   EXPECT_EQ(QFontInfo(option.chkIconTrackNum->font()).family(), "Liberation Sans");
   EXPECT_TRUE(option.chkIconTrackNum->font().bold());
   for (QGroupBox* group : {option.GroupBoxInfo, option.GroupBoxFont, option.GroupBoxST}) {
-    EXPECT_EQ(group->palette().color(QPalette::WindowText), QColor(255, 255, 0));
     for (QCheckBox* box : group->findChildren<QCheckBox*>()) {
       EXPECT_LE(box->sizeHint().width(), box->width()) << box->text().toStdString();
       EXPECT_LE(box->geometry().right(), group->width() - 4) << box->text().toStdString();
-      EXPECT_EQ(box->palette().color(QPalette::WindowText), QColor(0, 255, 0));
     }
     for (QPushButton* b : group->findChildren<QPushButton*>())
       EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 8, b->width());

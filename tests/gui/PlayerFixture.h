@@ -2,7 +2,9 @@
 // The player's windows on a simulated drive; the test ticks the clock.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 #include <QAction>
@@ -17,6 +19,7 @@
 #include "app/Umain.h"
 #include "device/SimulatedDriver.h"
 #include "device/Tmsf.h"
+#include "disc/Ucdobj.h"
 #include "overlay/Usthrou.h"
 #include "support/SharedDriver.h"
 
@@ -36,6 +39,15 @@ inline void Answer(QDialog* dialog, std::function<void()> answer) {
       dialog->reject();
     }
   });
+}
+
+// A file's bytes, empty when there is none; and a file written as another program leaves it.
+inline std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+inline void Put(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 struct Report {
@@ -84,7 +96,17 @@ class PlayerFixture : public ::testing::Test {
   std::int32_t Lsn(int track, int seconds = 0) const {
     return ((track - 1) * seconds_ + seconds) * 75;
   }
+  // The disc's section in the disc database, and an entry written there.
+  std::string Section() const { return Disc_ID_From_Identity(sim->disc()->IdentityText()); }
+  void Write_Entry(const std::string& keys) const {
+    Put(Disc_Database_Path(), "[" + Section() + "]\r\n" + keys);
+  }
   int Track() const { return tmsf::Track(sim->disc()->ToTmsf(sim->positionLsn())); }
+  // Caption, display panel, application title, the see-through window's two lines.
+  QStringList Texts() const {
+    return {main->windowTitle(), main->PanelDisplay->text(), main->windowIconText(),
+            Main_Unit_State().Overlay_Display_Text, Main_Unit_State().Overlay_Time_Text};
+  }
   int Row() const { return main->ListBoxTracks->currentRow() + 1; }
   QStringList Rows() const {
     QStringList rows;
@@ -92,10 +114,14 @@ class PlayerFixture : public ::testing::Test {
       rows << main->ListBoxTracks->item(i)->text();
     return rows;
   }
-  void ClickRow(int track) {
-    QListWidget* list = main->ListBoxTracks;
-    const QRect r = list->visualItemRect(list->item(track - 1));
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+  // The middle of a track's row in the main window's list, or in another.
+  QPoint RowAt(int track, QListWidget* list = nullptr) const {
+    list = list ? list : main->ListBoxTracks;
+    return list->visualItemRect(list->item(track - 1)).center();
+  }
+  void ClickRow(int track, QListWidget* list = nullptr) {
+    list = list ? list : main->ListBoxTracks;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowAt(track, list));
   }
 
   // The Play button's glyph and hint and, with `menus`, the Play items of the display's and the

@@ -1,4 +1,5 @@
-// CUE sheets: the disc laid out from a sheet, and the clear refusal of what cannot be played.
+// CUE sheets: the disc laid out from a sheet, the clear refusal of what cannot be played, and an
+// image named on the command line in bytes that are not UTF-8.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/stat.h>
@@ -6,8 +7,10 @@
 #include <fstream>
 #include <random>
 
+#include "app/Startup.h"
 #include "device/CdAudioDevice.h"
 #include "device/CdioDriver.h"
+#include "device/DriveIo.h"
 #include "playback/CueSheet.h"
 #include "support/Servers.h"
 
@@ -141,6 +144,32 @@ TEST(CueImage, BadDataFilesAreRefusedNamingTheFileAndWhatIsWrong) {
     EXPECT_NE(error.find(message), std::string::npos) << error;
   }
   EXPECT_NE(openError(dir.file("huge.cue")).find("too large for a CUE sheet"), std::string::npos);
+}
+
+// The parser's value is what QCoreApplication decoded from the locale's encoding; the path
+// given to the device must stay the bytes of the command line.
+TEST(CommandLine, ShiftJisImageNameOpens) {
+  testsupport::TempDir dir;
+  // テスト in Shift-JIS; the FILE line names nothing there, so the BIN named after the sheet
+  // plays, as such images did before sheets were read.
+  const std::string stem = dir.file("\x83\x65\x83\x58\x83\x67");
+  const std::string cue = stem + ".cue";
+  std::ofstream(stem + ".bin", std::ios::binary)
+      << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
+  std::ofstream(cue) << "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
+  const QString parsed = QString::fromLocal8Bit(cue.data(), static_cast<qsizetype>(cue.size()));
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"zarncd", "--device", cue},
+        std::vector<std::string>{"zarncd", "--device=" + cue, "--", "--device=other"}}) {
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    const std::string path =
+        Command_Line_Path(static_cast<int>(argv.size()), argv.data(), "device", parsed);
+    ASSERT_EQ(path, cue);
+    CdAudioDevice player(std::make_unique<CdioDriver>(path));
+    EXPECT_NO_THROW(player.Device_Open());
+    EXPECT_EQ(player.Device_Tracks(), 1u);
+  }
 }
 
 }  // namespace

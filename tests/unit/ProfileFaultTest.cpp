@@ -1,5 +1,7 @@
-// Faults: read-only and missing directories, a full file system, a writer killed in the middle
-// of its writes, two processes writing at once. A failed write leaves the file as it was.
+// Faults: read-only folders and files, files a rename would lose something of (their links or
+// owner: written in place), a missing folder, a full file system, files that are not regular
+// files, a writer killed in the middle of its writes, writers racing. A failed write leaves the
+// file as it was.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -14,60 +16,96 @@
 #include <vector>
 
 #include "ProfileTestSupport.h"
+#include "disc/Ucdobj.h"
 #include "profile/ProfileFile.h"
+#include "settings/PlayerSettings.h"
 
 using namespace profile_test;
 
 namespace {
 
+const std::string kContent = "; kept\r\n[S]\r\nk=old\r\n";
 const std::set<std::string> kFileAndLock = {"db.ini", "db.ini.lock"};
 
-// 0 when the write raised EProfileError naming the path, else 1 (no error) or 2 (wrong text).
-int ExpectWriteRefused(const std::string& path) {
-  try {
-    ProfileFile(path).Profile_Write_String("S", "k", "new value");
-  } catch (const EProfileError& e) {
-    return std::string(e.what()) == path + " に書き込めません" ? 0 : 2;
-  }
-  return 1;
+std::string Refusal(const std::string& path) {
+  return path + " に書き込めません";
 }
 
-TEST(ProfileFault, ReadOnlyDirectoryOrFile) {
+// 0 when writing [S] k succeeded and reads back, 1 when it was refused with the message naming
+// the path, 2 on anything else.
+int Write(const std::string& path, const std::string& value) {
+  try {
+    ProfileFile(path).Profile_Write_String("S", "k", value);
+    ProfileFile::Clear_Cache();
+    return ProfileFile(path).Profile_Read_String("S", "k", "") == value ? 0 : 2;
+  } catch (const EProfileError& e) {
+    return e.what() == Refusal(path) ? 1 : 2;
+  } catch (...) {
+    return 2;
+  }
+}
+
+struct stat Stat(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st;
+}
+
+// A folder this user may not write gets no lock file and no temporary file: a file there is
+// written in place when the user may write it, else refused. A file with a second name, or
+// another user's, is written in place too.
+TEST(ProfileFault, ReadOnlyFoldersAndFilesAndWhatARenameWouldLose) {
   TempDir dir;
-  const std::string path = dir / "db.ini", content = "; kept\r\n[S]\r\nk=old\r\n";
-  WriteFile(path, content);
+  const std::string path = dir.file("db.ini");
+  WriteFile(path, kContent);
+  ::chmod(path.c_str(), 0444);
   ::chmod(dir.path().c_str(), 0555);
-  int code = RunUnprivileged([&] {
-    if (ProfileFile(path).Profile_Read_String("S", "k", "") != "old") return 3;
-    return ExpectWriteRefused(path);  // the lock file cannot even be created
+  const int code = RunUnprivileged([&] {
+    return ProfileFile(path).Profile_Read_String("S", "k", "") == "old" ? Write(path, "x") : 3;
   });
   if (code == kSkip) GTEST_SKIP() << "cannot drop root privileges";
-  EXPECT_EQ(code, 0);
-  // With the lock file left by an earlier write, the refusal comes later.
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(RunUnprivileged([&] { return Write(dir.file("new.ini"), "x"); }), 1);
+  ::chmod(path.c_str(), 0666);
+  EXPECT_EQ(RunUnprivileged([&] { return Write(path, "in a read-only folder"); }), 0);
+  EXPECT_EQ(ListDir(dir.path()), std::set<std::string>{"db.ini"});
+
+  // With the lock file of an earlier write there, the refusal comes later.
+  ::chmod(path.c_str(), 0644);
   ::chmod(dir.path().c_str(), 0755);
-  ProfileFile(path).Profile_Write_String("S", "k", "old");  // no change; makes the lock file
-  ::chmod(dir.path().c_str(), 0555);
-  EXPECT_EQ(RunUnprivileged([&] { return ExpectWriteRefused(path); }), 0);
-  EXPECT_EQ(ReadFile(path), content);
-  EXPECT_EQ(ListDir(dir.path()), kFileAndLock);
-  // A read-only file in a writable directory is not replaced either.
-  ::chmod(dir.path().c_str(), 0777);
+  ASSERT_EQ(Write(path, "old"), 0);
   ::chmod(path.c_str(), 0444);
-  EXPECT_EQ(RunUnprivileged([&] { return ExpectWriteRefused(path); }), 0);
-  EXPECT_EQ(ReadFile(path), content);
+  ::chmod(dir.path().c_str(), 0555);
+  EXPECT_EQ(RunUnprivileged([&] { return Write(path, "x"); }), 1);
+  // A read-only file in a writable folder is not replaced either.
+  ::chmod(dir.path().c_str(), 0777);
+  EXPECT_EQ(RunUnprivileged([&] { return Write(path, "x"); }), 1);
+  EXPECT_EQ(ReadFile(path), kContent);
+  EXPECT_EQ(ListDir(dir.path()), kFileAndLock);
+
+  ::chmod(path.c_str(), 0666);
+  if (::geteuid() == 0) {
+    EXPECT_EQ(RunUnprivileged([&] { return Write(path, "by another user"); }), 0);
+    EXPECT_EQ(Stat(path).st_uid, 0u);
+  }
+  // A second name stays the same file, also when the text gets shorter.
+  const ino_t inode = Stat(path).st_ino;
+  ASSERT_EQ(::link(path.c_str(), dir.file("other-name.ini").c_str()), 0);
+  EXPECT_EQ(Write(path, "through a hard link"), 0);
+  EXPECT_EQ(Write(path, "short"), 0);
+  EXPECT_EQ(ReadFile(dir.file("other-name.ini")), "; kept\r\n[S]\r\nk=short\r\n");
+  EXPECT_EQ(Stat(path).st_ino, inode);
 }
 
-TEST(ProfileFault, MissingDirectory) {
+TEST(ProfileFault, MissingFolderIsNotMade) {
   TempDir dir;
-  const std::string path = dir / "not/there/db.ini";
-  EXPECT_EQ(ExpectWriteRefused(path), 0);
-  EXPECT_FALSE(std::filesystem::exists(dir / "not"));
-  EXPECT_EQ(ProfileFile(path).Profile_Read_String("S", "k", "def"), "def");
+  EXPECT_EQ(Write(dir.file("not/there/db.ini"), "x"), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("not")));
 }
 
 TEST(ProfileFault, FullFileSystem) {
   TempDir dir;
-  const std::string mnt = dir / "small", path = mnt + "/db.ini";
+  const std::string mnt = dir.file("small"), path = mnt + "/db.ini";
   ::mkdir(mnt.c_str(), 0755);
   if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
     GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
@@ -85,11 +123,68 @@ TEST(ProfileFault, FullFileSystem) {
     ProfileFile(path).Profile_Write_String("0", "title", "changed");
     FAIL() << "the write succeeded on a full file system";
   } catch (const EProfileError& e) {
-    EXPECT_EQ(std::string(e.what()), path + " に書き込めません");
+    EXPECT_EQ(e.what(), Refusal(path));
     EXPECT_EQ(e.error(), ENOSPC);
   }
   EXPECT_EQ(ReadFile(path), content);
   EXPECT_EQ(ListDir(mnt), kFileAndLock);
+  // Written in place, a text that does not fit is refused before a byte changes.
+  ASSERT_EQ(::link(path.c_str(), (mnt + "/link.ini").c_str()), 0);
+  EXPECT_EQ(Write(path, std::string(1000, 'v')), 0);
+  EXPECT_EQ(Write(path, std::string(40000, 'w')), 1);
+  EXPECT_EQ(ReadFile(mnt + "/link.ini"), content + "[S]\r\nk=" + std::string(1000, 'v') + "\r\n");
+}
+
+// 0 when the disc database and the settings at these paths read as their defaults and refuse
+// their saves with the usual message; else the number of the first step that went wrong.
+int ReadDefaultsAndRefuseWrites(const std::string& db, const std::string& settings) {
+  CD_Object cd(db);
+  cd.Read_Disc_Info("ABCDEF", 2);
+  if (cd.Num_Tracks != 2 || cd.Artist != cd_defaults::kArtist) return 1;
+  const TStoredSettings stored = Read_Settings(ProfileFile(settings).Read_Snapshot());
+  if (stored.Player.TallHeight != 450) return 2;
+  int refused = 0;
+  try {
+    cd.Write_Disc_Info();
+  } catch (const EProfileError& e) {
+    refused += e.what() == Refusal(db);
+  }
+  try {
+    Write_Settings(settings, Exit_Settings_Update(true, true, stored.Player));
+  } catch (const EProfileError& e) {
+    refused += e.what() == Refusal(settings);
+  }
+  return refused == 2 ? 0 : 3;
+}
+
+// A FIFO, a device behind a symbolic link and a folder read as no file and are refused for
+// writing, without blocking (an alarm ends a child that blocks) and without a lock file beside
+// them, or, as root, in /dev beside the link's target.
+TEST(ProfileFault, NotARegularFileNeitherBlocksNorGetsALockFile) {
+  TempDir dir;
+  const std::string db = dir.file("cdplayer.ini"), settings = dir.file("ZarnCD.ini");
+  const bool lockBefore = ::access("/dev/zero.lock", F_OK) == 0;
+  const std::pair<const char*, std::function<int(const std::string&)>> kinds[] = {
+      {"FIFO", [](const std::string& p) { return ::mkfifo(p.c_str(), 0666); }},
+      {"/dev/zero", [](const std::string& p) { return ::symlink("/dev/zero", p.c_str()); }},
+      {"folder", [](const std::string& p) { return ::mkdir(p.c_str(), 0755); }}};
+  for (const auto& [kind, make] : kinds) {
+    ASSERT_EQ(make(db) | make(settings), 0) << kind;
+    if (const pid_t pid = ::fork(); pid == 0) {
+      ::alarm(10);
+      ::_exit(ReadDefaultsAndRefuseWrites(db, settings));
+    } else {
+      int status = 0;
+      ::waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << kind << " " << status;
+    }
+    EXPECT_EQ(ListDir(dir.path()), (std::set<std::string>{"ZarnCD.ini", "cdplayer.ini"}));
+    std::filesystem::remove(db);
+    std::filesystem::remove(settings);
+  }
+  if (!lockBefore) {
+    EXPECT_NE(::access("/dev/zero.lock", F_OK), 0);
+  }
 }
 
 const std::string kInitial = "; the disc database\r\n[Other]\r\nx=1\r\n";
@@ -111,7 +206,7 @@ int WhichState(const std::string& bytes) {
 TEST(ProfileFault, WriterKilledInTheMiddleOfAThousandWrites) {
   for (int target : {50, 300, 700}) {
     TempDir dir;
-    const std::string path = dir / "db.ini";
+    const std::string path = dir.file("db.ini");
     WriteFile(path, kInitial);
     pid_t pid = ::fork();
     if (pid == 0) {
@@ -144,10 +239,10 @@ TEST(ProfileFault, WriterKilledInTheMiddleOfAThousandWrites) {
   }
 }
 
-TEST(ProfileFault, TwoProcessesWritingFiveHundredKeysEach) {
-  TempDir dir;
-  const std::string path = dir / "db.ini";
-  WriteFile(path, "[Both]\r\nstart=1\r\n");
+// Writers a and b start at once and write `keys` keys each into dir/db.ini, b as another user
+// when asked: neither loses the other's keys, none is written twice.
+void ExpectRaceLosesNothing(const TempDir& dir, int keys, bool bAsAnotherUser) {
+  const std::string path = dir.file("db.ini");
   int gate[2];
   ASSERT_EQ(::pipe(gate), 0);
   std::vector<pid_t> writers;
@@ -157,38 +252,53 @@ TEST(ProfileFault, TwoProcessesWritingFiveHundredKeysEach) {
       continue;
     }
     ::close(gate[1]);
-    char c;
-    (void)::read(gate[0], &c, 1);  // returns when the parent closes its end: both start at once
-    try {
-      ProfileFile file(path);
-      for (int i = 0; i < 500; ++i) {
-        const std::string key = prefix + std::to_string(i);
-        file.Profile_Write_String("Both", key, "v" + key);
+    auto writer = [&] {
+      char c;
+      (void)::read(gate[0], &c, 1);  // returns when every writing end is closed: both start
+      try {
+        ProfileFile file(path);
+        for (int i = 0; i < keys; ++i) {
+          const std::string key = prefix + std::to_string(i);
+          file.Profile_Write_String("Both", key, "v" + key);
+        }
+      } catch (...) {
+        return 1;
       }
-    } catch (...) {
-      ::_exit(1);
-    }
-    ::_exit(0);
+      return 0;
+    };
+    ::_exit(prefix == 'b' && bAsAnotherUser ? RunUnprivileged(writer) : writer());
   }
   ::close(gate[0]);
   ::close(gate[1]);
   for (pid_t pid : writers) {
     int status = 0;
     ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   }
-  ProfileFile::Clear_Cache();
-  ProfileFile file(path);
+  const std::string bytes = ReadFile(path);
   int present = 0;
   for (char prefix : {'a', 'b'})
-    for (int i = 0; i < 500; ++i) {
+    for (int i = 0; i < keys; ++i) {
       const std::string key = prefix + std::to_string(i);
-      present += file.Profile_Read_String("Both", key, "") == "v" + key;
+      present += bytes.find("\r\n" + key + "=v" + key + "\r\n") != std::string::npos;
     }
-  EXPECT_EQ(present, 1000);
-  const std::string bytes = ReadFile(path);
-  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 1002);  // nothing twice
+  EXPECT_EQ(present, 2 * keys);
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 2 * keys + 2);
   EXPECT_EQ(ListDir(dir.path()), kFileAndLock);
+}
+
+TEST(ProfileFault, TwoWritersRacingLoseNothing) {
+  TempDir dir;
+  WriteFile(dir.file("db.ini"), "[Both]\r\nstart=1\r\n");
+  ExpectRaceLosesNothing(dir, 500, false);
+  // One writer (root: lock file, rename) against one in place: another user for whom the folder
+  // is read-only and the lock file closed, who has only the file's own lock.
+  if (::geteuid() != 0) return;
+  WriteFile(dir.file("db.ini"), "[Both]\r\nstart=1\r\n");
+  ::chmod(dir.file("db.ini").c_str(), 0666);
+  ::chmod(dir.file("db.ini.lock").c_str(), 0600);
+  ::chmod(dir.path().c_str(), 0755);
+  ExpectRaceLosesNothing(dir, 100, true);
 }
 
 }  // namespace

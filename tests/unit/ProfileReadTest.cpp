@@ -1,7 +1,9 @@
-// Reading rules of the profile operations.
+// Reading rules of the profile operations: strings, integers and bools.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ProfileTestSupport.h"
@@ -16,14 +18,17 @@ struct Case {
   std::string text, section, key, expected;
 };
 
-// Reads each case through a real file and checks that the pure text reader agrees.
 class ProfileRead : public ::testing::Test {
  protected:
-  std::string Read(const std::string& text, const std::string& section, const std::string& key,
-                   const std::string& def = "<default>") {
+  ProfileFile Stored(const std::string& text) {
     WriteFile(path_, text);
     ProfileFile::Clear_Cache();
-    std::string viaFile = ProfileFile(path_).Profile_Read_String(section, key, def);
+    return ProfileFile(path_);
+  }
+  // Reads through a real file and checks that the pure text reader agrees.
+  std::string Read(const std::string& text, const std::string& section, const std::string& key,
+                   const std::string& def = "<default>") {
+    std::string viaFile = Stored(text).Profile_Read_String(section, key, def);
     if (auto viaText = Profile_Text_Read(text, section, key)) {
       EXPECT_EQ(viaFile, *viaText);
     }
@@ -33,8 +38,12 @@ class ProfileRead : public ::testing::Test {
     for (const Case& c : cases)
       EXPECT_EQ(Read(c.text, c.section, c.key), c.expected) << c.text << " [" << c.section << "]";
   }
+  std::int32_t Integer(const std::string& value) {
+    return Stored("[S]\r\nk=" + value + "\r\n").Profile_Read_Integer("S", "k", kDef);
+  }
+  static constexpr std::int32_t kMin = -2147483647 - 1, kMax = 2147483647, kDef = -77;
   TempDir dir_;
-  std::string path_ = dir_ / "test.ini";
+  std::string path_ = dir_.file("test.ini");
 };
 
 TEST_F(ProfileRead, NamesIgnoreAsciiCaseAndSurroundingBlanksButNotDoubleByteCase) {
@@ -61,7 +70,7 @@ TEST_F(ProfileRead, ValuesLoseBlanksAndOnePairOfMatchingQuotesButNoOtherByte) {
 }
 
 TEST_F(ProfileRead, DefaultWhenFileSectionOrKeyIsMissing) {
-  EXPECT_EQ(ProfileFile(dir_ / "absent.ini").Profile_Read_String("S", "k", "def"), "def");
+  EXPECT_EQ(ProfileFile(dir_.file("absent.ini")).Profile_Read_String("S", "k", "def"), "def");
   EXPECT_EQ(Read("[S]\r\nk=v\r\n", "T", "k"), "<default>");
   EXPECT_EQ(Read("[S]\r\nk=v\r\n", "S", "j"), "<default>");
   // The default loses its trailing spaces and is cut like a value.
@@ -108,12 +117,57 @@ TEST_F(ProfileRead, AtMost1023BytesWithoutSplittingACharacter) {
 }
 
 TEST_F(ProfileRead, SnapshotReadsOneVersion) {
-  WriteFile(path_, "[S]\r\nk=old\r\n");
-  ProfileFile file(path_);
+  ProfileFile file = Stored("[S]\r\nk=old\r\n");
   auto snapshot = file.Read_Snapshot();
   file.Profile_Write_String("S", "k", "new");
   EXPECT_EQ(snapshot.Profile_Read_String("S", "k", ""), "old");
   EXPECT_EQ(file.Profile_Read_String("S", "k", ""), "new");
+}
+
+TEST_F(ProfileRead, IntegersAreDecimalOrHexadecimalWithDollarOrZeroXElseTheDefault) {
+  const std::pair<const char*, std::int32_t> small[] = {
+      {"12", 12},   {"+12", 12},       {"-12", -12},       {"-0", 0},
+      {"007", 7},   {"\"42\"", 42},    {"0x1", 1},         {"$0a", 10},
+      {"0X0a", 10}, {"$FFFFFFFF", -1}, {"0xffffffff", -1}, {"$80000000", kMin},
+  };
+  const std::pair<const char*, std::int32_t> wide[] = {
+      {"$7FFFFFFF", kMax},  {"$00000000FF", 255},  {"0x00000000FF", 255},
+      {"2147483647", kMax}, {"-2147483648", kMin}, {"0000000000000000000012", 12},
+  };
+  for (const auto& [text, value] : small) EXPECT_EQ(Integer(text), value) << text;
+  for (const auto& [text, value] : wide) EXPECT_EQ(Integer(text), value) << text;
+  for (const char* bad :
+       {"",     "+",    "-",    "$",    "0x",    "0X",  "$-1", "-$1", "+$1",
+        "0x-1", "0x+1", "0x 1", "$ 1",  "12abc", "abc", "1 2", "1.5", "1e3",
+        "12,",  "$G",   "0xG",  "00x1", "x1",    "--1", "+-1", "- 1", "\xEF\xBC\x91"})
+    EXPECT_EQ(Integer(bad), kDef) << bad;
+  for (const char* big :
+       {"2147483648", "-2147483649", "$100000000", "0x100000000", "99999999999999999999"})
+    EXPECT_EQ(Integer(big), kDef) << big;
+}
+
+TEST(ProfileStrToInt, SkipsLeadingSpacesOnlyAndKnowsNoZeroX) {
+  const std::pair<const char*, std::optional<std::int32_t>> cases[] = {
+      {"255", 255},           {"   255", 255},        {"  -5", -5},
+      {"$ff", 255},           {" $ff", 255},          {"$FFFFFFFF", -1},
+      {"0xff", std::nullopt}, {"255 ", std::nullopt}, {"\t255", std::nullopt},
+      {"", std::nullopt},     {"   ", std::nullopt},  {"4294967295", std::nullopt},
+      {"- 1", std::nullopt},
+  };
+  for (const auto& [text, value] : cases) EXPECT_EQ(Profile_Str_To_Int(text), value) << text;
+}
+
+TEST_F(ProfileRead, BoolIsAnyNonZeroIntegerElseTheDefault) {
+  const std::tuple<const char*, bool, bool> cases[] = {
+      // stored, default, read
+      {"1", false, true},     {"0", true, false},   {"2", false, true},  {"-1", false, true},
+      {"0x0", true, false},   {"$10", false, true}, {"yes", true, true}, {"yes", false, false},
+      {"true", false, false}, {"", true, true},     {"", false, false},
+  };
+  for (const auto& [text, def, value] : cases)
+    EXPECT_EQ(Stored("[S]\r\nk=" + std::string(text) + "\r\n").Profile_Read_Bool("S", "k", def),
+              value)
+        << text << " " << def;
 }
 
 }  // namespace

@@ -15,10 +15,6 @@ using namespace profile_test;
 
 namespace {
 
-const std::string kArtist = "\x90\x56\x82\xB5\x82\xA2\xB1\xB0\xC1\xBD\xC4";
-const std::string kTitle = "\x90\x56\x82\xB5\x82\xA2\xC0\xB2\xC4\xD9";
-const std::string kTrack = "\xC4\xD7\xAF\xB8";
-
 class CdObject : public ::testing::Test {
  protected:
   CD_Object Read(const std::string& file, const std::string& id, int deviceTracks) {
@@ -32,17 +28,8 @@ class CdObject : public ::testing::Test {
     return ProfileFile(db_).Profile_Read_String("ABCDEF", key, "<none>");
   }
   TempDir dir_;
-  std::string db_ = dir_ / "cdplayer.ini";
+  std::string db_ = dir_.file("cdplayer.ini");
 };
-
-TEST_F(CdObject, UnknownDiscGetsTheDefaultsAndStoresThemInOrder) {
-  CD_Object cd(db_);  // no file at all
-  cd.Read_Disc_Info("0000FF", 3);
-  cd.Write_Disc_Info();
-  EXPECT_EQ(ReadFile(db_), "[0000FF]\r\nEntryType=1\r\nartist=" + kArtist + "\r\ntitle=" + kTitle +
-                               "\r\nnumtracks=3\r\n0=" + kTrack + "1\r\n1=" + kTrack +
-                               "2\r\n2=" + kTrack + "3\r\norder= 0 1 2\r\nnumplay=3\r\n");
-}
 
 TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecimal) {
   CD_Object cd = Read(
@@ -56,28 +43,19 @@ TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecima
   EXPECT_EQ(cd.Track_Titles, (std::vector<std::string>{"one", "two"}));
   EXPECT_EQ(cd.Play_Order, "1 0");
   EXPECT_EQ(cd.Num_Play, 2);  // not a number: the track count
+  std::vector<std::string> rows{"old row"};
+  cd.Fill_Track_List(rows);
+  EXPECT_EQ(rows, (std::vector<std::string>{"1 one", "2 two"}));
   cd.Write_Disc_Info();
   EXPECT_EQ(Stored("numtracks"), "2");
   EXPECT_EQ(Stored("numplay"), "2");
 }
 
 TEST_F(CdObject, StoredTrackCountWinsOverTheDevice) {
-  std::string file = "[ABCDEF]\r\nnumtracks=12\r\n";
-  for (int i = 0; i < 12; ++i) file += std::to_string(i) + "=t" + std::to_string(i + 1) + "\r\n";
-  CD_Object more = Read(file, "ABCDEF", 10);
-  ASSERT_EQ(more.Track_Titles.size(), 12u);
-  EXPECT_EQ(more.Track_Titles[11], "t12");
-  more.Track_Titles[11] = "changed";
-  more.Write_Disc_Info();
-  EXPECT_EQ(Stored("numtracks"), "12");
-  EXPECT_EQ(Stored("11"), "changed");
-
-  // Fewer: the titles stored beyond the count stay as they are.
+  // Fewer than the device has: the titles stored beyond the count stay as they are. (More: the
+  // editor tests.)
   CD_Object fewer = Read("[ABCDEF]\r\nnumtracks=8\r\n8=beyond\r\n9=beyond too\r\n", "ABCDEF", 10);
   EXPECT_EQ(fewer.Track_Titles.size(), 8u);
-  EXPECT_EQ(fewer.Track_Titles[0], kTrack + "1");
-  EXPECT_EQ(fewer.Play_Order, " 0 1 2 3 4 5 6 7");
-  EXPECT_EQ(fewer.Num_Play, 8);
   fewer.Write_Disc_Info();
   EXPECT_EQ(Stored("9"), "beyond too");
 
@@ -117,21 +95,8 @@ TEST_F(CdObject, WritingAddsMissingKeysAndKeepsUnknownKeysAndOtherEntries) {
   EXPECT_EQ(ReadFile(db_),
             "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=New\r\nnumtracks=2\r\n0=a\r\n1=b\r\n"
             "mystery=kept\r\nEntryType=1\r\ntitle=" +
-                kTitle + "\r\norder= 0 1\r\nnumplay=2\r\n\r\n; end\r\n[OTHER2]\r\nk=v");
-}
-
-TEST_F(CdObject, FillTrackListNumbersTheTitles) {
-  std::vector<std::string> list{"old item"};
-  CD_Object(db_).Fill_Track_List(list);
-  EXPECT_TRUE(list.empty());
-  CD_Object cd(db_);
-  cd.Read_Disc_Info("000001", 11);
-  cd.Track_Titles[1] = "two words";
-  cd.Fill_Track_List(list);
-  ASSERT_EQ(list.size(), 11u);
-  EXPECT_EQ(list[0], "1 " + kTrack + "1");
-  EXPECT_EQ(list[1], "2 two words");
-  EXPECT_EQ(list[10], "11 " + kTrack + "11");
+                std::string(cd_defaults::kTitle) +
+                "\r\norder= 0 1\r\nnumplay=2\r\n\r\n; end\r\n[OTHER2]\r\nk=v");
 }
 
 TEST_F(CdObject, WriteStoresAllKeysOrNone) {
@@ -157,23 +122,14 @@ TEST_F(CdObject, LongStoredValueWrittenBackUnchangedKeepsItsFullText) {
   EXPECT_NE(ReadFile(db_).find("title=" + longTitle + "\r\n"), std::string::npos);
 }
 
-TEST_F(CdObject, EmptyDiscIdWritesNothing) {
-  WriteFile(db_, "[]\r\nartist=shared\r\n");
-  CD_Object cd(db_);
-  cd.Read_Disc_Info("", 2);
-  EXPECT_EQ(cd.Artist, kArtist);
-  cd.Write_Disc_Info();
-  EXPECT_EQ(ReadFile(db_), "[]\r\nartist=shared\r\n");
-}
-
 TEST_F(CdObject, MissingDatabaseDirectoryIsCreatedPrivate) {
-  const std::string path = dir_ / "data/nested/cdplayer.ini";
+  const std::string path = dir_.file("data/nested/cdplayer.ini");
   CD_Object cd(path);
   cd.Read_Disc_Info("0000FF", 1);
   cd.Write_Disc_Info();
   EXPECT_EQ(ProfileFile(path).Profile_Read_Integer("0000FF", "numtracks", 0), 1);
   struct stat st {};
-  ASSERT_EQ(::stat((dir_ / "data/nested").c_str(), &st), 0);
+  ASSERT_EQ(::stat(dir_.file("data/nested").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
@@ -182,11 +138,7 @@ TEST(DiscDatabasePath, XdgDataHomeOrLocalShare) {
   ::setenv("HOME", "/home/someone", 1);
   ::setenv("XDG_DATA_HOME", "/data/here", 1);
   EXPECT_EQ(Disc_Database_Path(), "/data/here/cdplayer.ini");
-  for (const char* ignored : {"", "relative/ignored"}) {
-    ::setenv("XDG_DATA_HOME", ignored, 1);
-    EXPECT_EQ(Disc_Database_Path(), "/home/someone/.local/share/cdplayer.ini");
-  }
-  ::unsetenv("XDG_DATA_HOME");
+  ::setenv("XDG_DATA_HOME", "", 1);
   EXPECT_EQ(Disc_Database_Path(), "/home/someone/.local/share/cdplayer.ini");
 }
 
