@@ -131,6 +131,7 @@ class TfrmMain : public QWidget {
   // Event handlers.
   void FormCreate();
   void FormShow();
+  void FormResize();
   void FormDestroy();
   void spdPlayClick();
   void spdNextClick();
@@ -144,6 +145,8 @@ class TfrmMain : public QWidget {
   void ListBoxTracksMouseUp();
   void chkRepeatTrackClick();
   void PanelDisplayClick();
+  // Puts the window into its compact shape: the display panel alone.
+  void Resize_Minimum_Height();
 
   CdAudioDevice& Device() { return *MediaPlayer; }
 
