@@ -23,7 +23,7 @@ constexpr std::uint32_t SW_HIDE = 0, SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW
                         SW_FORCEMINIMIZE = 11;
 
 // What a window's placement needs beyond what Qt holds: the fields X11 has no use for, the frame
-// seen last, and an outer size asked for before the frame was known.
+// seen last, and the outer geometry asked for before the frame was known.
 class TFrameTracker : public QObject {
  public:
   explicit TFrameTracker(QWidget* window) : QObject(window), window_(window) {
@@ -43,7 +43,9 @@ class TFrameTracker : public QObject {
 
   TWindowPlacement stored;  // as last read; its flags and positions are written back unchanged
   QMargins frame;
-  std::optional<int> pendingWidth, pendingHeight;  // outer sizes waiting for the frame
+  // Waiting for the frame: the outer top-left, and the outer sizes asked for.
+  std::optional<QPoint> pendingPos;
+  std::optional<int> pendingWidth, pendingHeight;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -75,14 +77,19 @@ class TFrameTracker : public QObject {
     const QMargins seen = handle->frameMargins();
     if (seen.isNull() || seen == frame) return;
     frame = seen;
-    if (!pendingWidth && !pendingHeight) return;
+    if (!pendingPos) return;
+    // The whole client rectangle, position included: while the window manager frames the window,
+    // Qt may still hold a position it reported on the way, and a plain resize would send the
+    // window there.
+    const QPoint client = *pendingPos + QPoint(frame.left(), frame.top());
     const int width =
         pendingWidth ? *pendingWidth - frame.left() - frame.right() : window_->width();
     const int height =
         pendingHeight ? *pendingHeight - frame.top() - frame.bottom() : window_->height();
+    pendingPos.reset();
     pendingWidth.reset();
     pendingHeight.reset();
-    window_->resize(std::max(1, width), std::max(1, height));
+    window_->setGeometry(client.x(), client.y(), std::max(1, width), std::max(1, height));
   }
 
   QWidget* window_;
@@ -94,13 +101,17 @@ QMargins Frame_Of(const QWidget* window) {
   return tracker ? tracker->frame : QMargins();
 }
 
-// Qt positions a window that is created but not framed yet by its client area once it has been
-// resized, which would put the client where the frame belongs; the frame is put back in place.
+// Resizes the client area. Before the frame is known the outer top-left is remembered for when it
+// is; and since Qt positions a window that is created but not framed yet by its client area once
+// it has been resized, which would put the client where the frame belongs, the frame is put back
+// in place.
 void Resize_Client(QWidget* window, const QSize& size) {
+  TFrameTracker& tracker = TFrameTracker::For(window);
   const QPoint outer = window->pos();
   window->resize(size);
-  QWindow* handle = window->windowHandle();
-  if (handle && Frame_Of(window).isNull()) handle->setFramePosition(outer);
+  if (!tracker.frame.isNull()) return;
+  tracker.pendingPos = outer;
+  if (QWindow* handle = window->windowHandle()) handle->setFramePosition(outer);
 }
 
 // The outer rectangle the window returns to when neither minimised nor maximised.
@@ -136,6 +147,16 @@ std::int32_t As_Int(std::uint32_t value) {
   return static_cast<std::int32_t>(value);
 }
 
+std::vector<QRect> Screens() {
+  std::vector<QRect> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) screens.push_back(screen->geometry());
+  return screens;
+}
+
+int Largest_Height() {
+  return Largest_Window_Size(Screens()).height();
+}
+
 }  // namespace
 
 TWindowPlacement Read_Window_Placement(const ProfileFile::Snapshot& file,
@@ -161,12 +182,19 @@ ProfileFile::Update Window_Placement_Update(const std::string& section, const TW
   return u;
 }
 
+QSize Largest_Window_Size(const std::vector<QRect>& screens) {
+  QRect desktop;
+  for (const QRect& s : screens) desktop |= s;
+  if (desktop.isEmpty()) return QSize(kLargestExtent, kLargestExtent);
+  return QSize(std::min(desktop.width(), kLargestExtent),
+               std::min(desktop.height(), kLargestExtent));
+}
+
 QRect Usable_Normal_Rect(const TWindowPlacement& p, const std::vector<QRect>& screens) {
   using i64 = std::int64_t;
-  const auto extent = [](i64 from, i64 to) {
-    return std::clamp<i64>(to - from, 1, kLargestExtent);
-  };
-  const i64 w = extent(p.left, p.right), h = extent(p.top, p.bottom);
+  const QSize largest = Largest_Window_Size(screens);
+  const i64 w = std::clamp<i64>(i64{p.right} - p.left, 1, largest.width());
+  const i64 h = std::clamp<i64>(i64{p.bottom} - p.top, 1, largest.height());
   i64 x = p.left, y = p.top;
   // Distance between [a0, a1) and [b0, b1) along one axis; 0 where they meet or overlap.
   const auto gap = [](i64 a0, i64 a1, i64 b0, i64 b1) {
@@ -212,9 +240,7 @@ TWindowPlacement Get_Window_Placement(const QWidget* window) {
 void Set_Window_Placement(QWidget* window, const TWindowPlacement& p) {
   TFrameTracker& tracker = TFrameTracker::For(window);
   tracker.stored = p;
-  std::vector<QRect> screens;
-  for (const QScreen* screen : QGuiApplication::screens()) screens.push_back(screen->geometry());
-  const QRect outer = Usable_Normal_Rect(p, screens);
+  const QRect outer = Usable_Normal_Rect(p, Screens());
   if (outer.topLeft() != QPoint(p.left, p.top))
     qCInfo(lcPlacement) << "stored position" << p.left << p.top << "lies off every screen; shown at"
                         << outer.topLeft();
@@ -280,15 +306,16 @@ int Outer_Height(const QWidget* window) {
 
 void Set_Outer_Height(QWidget* window, int height) {
   TFrameTracker& tracker = TFrameTracker::For(window);
-  const int outer = std::clamp(height, 1, kLargestExtent);
+  const int outer = std::clamp(height, 1, Largest_Height());
   if (tracker.frame.isNull()) tracker.pendingHeight = outer;
   Resize_Client(window, QSize(window->width(), std::max(1, outer - Frame_Height(window))));
 }
 
 void Set_Client_Height(QWidget* window, int height) {
   TFrameTracker::For(window).pendingHeight.reset();
-  Resize_Client(
-      window, QSize(window->width(), std::clamp(height, 1, kLargestExtent - Frame_Height(window))));
+  Resize_Client(window,
+                QSize(window->width(),
+                      std::clamp(height, 1, std::max(1, Largest_Height() - Frame_Height(window)))));
 }
 
 int Display_Panel_Height(int points) {

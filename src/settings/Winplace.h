@@ -55,15 +55,21 @@ ProfileFile::Update Window_Placement_Update(const std::string& section,
 
 // The largest width or height X11 accepts.
 constexpr int kLargestExtent = 32767;
-// The outer rectangle to show for a stored normal rectangle: each side clamped to 1 to
-// kLargestExtent pixels, and a rectangle that lies wholly outside every screen moved onto the
-// nearest one, keeping its size. One that is partly on a screen stays where it is.
+// The largest outer size of a window: no larger than the desktop, as Windows keeps its windows
+// (the maximum tracking size), nor than X11 accepts. A window of 32767 x 32767 pixels would need
+// a 4 GiB back buffer, and window managers place one that is larger than the screen so that the
+// controls at its top-left end up off the screen.
+QSize Largest_Window_Size(const std::vector<QRect>& screens);
+// The outer rectangle to show for a stored normal rectangle: each side clamped to 1 to the
+// largest size, and a rectangle that lies wholly outside every screen moved onto the nearest one,
+// keeping its size. One that is partly on a screen stays where it is.
 QRect Usable_Normal_Rect(const TWindowPlacement& placement, const std::vector<QRect>& screens);
 
 // Outer sizes: the client area plus the frame, the frame being outer minus client.
 int Frame_Height(const QWidget* window);
 int Outer_Height(const QWidget* window);
-// Sets the outer height (clamped to 1 to kLargestExtent); the client takes what the frame leaves.
+// Sets the outer height (clamped to 1 to the largest height); the client takes what the frame
+// leaves.
 void Set_Outer_Height(QWidget* window, int height);
 // Sets the client height (clamped likewise), the frame staying as it is.
 void Set_Client_Height(QWidget* window, int height);
