@@ -1,6 +1,10 @@
 #include "settings/Winplace.h"
 
+#include <xcb/xcb.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 
 #include <QEvent>
@@ -21,6 +25,42 @@ Q_LOGGING_CATEGORY(lcPlacement, "zarncd.placement", QtWarningMsg)
 constexpr std::uint32_t SW_HIDE = 0, SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW_SHOWMAXIMIZED = 3,
                         SW_SHOW = 5, SW_MINIMIZE = 6, SW_SHOWMINNOACTIVE = 7, SW_SHOWNA = 8,
                         SW_FORCEMINIMIZE = 11;
+
+// The frame a window manager reports for a mapped window, nothing while it reports none. Under
+// X11 only its own word counts (_NET_FRAME_EXTENTS): while it frames a window, Qt's measure of
+// the window tree gives sides of -1279 or a frame whose client has not moved into it yet.
+std::optional<QMargins> Reported_Frame(QWindow* handle) {
+  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+  if (!x11 || !x11->connection() || QGuiApplication::platformName() != QLatin1String("xcb")) {
+    const QMargins m = handle->frameMargins();
+    if (m.left() < 0 || m.top() < 0 || m.right() < 0 || m.bottom() < 0) return std::nullopt;
+    return m;
+  }
+  xcb_connection_t* connection = x11->connection();
+  static const xcb_atom_t extents = [connection] {
+    const char name[] = "_NET_FRAME_EXTENTS";
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return atom;
+  }();
+  xcb_get_property_reply_t* reply = xcb_get_property_reply(
+      connection,
+      xcb_get_property(connection, 0, static_cast<xcb_window_t>(handle->winId()), extents,
+                       XCB_ATOM_CARDINAL, 0, 4),
+      nullptr);
+  std::optional<QMargins> frame;
+  if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
+    const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+    const auto side = [](std::uint32_t s) {
+      return static_cast<int>(std::min<std::uint32_t>(s, 1000));
+    };
+    frame = QMargins(side(v[0]), side(v[2]), side(v[1]), side(v[3]));  // left, right, top, bottom
+  }
+  std::free(reply);
+  return frame;
+}
 
 // What a window's placement needs beyond what Qt holds: the fields X11 has no use for, the frame
 // seen last, and the outer geometry asked for before the frame was known.
@@ -70,13 +110,13 @@ class TFrameTracker : public QObject {
   }
 
   void Check_Frame() {
-    const QWindow* handle = window_->windowHandle();
+    QWindow* handle = window_->windowHandle();
     if (!handle || !window_->isVisible()) return;
     // An unmapped window, and one shown again but not yet framed again, reports no frame: the
     // frame seen last still holds for it.
-    const QMargins seen = handle->frameMargins();
-    if (seen.isNull() || seen == frame) return;
-    frame = seen;
+    const std::optional<QMargins> seen = Reported_Frame(handle);
+    if (!seen || seen->isNull() || *seen == frame) return;
+    frame = *seen;
     if (!pendingPos) return;
     // The whole client rectangle, position included: while the window manager frames the window,
     // Qt may still hold a position it reported on the way, and a plain resize would send the
