@@ -53,6 +53,7 @@ std::optional<QMargins> Reported_Frame(QWindow* handle) {
   std::optional<QMargins> frame;
   if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
     const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+    // No real frame is wider; a garbled value must not make the window vast.
     const auto side = [](std::uint32_t s) {
       return static_cast<int>(std::min<std::uint32_t>(s, 1000));
     };
