@@ -12,6 +12,10 @@
 
 #include <QRect>
 
+inline void PrintTo(const QRect& r, std::ostream* os) {
+  *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+}
+
 #include "disc/Profile.h"
 #include "support/Servers.h"
 
@@ -112,8 +116,7 @@ class Placement : public ::testing::Test {
   // Waits until the main window shows this outer rectangle, settled by the window manager.
   void Expect_Main(const QRect& outer) {
     EXPECT_TRUE(WaitFor([&] { return Outer(main) == outer; }, 10s))
-        << Outer(main).x() << "," << Outer(main).y() << " " << Outer(main).width() << "x"
-        << Outer(main).height();
+        << ::testing::PrintToString(Outer(main));
   }
 
   testsupport::TempDir dir;
@@ -175,8 +178,7 @@ TEST_F(Placement, HostileStoredValuesLeaveTheWindowsUsable) {
   // The main window is no larger than the screen, and its controls are on it.
   const QRect screen(0, 0, 1280, 1024);
   ASSERT_TRUE(WaitFor([&] { return Outer(main).size() == screen.size(); }, 10s))
-      << Client(main).x() << "," << Client(main).y() << " " << Client(main).width() << "x"
-      << Client(main).height() << " in " << Outer(main).width() << "x" << Outer(main).height();
+      << ::testing::PrintToString(Outer(main));
   EXPECT_TRUE(screen.contains(Client(main).topLeft() + QPoint(350, 32 + 136)));
 
   // Compact, the display panel shows the largest font it can hold.
