@@ -38,6 +38,7 @@
 #include "overlay/Usthrou.h"
 #include "settings/PlayerSettings.h"
 #include "settings/Uoption.h"
+#include "settings/Winplace.h"
 #include "ui/Look.h"
 
 using namespace mci;
@@ -278,6 +279,21 @@ void TfrmMain::Align_Panels() {
 void TfrmMain::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   Align_Panels();
+  // Qt holds the resize events of a hidden window back until it is shown, when the mode may have
+  // changed since; the height step of FormShow settles the height then.
+  if (isVisible()) Handle(&TfrmMain::FormResize);
+}
+
+// The rule of the mode, in outer heights. Idempotent, so the resize it causes ends there.
+void TfrmMain::FormResize() {
+  if (!PlayerSettings.PlayerMode) {
+    // Only the width follows the user; the display panel keeps its height.
+    if (height() != PanelDisplay->height()) Set_Client_Height(this, PanelDisplay->height());
+    return;
+  }
+  const int minimum = Frame_Height(this) + PanelDisplay->height() + PanelControl->height() + 20;
+  if (minimum > Outer_Height(this)) Set_Outer_Height(this, minimum);
+  PlayerSettings.TallHeight = Outer_Height(this);
 }
 
 void TfrmMain::Set_Play_Glyph(bool stop) {
@@ -367,7 +383,7 @@ void TfrmMain::FormDestroy() {
 // Steps that the placement, settings and disc units fill in.
 
 void TfrmMain::Restore_Placement() {
-  // The saved placement of section "Window" replaces the designed one here.
+  Restore_Window_Placement(this, "Window", true);
 }
 
 void TfrmMain::Load_Settings() {
@@ -375,8 +391,8 @@ void TfrmMain::Load_Settings() {
   PlayerSettings = stored.Player;
   // Only size and face are stored: the panel keeps its designed bold style.
   Display_Font_Name = stored.Disp.FontName;
-  PanelDisplay->setFont(
-      Display_Font(PanelDisplay->font(), stored.Disp.FontSize, stored.Disp.FontName));
+  PanelDisplay->setFont(Display_Panel_Font(
+      Display_Font(PanelDisplay->font(), stored.Disp.FontSize, stored.Disp.FontName)));
   Set_Colors(PanelDisplay, Color_From_Value(stored.Disp.FontColor),
              Color_From_Value(stored.Disp.PanelColor));
   chkRepeatDisc->setChecked(stored.RepeatDisk);
@@ -392,11 +408,25 @@ void TfrmMain::Save_Settings() {
 }
 
 void TfrmMain::Save_Placement() {
-  // The placement is saved into section "Window" here.
+  Save_Window_Placement(this, "Window");
 }
 
 void TfrmMain::Apply_Show_Height() {
-  // The height of the tall or compact mode is applied here.
+  if (PlayerSettings.PlayerMode) {
+    Set_Outer_Height(this, PlayerSettings.TallHeight);
+    // A stored height may equal the current one, which raises no size change, and still be below
+    // the tall minimum.
+    FormResize();
+  } else {
+    Resize_Minimum_Height();
+  }
+}
+
+void TfrmMain::Resize_Minimum_Height() {
+  PanelDisplay->resize(PanelDisplay->width(),
+                       Display_Panel_Height(Font_Points(PanelDisplay->font())));
+  // Outer height - client height + panel height: the client holds the display panel alone.
+  Set_Client_Height(this, PanelDisplay->height());
 }
 
 void TfrmMain::Create_CD_Object() {
@@ -414,7 +444,15 @@ QString TfrmMain::Track_Title(int track) const {
 }
 
 void TfrmMain::PanelDisplayClick() {
-  // Switches between the tall and the compact window.
+  if (PlayerSettings.PlayerMode) {
+    PlayerSettings.PlayerMode = false;
+    PlayerSettings.TallHeight = Outer_Height(this);
+    Resize_Minimum_Height();
+  } else {
+    PlayerSettings.PlayerMode = true;
+    Set_Outer_Height(this, PlayerSettings.TallHeight);
+    FormResize();
+  }
 }
 
 void TfrmMain::spdEditClick() {
@@ -475,9 +513,9 @@ void TfrmMain::spdOptionClick() {
   Write_Settings(Settings_File_Path(), Option_Settings_Update(written, disp));
 
   Display_Font_Name = disp.FontName;
-  PanelDisplay->setFont(font);
+  PanelDisplay->setFont(Display_Panel_Font(font));
   Set_Colors(PanelDisplay, fontColor, panelColor);
-  PanelDisplay->resize(PanelDisplay->width(), disp.FontSize + 20);
+  PanelDisplay->resize(PanelDisplay->width(), Display_Panel_Height(disp.FontSize));
   PlayerSettings.SeeThrough_Font_Color = seeThroughColor;
   if (frmSeeThrough) {
     Hand_Overlay_Fonts();

@@ -87,6 +87,7 @@ class TfrmMain : public QWidget {
   // Event handlers.
   void FormCreate();
   void FormShow();
+  void FormResize();
   void FormDestroy();
   void spdPlayClick();
   void spdNextClick();
@@ -100,6 +101,8 @@ class TfrmMain : public QWidget {
   void ListBoxTracksMouseUp();
   void chkRepeatTrackClick();
   void PanelDisplayClick();
+  // Puts the window into its compact shape: the display panel alone.
+  void Resize_Minimum_Height();
 
   CdAudioDevice& Device() { return *MediaPlayer; }
 

@@ -4,6 +4,10 @@
 #include <QMenu>
 #include <QPainter>
 
+#include "app/Application.h"
+#include "settings/PlayerSettings.h"
+#include "settings/Winplace.h"
+
 TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
   setWindowTitle(QStringLiteral("Information"));
@@ -23,10 +27,18 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
   FormCreate();
 }
 
-TfrmSeeThrough::~TfrmSeeThrough() = default;
+TfrmSeeThrough::~TfrmSeeThrough() {
+  Application::Guarded([this] { FormDestroy(); });
+}
 
 void TfrmSeeThrough::FormCreate() {
   setFixedSize(256, 48);
+  // Moved to where it stood even when it is not in use, so that it comes back there.
+  Restore_Window_Placement(this, "SHWindow", PlayerSettings.SeeThrough_Use);
+}
+
+void TfrmSeeThrough::FormDestroy() {
+  Save_Window_Placement(this, "SHWindow");
 }
 
 void TfrmSeeThrough::Draw_Info(const QString& displayText, const QString& timeText,

@@ -35,6 +35,7 @@ class TfrmSeeThrough : public QWidget {
 
  private:
   void FormCreate();
+  void FormDestroy();
 
   QString displayText_, timeText_;
 };

@@ -1,0 +1,190 @@
+// Where the player's windows stand under a real window manager (openbox): a copy of the program
+// runs on the simulated disc beside its own ZarnCD.ini, and the windows are measured from the
+// X server's side, as outer frame rectangles.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <QRect>
+
+inline void PrintTo(const QRect& r, std::ostream* os) {
+  *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+}
+
+#include "profile/ProfileFile.h"
+#include "support/Servers.h"
+
+using namespace std::chrono_literals;
+using testsupport::ChildProcess;
+using testsupport::WaitFor;
+
+namespace {
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+int Field(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  return at == std::string::npos ? -1 : std::stoi(text.substr(at + label.size()));
+}
+
+// The client area of a mapped window, in screen coordinates; empty while it is not mapped.
+QRect Client(const std::string& window) {
+  const std::string info = Output("xwininfo -id " + window + " 2>/dev/null");
+  if (info.find("IsViewable") == std::string::npos) return {};
+  return QRect(Field(info, "Absolute upper-left X:"), Field(info, "Absolute upper-left Y:"),
+               Field(info, "Width:"), Field(info, "Height:"));
+}
+
+// The outer rectangle: the client area grown by the frame the window manager reports.
+QRect Outer(const std::string& window) {
+  int l = 0, r = 0, t = 0, b = 0;
+  std::sscanf(Output("xprop -id " + window + " _NET_FRAME_EXTENTS").c_str(),
+              "_NET_FRAME_EXTENTS(CARDINAL) = %d, %d, %d, %d", &l, &r, &t, &b);
+  const QRect client = Client(window);
+  return client.isEmpty() ? client : client.marginsAdded(QMargins(l, t, r, b));
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class Placement : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
+    wm = ChildProcess::Start({"openbox", "--sm-disable"});
+    ASSERT_TRUE(WaitFor(
+        [] {
+          return Output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
+                 std::string::npos;
+        },
+        10s));
+    const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"));
+  }
+
+  // Starts the program and waits for its main window, and for the overlay when it is shown.
+  void Start(bool overlayShown = true) {
+    player = ChildProcess::Start({dir.file("zarncd")},
+                                 {"ZARNCD_SIMULATED_DISC=1", "XDG_DATA_HOME=" + dir.path()});
+    main.clear(), overlay.clear();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          std::istringstream ids(Output("xdotool search --pid " + std::to_string(player.pid())));
+          for (std::string id; ids >> id;) {
+            const bool named =
+                Output("xprop -id " + id + " _NET_WM_NAME").find("\"Information\"") !=
+                std::string::npos;
+            if (named)
+              overlay = id;
+            else if (!Outer(id).isEmpty())
+              main = id;
+          }
+          return !main.empty() && (!overlay.empty() || !overlayShown);
+        },
+        60s));
+  }
+  // Closes the main window as a user does, through the window manager, and waits for the end.
+  // A key pressed while the window manager is still busy with the window can go astray; it is
+  // pressed again until the program ends.
+  void Close() {
+    auto next = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          if (!player.running()) return true;
+          if (std::chrono::steady_clock::now() < next) return false;
+          Output("xdotool windowactivate --sync " + main + " key alt+F4");
+          next = std::chrono::steady_clock::now() + 3s;
+          return false;
+        },
+        30s));
+  }
+  // Waits until the main window shows this outer rectangle, settled by the window manager.
+  void Expect_Main(const QRect& outer) {
+    EXPECT_TRUE(WaitFor([&] { return Outer(main) == outer; }, 10s))
+        << ::testing::PrintToString(Outer(main));
+  }
+
+  testsupport::TempDir dir;
+  const std::string ini = dir.file("ZarnCD.ini");
+  ChildProcess wm, player;  // stopped before the directory goes
+  std::string main, overlay;
+};
+
+TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  // The designed places; the window is 450 pixels high outside and 350 wide inside.
+  const int sides = Outer(main).width() - Client(main).width();
+  Expect_Main(QRect(9, 87, 350 + sides, 450));
+  EXPECT_EQ(Outer(overlay), QRect(40, 15, 256, 48));
+
+  Output("xdotool windowmove " + main + " 300 200");
+  Output("xdotool windowsize " + main + " 420 520");
+  ASSERT_TRUE(WaitFor([&] { return Client(main) == QRect(300, 200, 420, 520); }, 10s));
+  const QRect moved = Outer(main);
+  ASSERT_NO_FATAL_FAILURE(Close());
+
+  // The ten keys in their order, after the main window's settings, holding the outer rectangle.
+  const std::string text = Read(ini);
+  std::size_t at = text.find("[Window]");
+  for (const char* key :
+       {"PlayerMode=", "PlaceFlags=0", "PlaceShowCmd=1", "PlaceMinPos.X=-1", "PlaceMinPos.Y=-1",
+        "PlaceMaxPos.X=-1", "PlaceMaxPos.Y=-1", "PlaceNormalPos.Left=", "PlaceNormalPos.Top=",
+        "PlaceNormalPos.Right=", "PlaceNormalPos.Bottom="}) {
+    const std::size_t next = text.find(key, at);
+    ASSERT_NE(next, std::string::npos) << key << " in\n" << text;
+    at = next;
+  }
+  ProfileFile file(ini);
+  EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceNormalPos.Left", 0), moved.x());
+  EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceNormalPos.Bottom", 0), moved.bottom() + 1);
+
+  // An overlay not in use is placed but stays hidden, its stored show state unread.
+  file.Profile_Write_Bool("SeeThrough", "Use", false);
+  file.Profile_Write_Integer("SHWindow", "PlaceShowCmd", 3);
+  ASSERT_NO_FATAL_FAILURE(Start(false));
+  Expect_Main(moved);
+  EXPECT_TRUE(overlay.empty() || Outer(overlay).isEmpty());
+  ASSERT_NO_FATAL_FAILURE(Close());
+  EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceShowCmd", 0), 1);
+}
+
+TEST_F(Placement, HostileStoredValuesLeaveTheWindowsUsable) {
+  std::ofstream(ini, std::ios::binary)
+      << "[Window]\r\nTallHeight=2147483647\r\nPlaceNormalPos.Left=-2147483648\r\n"
+         "PlaceNormalPos.Top=5\r\nPlaceNormalPos.Right=2147483647\r\nPlaceNormalPos.Bottom=-3\r\n"
+         "[Disp]\r\nFontSize=2147483647\r\n"
+         "[SHWindow]\r\nPlaceNormalPos.Left=5000\r\nPlaceNormalPos.Top=5000\r\n"
+         "PlaceNormalPos.Right=5256\r\nPlaceNormalPos.Bottom=5048\r\n";
+  ASSERT_NO_FATAL_FAILURE(Start());
+  // The overlay, stored beyond the screen, is moved onto it; the file keeps what it held.
+  EXPECT_TRUE(WaitFor([&] { return Outer(overlay) == QRect(1024, 976, 256, 48); }, 10s));
+  EXPECT_EQ(ProfileFile(ini).Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), 5000);
+
+  // The main window is no larger than the screen, and its controls are on it.
+  const QRect screen(0, 0, 1280, 1024);
+  ASSERT_TRUE(WaitFor([&] { return Outer(main).size() == screen.size(); }, 10s))
+      << ::testing::PrintToString(Outer(main));
+  EXPECT_TRUE(screen.contains(Client(main).topLeft() + QPoint(350, 32 + 136)));
+
+  // Compact, the display panel shows the largest font it can hold.
+  Output("xdotool mousemove --window " + main + " 175 10 click 1");
+  EXPECT_TRUE(WaitFor([&] { return Client(main).height() == 54 + 20; }, 10s));
+  Close();
+}
+
+}  // namespace

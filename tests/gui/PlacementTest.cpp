@@ -1,0 +1,105 @@
+// The main window's tall and compact heights in outer pixels (the offscreen platform draws a
+// frame two pixels wide), and where a stored rectangle is shown.
+#include <fstream>
+
+#include <QPushButton>
+#include <QScreen>
+
+#include "PlayerFixture.h"
+#include "settings/PlayerSettings.h"
+#include "settings/Uoption.h"
+#include "settings/Winplace.h"
+
+namespace {
+
+class PlacementTest : public PlayerFixture {
+ protected:
+  PlacementTest() : PlayerFixture({40, 40}) {}
+  void Start(const std::string& file) {
+    windows.reset();  // which saves
+    std::ofstream(Settings_File_Path(), std::ios::binary) << file;
+    Build();
+  }
+  int Outer() const { return main->frameGeometry().height(); }
+  int Frame() const { return main->frameGeometry().height() - main->height(); }
+  void Click() { QTest::mouseClick(main->PanelDisplay, Qt::LeftButton); }
+};
+
+TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
+  const int frame = 4, screen = QGuiApplication::primaryScreen()->geometry().height();
+  struct Case {
+    const char* file;
+    int outer;
+    bool tall;
+  } cases[] = {
+      {"", 450, true},
+      {"[Window]\r\nTallHeight=100\r\n", frame + 188, true},  // raised to the tall minimum
+      {"[Window]\r\nTallHeight=-5\r\n", frame + 188, true},
+      {"[Window]\r\nTallHeight=2147483647\r\n[Disp]\r\nFontSize=2147483647\r\n", screen, true},
+      {"[Window]\r\nPlayerMode=0\r\n[Disp]\r\nFontSize=16\r\n", frame + 16 + 20, false},
+      {"[Window]\r\nPlayerMode=0\r\n[Disp]\r\nFontSize=2147483647\r\n", frame + 54 + 20, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    Start(c.file);
+    ASSERT_EQ(Frame(), frame);
+    EXPECT_EQ(Outer(), c.outer);
+    EXPECT_EQ(PlayerSettings.PlayerMode, c.tall);
+    if (c.tall) {
+      EXPECT_EQ(PlayerSettings.TallHeight, Outer());
+      EXPECT_LE(main->PanelControl->geometry().bottom(), main->height());  // controls in reach
+    }
+  }
+}
+
+TEST_F(PlacementTest, ClickSwitchesModesAndTallHeightSurvivesCompactModeAndARestart) {
+  Start("[Window]\r\nTallHeight=500\r\n");
+  EXPECT_EQ(Outer(), 500);
+  Click();
+  EXPECT_EQ(Outer(), Frame() + 12 + 20);
+  main->resize(420, 300);  // a drag in compact mode: only the width follows
+  EXPECT_EQ(main->size(), QSize(420, 32));
+  Click();
+  EXPECT_EQ(Outer(), 500);
+  main->resize(420, 600 - Frame());
+  Click();
+  windows.reset();
+  Build();
+  EXPECT_FALSE(PlayerSettings.PlayerMode);
+  EXPECT_EQ(Outer(), Frame() + 32);
+  Click();
+  EXPECT_EQ(Outer(), 600);
+  EXPECT_EQ(main->width(), 420);
+}
+
+TEST_F(PlacementTest, OptionOkWithAHugeStoredFontKeepsTheControlsInReach) {
+  Start("[Disp]\r\nFontSize=2147483647\r\n");
+  Answer(windows->Option.get(), [this] { windows->Option->btnOK->click(); });
+  main->spdOption->click();
+  EXPECT_EQ(main->PanelDisplay->height(), 54 + 20);
+  EXPECT_LE(main->PanelControl->geometry().bottom(), main->height());
+  std::ifstream in(Settings_File_Path());
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_NE(text.find("FontSize=54\r\n"), std::string::npos);
+}
+
+TEST(UsableNormalRect, SizesAreClampedAndARectOffEveryScreenMovesOntoTheNearest) {
+  const std::vector<QRect> screens = {QRect(0, 0, 1280, 1024), QRect(1280, 0, 800, 600)};
+  struct Case {
+    TWindowPlacement stored;
+    QRect shown;
+  } cases[] = {
+      {{.left = -100, .top = 1000, .right = 252, .bottom = 1450}, QRect(-100, 1000, 352, 450)},
+      {{.left = 5000, .top = 5000, .right = 5256, .bottom = 5048}, QRect(1824, 552, 256, 48)},
+      {{.left = 1500, .top = 900, .right = 1600, .bottom = 1000}, QRect(1180, 900, 100, 100)},
+      {{.left = -3000, .top = -3000, .right = -2000, .bottom = -2500}, QRect(0, 0, 1000, 500)},
+      {{.left = 10, .top = 10, .right = 5, .bottom = 10}, QRect(10, 10, 1, 1)},
+      {{.left = INT32_MIN, .top = 5, .right = INT32_MAX, .bottom = INT32_MAX},
+       QRect(0, 0, 2080, 1024)},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(Usable_Normal_Rect(c.stored, screens), c.shown)
+        << c.stored.left << "," << c.stored.top;
+}
+
+}  // namespace
