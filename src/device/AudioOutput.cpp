@@ -3,6 +3,7 @@
 #include <QAudioDevice>
 #include <QAudioFormat>
 #include <QAudioSink>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QIODevice>
 #include <QMediaDevices>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -19,6 +21,8 @@ constexpr int kSinkBufferMs = 300;
 // The sink reports idle 75-100 ms before its last sample is heard; when its clock does not
 // reach the end on its own, the end is declared this long after idle.
 constexpr qint64 kIdleGraceMs = 250;
+// How long closing waits for the audio thread to end.
+constexpr int kThreadPatienceMs = 5000;
 
 std::atomic<bool> silenceReported{false};
 
@@ -79,6 +83,8 @@ class AudioWorker : public QObject {
     closeSink();
     ring_.reset();
     silent_ = false;
+    // Nothing plays now, so nothing plays silently either.
+    state_->silent.store(false, std::memory_order_release);
   }
 
   void kick() {
@@ -94,15 +100,24 @@ class AudioWorker : public QObject {
     format.setSampleRate(AudioOutput::kSampleRate);
     format.setChannelCount(2);
     format.setSampleFormat(QAudioFormat::Int16);
-    sink_ = new QAudioSink(output, format, this);
+    // No parent: a sink is deleted only by closeSink(), and never with the worker's children.
+    sink_ = new QAudioSink(output, format);
+    const std::uint64_t serial = ++sinkSerial_;
     sink_->setBufferSize(AudioOutput::kSampleRate * AudioOutput::kBytesPerFrame * kSinkBufferMs /
                          1000);
+    // The sink reads the device until its own end (its destructor lets go of it): as its
+    // child, the device dies after it.
     device_ = new RingDevice(ring_);
+    device_->setParent(sink_);
     device_->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    QObject::connect(sink_, &QAudioSink::stateChanged, this, [this](QAudio::State s) {
-      // The server went away under us: play on, silently, from what it had taken.
-      if (s == QAudio::StoppedState && sink_ && sink_->error() != QAudio::NoError)
-        QTimer::singleShot(0, this, [this] { sinkFailed(); });
+    QObject::connect(sink_, &QAudioSink::stateChanged, this, [this, serial](QAudio::State s) {
+      // The server went away under us: play on, silently, from what it had taken. Later, not
+      // inside the sink's own signal; and only if this sink is still the current one.
+      if (s == QAudio::StoppedState && serial == sinkSerial_ && sink_ &&
+          sink_->error() != QAudio::NoError)
+        QTimer::singleShot(0, this, [this, serial] {
+          if (serial == sinkSerial_) sinkFailed();
+        });
     });
     sink_->start(device_);
     // A missing server shows only here: start() emits nothing when it cannot open.
@@ -117,15 +132,18 @@ class AudioWorker : public QObject {
     return true;
   }
 
+  // Qt 6.4's PulseAudio sink runs this thread's pending events from inside its destructor. A
+  // sink deleted here would run them in the middle of begin() or sinkFailed() (a queued
+  // sinkFailed() then deleted the same sink a second time: the crash after the server died).
+  // So the sink is let go of first, and deleted by the event loop once this worker's code has
+  // returned; its device goes with it.
   void closeSink() {
-    if (sink_) {
-      sink_->disconnect(this);
-      sink_->stop();
-      delete sink_;
-      sink_ = nullptr;
-    }
-    delete device_;
+    QAudioSink* sink = std::exchange(sink_, nullptr);
     device_ = nullptr;
+    if (!sink) return;
+    sink->disconnect(this);
+    sink->stop();
+    sink->deleteLater();
   }
 
   void sinkFailed() {
@@ -199,7 +217,8 @@ class AudioWorker : public QObject {
   std::shared_ptr<PcmRing> ring_;
   QTimer* timer_ = nullptr;
   QAudioSink* sink_ = nullptr;
-  RingDevice* device_ = nullptr;
+  RingDevice* device_ = nullptr;  // a child of sink_
+  std::uint64_t sinkSerial_ = 0;  // counts the sinks opened, so a late failure finds its own
   QElapsedTimer idle_;
   bool silent_ = false;
   QElapsedTimer clock_;
@@ -215,14 +234,24 @@ AudioOutput::~AudioOutput() {
   stop();
   {
     std::lock_guard lock(state_->gate);
-    state_->worker = nullptr;
+    state_->worker = nullptr;  // no more kicks
   }
-  // The worker's children (timer, sink) must die on the thread they live on.
+  // The worker and its timer must die on the thread they live on (the sinks it let go of are
+  // deleted as that thread finishes); then the thread ends.
   QMetaObject::invokeMethod(
-      worker_, [w = worker_] { delete w; }, Qt::BlockingQueuedConnection);
-  thread_->quit();
-  thread_->wait();
-  delete thread_;
+      worker_,
+      [w = worker_] {
+        delete w;
+        QThread::currentThread()->quit();
+      },
+      Qt::QueuedConnection);
+  if (thread_->wait(QDeadlineTimer(kThreadPatienceMs))) {
+    delete thread_;
+  } else {
+    // Stuck in the sound server: left behind with what it uses (the worker and the state),
+    // rather than hang the program's exit.
+    std::fprintf(stderr, "zarncd: the audio thread does not end; leaving it behind\n");
+  }
 }
 
 void AudioOutput::ensureThread() {

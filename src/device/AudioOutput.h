@@ -14,6 +14,10 @@
 class QThread;
 class AudioWorker;
 
+// Thread contract: the constructor, start(), stop() and the destructor are called from one
+// thread at a time (the driver's commands); framesPlayed(), finished() and silent() from any
+// thread; the kicker from any thread, even after the output is gone. Everything else runs on
+// the output's own thread. The destructor waits a bounded time for that thread to end.
 class AudioOutput {
  public:
   static constexpr int kSampleRate = 44100;
@@ -33,7 +37,7 @@ class AudioOutput {
   std::int64_t framesPlayed() const { return state_->played.load(std::memory_order_acquire); }
   // The ring was finished and its last frame has been played.
   bool finished() const { return state_->finished.load(std::memory_order_acquire); }
-  // Whether the current session runs on the silent clock.
+  // Whether the current session runs on the silent clock (false once stopped).
   bool silent() const { return state_->silent.load(std::memory_order_acquire); }
   // Tells the output, from any thread, that new data is in the ring (wakes a sink that ran
   // dry). Safe to call after the output is gone: it then does nothing.

@@ -1,5 +1,7 @@
 #include "device/AudioReader.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -130,17 +132,29 @@ void AudioReader::Shared::run() {
 
 AudioReader::AudioReader(std::shared_ptr<DriveIo> io) : shared_(std::make_shared<Shared>()) {
   shared_->io = std::move(io);
-  std::thread([s = shared_] { s->run(); }).detach();
+  thread_ = std::thread([s = shared_] {
+    ::pthread_setname_np(::pthread_self(), "cd reader");
+    s->run();
+  });
 }
 
 AudioReader::~AudioReader() {
-  std::unique_lock lock(shared_->mutex);
-  shared_->quit = true;
-  ++shared_->generation;
-  shared_->wake.notify_all();
-  // A drive stuck in a read must not hang the program's exit: after a while the thread is
-  // left to finish on its own (it keeps what it uses alive).
-  shared_->finished.wait_for(lock, std::chrono::seconds(5), [&] { return shared_->done; });
+  bool done;
+  {
+    std::unique_lock lock(shared_->mutex);
+    shared_->quit = true;
+    ++shared_->generation;
+    shared_->ring.reset();
+    shared_->onData = nullptr;
+    shared_->wake.notify_all();
+    // A drive stuck in a read must not hang the program's exit: after a while the thread is
+    // left to finish on its own (it keeps what it uses alive).
+    done = shared_->finished.wait_for(lock, std::chrono::seconds(5), [&] { return shared_->done; });
+  }
+  if (done)
+    thread_.join();
+  else
+    thread_.detach();
 }
 
 void AudioReader::start(std::shared_ptr<PcmRing> ring, std::vector<PlaySpan> spans,

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "device/DiscToc.h"
@@ -24,6 +25,10 @@ std::vector<PlaySpan> AudioSpans(const DiscToc& toc, std::int32_t from);
 // The sector reached after `played` sectors of spans; the end of the last span when past it.
 std::int32_t SectorAfter(const std::vector<PlaySpan>& spans, std::int64_t played);
 
+// Thread contract: start(), cancel() and the destructor are called from one thread at a time
+// (the driver's commands, under its control lock); the reader thread only reads the drive and
+// writes the ring. The destructor joins the thread, or after a while leaves one stuck in a
+// drive behind: that thread keeps the drive and the session alive, and touches nothing else.
 class AudioReader {
  public:
   explicit AudioReader(std::shared_ptr<DriveIo> io);
@@ -45,4 +50,5 @@ class AudioReader {
  private:
   struct Shared;
   std::shared_ptr<Shared> shared_;
+  std::thread thread_;
 };

@@ -3,6 +3,7 @@
 #include <cdio/cdio.h>
 #include <fcntl.h>
 #include <linux/cdrom.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -89,12 +90,18 @@ bool isCdDrive(const std::string& path) {
 
 // Everything the GUI thread and the monitor thread share. The monitor thread holds it too, so
 // that a thread left behind in a hung drive never touches freed memory.
+//
+// Threads: the commands run on the GUI thread; the monitor thread polls the drive and publishes
+// what it sees. Lock order: control, then mutex. The output and the reader are used under
+// control (the position reads the output under mutex too); closing takes them away under both
+// and destroys them on the closing thread, so a monitor left behind in a hung drive finds them
+// gone and never runs their destructors, whenever it comes back.
 struct Player {
   std::shared_ptr<DriveIo> io;
   bool image = false;
   int pollMs = 500;
-  std::unique_ptr<AudioOutput> output;
-  std::unique_ptr<AudioReader> reader;
+  std::unique_ptr<AudioOutput> output;  // null once closed
+  std::unique_ptr<AudioReader> reader;  // null once closed
 
   // Serialises the commands that start and stop playback (GUI thread, monitor thread).
   std::mutex control;
@@ -142,6 +149,7 @@ struct Player {
     bool discChanged = false;
     {
       std::lock_guard lock(mutex);
+      if (quit) return;  // closed while the monitor was in the drive
       std::shared_ptr<const DiscToc> next = toc;
       if (now != DriveIo::Status::DiscOk) {
         next.reset();
@@ -169,7 +177,7 @@ struct Player {
     std::lock_guard guard(control);
     {
       std::lock_guard lock(mutex);
-      if (!playing || playGeneration == discGeneration) return;
+      if (!output || !playing || playGeneration == discGeneration) return;
     }
     reader->cancel();
     output->stop();
@@ -224,6 +232,7 @@ struct CdioDriver::Impl {
 
   std::string path;  // the device actually opened
   int lockFd = -1;
+  std::thread monitor;  // joined on close, or left behind when stuck in the drive
   std::uint32_t errorCode = 0;
   std::string errorText;
   std::shared_ptr<Player> player;
@@ -304,7 +313,10 @@ std::uint32_t CdioDriver::openTransport() {
     // An image answers at once: the first status query already sees its disc.
     player->publish(DriveIo::Status::DiscOk, true, std::move(firstToc));
   }
-  std::thread([player] { player->monitor(); }).detach();
+  d.monitor = std::thread([player] {
+    ::pthread_setname_np(::pthread_self(), "cd monitor");
+    player->monitor();
+  });
   d.player = std::move(player);
   return 0;
 }
@@ -315,20 +327,33 @@ void CdioDriver::closeTransport() {
     {
       std::lock_guard guard(player->control);
       player->stopLocked();
+      std::lock_guard lock(player->mutex);
+      player->quit = true;
+      player->wake.notify_all();
     }
     bool done;
     {
       std::unique_lock lock(player->mutex);
-      player->quit = true;
-      player->wake.notify_all();
       done = player->finished.wait_for(lock, kJoinPatience, [&] { return player->done; });
     }
-    // The threads and the sound go down here, on the closing thread, not on whichever thread
-    // lets go of the player last. Only a monitor stuck in the drive keeps them for itself.
-    if (done) {
-      player->reader.reset();
-      player->output.reset();
+    if (d.monitor.joinable()) {
+      if (done)
+        d.monitor.join();
+      else
+        d.monitor.detach();  // stuck in the drive: it keeps the player, and nothing else
     }
+    // The threads and the sound go down here, on the closing thread, even when the monitor is
+    // stuck: it must never be the one to destroy them, perhaps after the application is gone.
+    std::unique_ptr<AudioReader> reader;
+    std::unique_ptr<AudioOutput> output;
+    {
+      std::lock_guard guard(player->control);
+      std::lock_guard lock(player->mutex);
+      reader = std::move(player->reader);
+      output = std::move(player->output);
+    }
+    reader.reset();  // joins its thread, or leaves one stuck in a read behind
+    output.reset();
   }
   if (d.lockFd >= 0) {
     ::close(d.lockFd);  // releases the lock
@@ -378,26 +403,42 @@ std::uint32_t CdioDriver::play(std::int32_t from) {
   if (!p) return MCIERR_DEVICE_NOT_READY;
   std::lock_guard guard(p->control);
   p->stopLocked();
+  // The table of contents and the disc it belongs to, taken together: a disc published after
+  // this is noticed below, or by the monitor's stopIfStale() once this command is done.
   std::shared_ptr<const DiscToc> toc;
+  std::uint64_t disc = 0;
   {
     std::lock_guard lock(p->mutex);
     toc = p->toc;
+    disc = p->discGeneration;
   }
+  if (impl_->options.duringPlay) impl_->options.duringPlay();
   if (!toc) return MCIERR_HARDWARE_NO_MEDIA;
   std::vector<PlaySpan> spans = AudioSpans(*toc, from);
   if (spans.empty()) {
     // Nothing audible lies ahead: as at the end of the disc.
     std::lock_guard lock(p->mutex);
-    p->resting = toc->leadout;
+    if (p->discGeneration == disc) p->resting = toc->leadout;
     return 0;
   }
   auto ring = std::make_shared<PcmRing>(kRingBytes);
   p->output->start(ring);
+  bool stale = false;
   {
     std::lock_guard lock(p->mutex);
-    p->spans = spans;
-    p->playing = true;
-    p->playGeneration = p->discGeneration;
+    stale = p->discGeneration != disc;
+    if (!stale) {
+      p->spans = spans;
+      p->playing = true;
+      p->playGeneration = disc;
+    }
+  }
+  if (stale) {
+    // The disc changed while this command ran: the old disc's sectors must not play on
+    // whatever is in the drive now. As when a disc changes under a playback, the player is
+    // stopped at the new disc's start (where publish() put it).
+    p->output->stop();
+    return 0;
   }
   p->reader->start(std::move(ring), std::move(spans), p->output->kicker());
   return 0;

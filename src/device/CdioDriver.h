@@ -2,6 +2,7 @@
 // The CD audio device on a real drive or a CD image, through libcdio, with digital playback:
 // the audio sectors are read and streamed to the sound server.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,6 +17,10 @@ class CdioDriver : public TransportDriver {
     bool useSoundServer = true;
     // How often a drive's status is asked for.
     int pollIntervalMs = 500;
+    // For tests: runs inside a play command on the calling thread, after the table of contents
+    // has been taken and before the playback is published, which is where a disc change is
+    // hardest to notice. It must not call the driver's commands (play, stop, seek, tray).
+    std::function<void()> duringPlay;
   };
 
   // A drive node (/dev/sr0) or an image file (CUE/BIN, cdrdao TOC, NRG); empty for the

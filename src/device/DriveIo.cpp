@@ -19,16 +19,25 @@
 
 namespace {
 
-std::mutex logMutex;
+// What the log handler has said. Never destroyed: a worker thread left behind in a hung drive
+// may log after main() has returned, while static objects are being destroyed.
+struct LogMemory {
+  std::mutex mutex;
+  std::set<std::string> said;
+};
+LogMemory& logMemory() {
+  static LogMemory* memory = new LogMemory;
+  return *memory;
+}
 
 void logHandler(cdio_log_level_t level, const char* message) {
   if (level < CDIO_LOG_WARN || !message) return;
   std::string text(message);
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  std::lock_guard lock(logMutex);
+  LogMemory& memory = logMemory();
+  std::lock_guard lock(memory.mutex);
   // A hung drive or a broken image repeats the same complaint at every poll: once is enough.
-  static std::set<std::string> said;
-  if (said.size() > 200 || !said.insert(text).second) return;
+  if (memory.said.size() > 200 || !memory.said.insert(text).second) return;
   std::fprintf(stderr, "zarncd: note from the CD access layer: %s\n", text.c_str());
 }
 
@@ -40,14 +49,28 @@ bool endsWithIgnoringCase(const std::string& s, const char* suffix) {
   return true;
 }
 
-bool readable(const std::string& path, std::string* why) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (why) *why = std::strerror(errno);
+bool isFile(const struct stat& st) {
+  return S_ISREG(st.st_mode);
+}
+
+// Whether path is a regular file this process may read. Nothing else can hold an image: a
+// FIFO would block open() (and the window with it) until some writer came, and a device
+// node may do anything on open. So the type is checked before opening, and opening never
+// waits.
+bool readableFile(const std::string& path, std::string* why) {
+  auto fail = [&](const char* reason) {
+    if (why) *why = reason;
     return false;
-  }
+  };
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return fail(std::strerror(errno));
+  if (!isFile(st)) return fail("not a regular file");
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return fail(std::strerror(errno));
+  // Replaced between the two looks: the descriptor tells what was opened.
+  const bool file = ::fstat(fd, &st) == 0 && isFile(st);
   ::close(fd);
-  return true;
+  return file || fail("not a regular file");
 }
 
 // An image behind a virtual tray. Eject opens the tray; inserting an image closes it.
@@ -65,9 +88,19 @@ class ImageIo : public DriveIo {
       if (trayOpen_) return Status::TrayOpen;
       path = path_;
     }
-    // An image deleted under us is a disc taken out, not a read error to paper over.
+    // An image deleted under us (or replaced by something that is not a file) is a disc taken
+    // out: the tray shows open, and the image coming back is a disc put in again.
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return Status::NoDisc;
+    if (::stat(path.c_str(), &st) != 0 || !isFile(st)) {
+      std::lock_guard lock(mutex_);
+      if (!gone_) {
+        gone_ = true;
+        ++generation_;  // what comes back is read afresh, not through the old handle
+      }
+      return Status::TrayOpen;
+    }
+    std::lock_guard lock(mutex_);
+    gone_ = false;
     return Status::DiscOk;
   }
 
@@ -125,14 +158,16 @@ class ImageIo : public DriveIo {
     path_ = path;
     ++generation_;
     trayOpen_ = false;
+    gone_ = false;
     return true;
   }
 
  private:
   std::mutex mutex_;
   std::string path_;
-  std::uint64_t generation_ = 0;
+  std::uint64_t generation_ = 0;  // counts the discs: a new one needs a new read handle
   bool trayOpen_ = false;
+  bool gone_ = false;  // the image file was missing at the last look
   // Used by the reader thread only.
   CdIo_t* readHandle_ = nullptr;
   std::uint64_t readGeneration_ = 0;
@@ -253,7 +288,7 @@ CdIo_t* OpenCdioImage(const std::string& path, std::string* error) {
     return nullptr;
   };
   std::string why;
-  if (!readable(path, &why)) return fail(why);
+  if (!readableFile(path, &why)) return fail(why);
 
   // The BIN/CUE driver finds the BIN by the CUE's own name: follow a symlinked CUE to the
   // real one, beside which its BIN lies.
@@ -264,14 +299,14 @@ CdIo_t* OpenCdioImage(const std::string& path, std::string* error) {
     // The BIN/CUE driver reads the .bin named after the .cue, whatever the FILE line says.
     const std::string binName(bin);
     cdio_free(bin);
-    if (!readable(binName, &why)) return fail("its data file " + binName + ": " + why);
+    if (!readableFile(binName, &why)) return fail("its data file " + binName + ": " + why);
     driver = DRIVER_BINCUE;
   } else if (endsWithIgnoringCase(source, ".bin")) {
     char* cue = cdio_is_binfile(source.c_str());
     if (!cue) return fail("not a CD image (a CUE sheet is needed beside the BIN file)");
     source = cue;
     cdio_free(cue);
-    if (!readable(source, &why)) return fail("its CUE sheet " + source + ": " + why);
+    if (!readableFile(source, &why)) return fail("its CUE sheet " + source + ": " + why);
     driver = DRIVER_BINCUE;
   } else if (cdio_is_nrg(source.c_str())) {
     driver = DRIVER_NRG;

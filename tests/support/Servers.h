@@ -74,6 +74,8 @@ class SoundServer {
   bool start(std::string* error = nullptr);
   void stop();
   void kill() { server_.kill(); }
+  void terminate() { server_.stop(); }  // SIGTERM: a server that shuts down in order
+  bool running() { return server_.running(); }
   // A silent stream that keeps the sink awake, so that sound reaches the monitor at once.
   bool keepAwake();
   std::string address() const { return "unix:" + dir_.path() + "/pulse/native"; }

@@ -1,14 +1,21 @@
 // The libcdio driver without sound, on images and on a fake drive behind the drive layer.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <tuple>
+
+#include <QCoreApplication>
 
 #include "device/AudioReader.h"
 #include "device/CdAudioDevice.h"
@@ -23,7 +30,16 @@ using Status = DriveIo::Status;
 
 namespace {
 
-constexpr std::uint8_t kNotReady = 0, kStopped = 1, kOpen = 6;
+constexpr std::uint8_t kNotReady = 0, kStopped = 1, kPlaying = 2, kOpen = 6;
+
+// Playback (even on the silent clock) runs on a Qt thread with an event loop, which needs an
+// application object; tests that play make one for their duration.
+struct QtApp {
+  int argc = 1;
+  char name[11] = "unit_tests";
+  char* argv[2] = {name, nullptr};
+  QCoreApplication app{argc, argv};
+};
 
 // A silent CUE/BIN image with tracks of the given lengths in sectors.
 std::string WriteImage(const testsupport::TempDir& dir, const std::string& name,
@@ -88,7 +104,7 @@ class FakeDrive : public DriveIo {
 
   std::atomic<std::chrono::milliseconds> hang{0ms};  // how long a status call takes
   std::set<std::int32_t> bad;                        // sectors that fail to read
-  int reads = 0;
+  std::atomic<int> reads{0};
 
  private:
   std::mutex mutex_;
@@ -217,6 +233,189 @@ TEST_F(FakeDriveTest, NonsenseTablesAndVanishedDrivesCountAsNoDisc) {
   }
 }
 
+// A disc taken out while a play command runs, just after the command took the table of
+// contents: the old disc's sectors must not be read from the open drive, nor played on the
+// next disc.
+TEST(CdioDriverRace, ADiscChangedDuringAPlayCommandIsNotPlayedOn) {
+  QtApp qt;
+  auto fake = std::make_unique<FakeDrive>();
+  FakeDrive* drive = fake.get();
+  drive->set(Status::DiscOk, kThreeTracks);
+  CdAudioDevice* device = nullptr;
+  bool swap = false;
+  CdioDriver::Options options;
+  options.useSoundServer = false;
+  options.pollIntervalMs = 10;
+  options.duringPlay = [&] {
+    if (!std::exchange(swap, false)) return;
+    drive->set(Status::TrayOpen);
+    // The monitor publishes the open tray now, then waits for this command to end.
+    EXPECT_TRUE(WaitFor([&] { return device->Device_Mode() == kOpen; }, 5s));
+  };
+  auto driver = std::make_unique<CdioDriver>("race-drive-" + std::to_string(::getpid()),
+                                             std::move(fake), options);
+  CdioDriver* cdio = driver.get();
+  CdAudioDevice player(std::move(driver));
+  device = &player;
+  player.Device_Open();
+  player.Device_Set_Time_Format(mci::MCI_FORMAT_TMSF);
+  ASSERT_TRUE(WaitFor([&] { return player.Device_Mode() == kStopped; }, 5s));
+
+  swap = true;
+  player.Device_Play();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_FALSE(cdio->isPlaying()) << "playing the old disc on an open tray";
+  EXPECT_EQ(player.Device_Mode(), kOpen);
+  EXPECT_EQ(drive->reads.load(), 0) << "the old disc's sectors were read from the open drive";
+
+  const DiscToc other({{0, true}, {300, true}, {600, true}, {900, true}}, 1200);
+  drive->set(Status::DiscOk, other);
+  ASSERT_TRUE(WaitFor([&] { return player.Device_Mode() == kStopped; }, 5s));
+  EXPECT_EQ(player.Device_Tracks(), 4u);
+  EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
+  EXPECT_FALSE(cdio->isPlaying());
+
+  // And an ordinary play still plays.
+  player.Device_Play();
+  EXPECT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
+  EXPECT_EQ(player.Device_Mode(), kPlaying);
+}
+
+// The player's own threads (the drive monitor, the reader, the audio output) now running.
+int PlayerThreads() {
+  int n = 0;
+  for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::string name;
+    std::getline(std::ifstream(task.path() / "comm"), name);
+    n += name == "cd monitor" || name == "cd reader" || name == "audio output";
+  }
+  return n;
+}
+
+// Closing waits for the drive's threads; one stuck in the drive for longer is left behind
+// without holding up the close, and ends on its own later without touching what closing freed.
+TEST(CdioDriverThreads, ClosingJoinsTheThreadsOrLeavesAHungOneBehind) {
+  QtApp qt;
+  for (const auto hang : {0ms, 7000ms}) {
+    SCOPED_TRACE(hang.count());
+    auto fake = std::make_unique<FakeDrive>();
+    FakeDrive* drive = fake.get();
+    drive->set(Status::DiscOk, kThreeTracks);
+    CdioDriver::Options options;
+    options.useSoundServer = false;
+    options.pollIntervalMs = 10;
+    auto driver = std::make_unique<CdioDriver>("join-drive-" + std::to_string(::getpid()),
+                                               std::move(fake), options);
+    CdioDriver* cdio = driver.get();
+    auto player = std::make_unique<CdAudioDevice>(std::move(driver));
+    player->Device_Open();
+    ASSERT_TRUE(WaitFor([&] { return player->Device_Mode() == kStopped; }, 5s));
+    player->Device_Play();
+    ASSERT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
+    EXPECT_EQ(PlayerThreads(), 3);
+    drive->hang = hang;
+    std::this_thread::sleep_for(100ms);  // the monitor is in the drive now
+    const auto start = std::chrono::steady_clock::now();
+    player.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 6500ms);
+    // (Qt's thread ends its last moments after wait() has returned.)
+    if (hang == 0ms) {
+      EXPECT_TRUE(WaitFor([] { return PlayerThreads() == 0; }, 1s))
+          << "a thread outlived its player";
+    } else {
+      EXPECT_TRUE(WaitFor([] { return PlayerThreads() == 1; }, 1s))
+          << "only the monitor stuck in the drive is left behind";
+      // It comes back from the drive, finds the player closed, and ends.
+      EXPECT_TRUE(WaitFor([&] { return PlayerThreads() == 0; }, 5s));
+    }
+  }
+}
+
+// A deleted image is a disc taken out: the tray shows open (the window then shows the drive
+// as not ready), and the image coming back is a disc put in again.
+TEST(CdioDriver, AVanishedImageIsADiscTakenOut) {
+  QtApp qt;
+  testsupport::TempDir dir;
+  const std::string cue = WriteImage(dir, "vanishing", {300, 300});
+  CdioDriver::Options options;
+  options.useSoundServer = false;
+  options.pollIntervalMs = 10;
+  auto driver = std::make_unique<CdioDriver>(cue, nullptr, options);
+  CdioDriver* cdio = driver.get();
+  CdAudioDevice player(std::move(driver));
+  player.Device_Open();
+  player.Device_Set_Time_Format(mci::MCI_FORMAT_TMSF);
+  player.Device_Play();
+  ASSERT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
+  EXPECT_EQ(player.Device_Mode(), kPlaying);
+
+  std::filesystem::remove(dir.file("vanishing.cue"));
+  std::filesystem::remove(dir.file("vanishing.bin"));
+  ASSERT_TRUE(WaitFor([&] { return player.Device_Mode() == kOpen; }, 5s));
+  EXPECT_TRUE(WaitFor([&] { return !cdio->isPlaying(); }, 1s));
+
+  WriteImage(dir, "vanishing", {200, 200, 200});
+  ASSERT_TRUE(WaitFor([&] { return player.Device_Mode() == kStopped; }, 5s));
+  EXPECT_EQ(player.Device_Tracks(), 3u);
+  EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
+  player.Device_Play();
+  EXPECT_TRUE(WaitFor([&] { return player.Device_Mode() == kPlaying; }, 5s));
+
+  // Replaced by something that is not a file: taken out too.
+  std::filesystem::remove(cue);
+  ASSERT_EQ(::mkfifo(cue.c_str(), 0600), 0);
+  EXPECT_TRUE(WaitFor([&] { return player.Device_Mode() == kOpen; }, 5s));
+}
+
+// Runs what, and fails instead of hanging when it blocks on a FIFO: the FIFOs are then opened
+// for writing and closed again and again, which lets each blocked open go.
+template <typename What>
+auto WithoutBlocking(const std::vector<std::string>& fifos, What what) {
+  auto result = std::async(std::launch::async, what);
+  if (result.wait_for(5s) != std::future_status::ready) {
+    ADD_FAILURE() << "blocked on a FIFO";
+    while (result.wait_for(10ms) != std::future_status::ready)
+      for (const std::string& fifo : fifos) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+  }
+  return result.get();
+}
+
+// A FIFO where an image or its data file belongs would block open() until a writer came, and
+// the window with it: it is refused at once, as a file that cannot be read.
+TEST(CdioDriver, FifosAreRefusedWithoutWaiting) {
+  testsupport::TempDir dir;
+  const std::string cue = WriteImage(dir, "piped", {300});
+  std::filesystem::remove(dir.file("piped.bin"));
+  const std::string bin = dir.file("piped.bin");
+  ASSERT_EQ(::mkfifo(bin.c_str(), 0600), 0);
+  const std::string fifoCue = dir.file("fifo.cue");
+  ASSERT_EQ(::mkfifo(fifoCue.c_str(), 0600), 0);
+  const std::vector<std::string> fifos{bin, fifoCue};
+
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {cue, {"its data file", "piped.bin", "not a regular file"}},
+      {bin, {bin}},  // given as the image itself
+      {fifoCue, {fifoCue}},
+  };
+  for (const auto& [path, parts] : cases) {
+    const std::string text = WithoutBlocking(fifos, [&] { return OpenError(path); });
+    EXPECT_NE(text, "") << path;
+    for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << text;
+  }
+
+  // Into the virtual tray of a player that runs.
+  auto driver = std::make_unique<CdioDriver>(WriteImage(dir, "good", {300}));
+  CdioDriver* cdio = driver.get();
+  CdAudioDevice player(std::move(driver));
+  player.Device_Open();
+  for (const std::string& path : {cue, fifoCue}) {
+    std::string error;
+    EXPECT_FALSE(WithoutBlocking(fifos, [&] { return cdio->insertImage(path, &error); }));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+  }
+  EXPECT_EQ(player.Device_Mode(), kStopped);
+}
+
 TEST(AudioReader, BadSectorsBecomeSilenceAndTheRestIsKept) {
   FakeDrive drive;
   drive.bad = {7, 20};
@@ -227,8 +426,8 @@ TEST(AudioReader, BadSectorsBecomeSilenceAndTheRestIsKept) {
     EXPECT_EQ(out[static_cast<std::size_t>(s) * kBytesPerSector], expected) << "sector " << s;
     EXPECT_EQ(out[static_cast<std::size_t>(s + 1) * kBytesPerSector - 1], expected);
   }
-  EXPECT_LT(drive.reads, 25);  // halving, not one read per sector
-  int asked = 0;               // a stop while retrying gives up at once
+  EXPECT_LT(drive.reads.load(), 25);  // halving, not one read per sector
+  int asked = 0;                      // a stop while retrying gives up at once
   EXPECT_FALSE(AudioReader::ReadResilient(drive, 0, 25, out.data(), [&] { return ++asked < 2; }));
 }
 
