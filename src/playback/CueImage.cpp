@@ -219,7 +219,15 @@ class DiscImageIo : public DriveIo {
  public:
   explicit DiscImageIo(const std::string& path) : tray_(MakeImageIo(path)), path_(path) {}
 
-  Status status() override { return tray_->status(); }
+  Status status() override {
+    const Status status = tray_->status();
+    // Whatever comes back after the tray was open, or the image was gone, is read afresh: the
+    // files may have been replaced under the same names.
+    std::lock_guard lock(mutex_);
+    if (status != Status::DiscOk && !away_) ++generation_;
+    away_ = status != Status::DiscOk;
+    return status;
+  }
   std::optional<DiscToc> readToc() override { return ReadImageToc(current().first, nullptr); }
 
   bool readAudio(std::int32_t lsn, int count, std::byte* out) override {
@@ -259,6 +267,7 @@ class DiscImageIo : public DriveIo {
   std::mutex mutex_;
   std::string path_;
   std::uint64_t generation_ = 0;
+  bool away_ = false;  // the disc was out at the last look
   // The reader thread's.
   std::uint64_t readGeneration_ = 0;
   bool opened_ = false;
