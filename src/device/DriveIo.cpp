@@ -179,6 +179,8 @@ class LinuxDriveIo : public DriveIo {
   }
 
   std::optional<DiscToc> readToc() override {
+    // A new disc: the reader's handle keeps the old one's table and refuses sectors past its end.
+    releaseReadHandle();
     CdIo_t* cdio = cdio_open(path_.c_str(), DRIVER_LINUX);
     if (!cdio) return std::nullopt;
     auto toc = ReadCdioToc(cdio);
