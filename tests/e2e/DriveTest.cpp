@@ -96,11 +96,11 @@ class Drive : public ::testing::Test {
     std::ofstream(dir_.file("ZarnCD.ini"), std::ios::binary)
         << "[Title_Bar]\r\nTrackNo=1\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n";
     std::vector<std::string> env = sound_.clientEnv();
-    env.insert(env.end(), {"LD_PRELOAD=" + Preload(), "ZARNCD_FAKE_DRIVE=" + dir_.file("sr0"),
-                           "ZARNCD_FAKE_DRIVE_DIR=" + dir_.file("drive"),
-                           "XDG_DATA_HOME=" + dir_.path()});
-    player_ = testsupport::ChildProcess::Start(
-        {dir_.file("zarncd"), "--device", dir_.file("sr0")}, env);
+    env.insert(env.end(),
+               {"LD_PRELOAD=" + Preload(), "ZARNCD_FAKE_DRIVE=" + dir_.file("sr0"),
+                "ZARNCD_FAKE_DRIVE_DIR=" + dir_.file("drive"), "XDG_DATA_HOME=" + dir_.path()});
+    player_ =
+        testsupport::ChildProcess::Start({dir_.file("zarncd"), "--device", dir_.file("sr0")}, env);
     ASSERT_TRUE(WaitFor(
         [&] {
           std::istringstream windows(
