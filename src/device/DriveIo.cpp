@@ -214,6 +214,8 @@ class LinuxDriveIo : public DriveIo {
   }
 
   std::optional<DiscToc> readToc() override {
+    // A new disc: the reader's handle keeps the old one's table and refuses sectors past its end.
+    releaseReadHandle();
     CdIo_t* cdio = cdio_open(path_.c_str(), DRIVER_LINUX);
     if (!cdio) return std::nullopt;
     auto toc = ReadCdioToc(cdio);
@@ -222,6 +224,7 @@ class LinuxDriveIo : public DriveIo {
   }
 
   bool readAudio(std::int32_t lsn, int count, std::byte* out) override {
+    std::lock_guard lock(readMutex_);
     if (!readHandle_) readHandle_ = cdio_open(path_.c_str(), DRIVER_LINUX);
     if (!readHandle_) return false;
     if (wantedSpeed_ >= 0) {
@@ -240,6 +243,7 @@ class LinuxDriveIo : public DriveIo {
   int maxSectorsPerRead() const override { return 25; }
 
   void setSpeed(int times) override {
+    std::lock_guard lock(readMutex_);
     wantedSpeed_ = times;
     if (readHandle_) {
       cdio_set_speed(readHandle_, times);
@@ -247,16 +251,30 @@ class LinuxDriveIo : public DriveIo {
     }
   }
 
-  bool eject() override { return statusFd_ >= 0 && ::ioctl(statusFd_, CDROMEJECT, 0) == 0; }
+  bool eject() override {
+    // The CD-ROM layer refuses to eject while another descriptor holds the drive (every drive
+    // before Linux 5.18, and drives outside the SCSI layer since).
+    releaseReadHandle();
+    return statusFd_ >= 0 && ::ioctl(statusFd_, CDROMEJECT, 0) == 0;
+  }
   bool closeTray() override { return statusFd_ >= 0 && ::ioctl(statusFd_, CDROMCLOSETRAY, 0) == 0; }
   bool canEject() const override { return canEject_; }
 
  private:
+  // Monitor thread; waits for a read in progress.
+  void releaseReadHandle() {
+    std::lock_guard lock(readMutex_);
+    if (readHandle_) cdio_destroy(readHandle_);
+    readHandle_ = nullptr;
+  }
+
   std::string path_;
   bool canEject_ = false;
-  int statusFd_ = -1;             // monitor thread
-  CdIo_t* readHandle_ = nullptr;  // reader thread
-  int wantedSpeed_ = -1;          // reader thread
+  int statusFd_ = -1;  // monitor thread
+  // The reader thread's, released by the monitor thread.
+  std::mutex readMutex_;
+  CdIo_t* readHandle_ = nullptr;
+  int wantedSpeed_ = -1;
 };
 
 }  // namespace

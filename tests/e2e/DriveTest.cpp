@@ -1,0 +1,254 @@
+// The drive path end to end: a copy of the program plays discs in an emulated CD drive (the
+// preload library of support/fakedrive) under the test's X server and sound server. What the
+// window says is read from its caption, what it plays from the sink's monitor, and what it asked
+// of the drive from the drive's log.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <QByteArray>
+
+#include "ToneImage.h"
+#include "disc/Ucdobj.h"
+#include "playback/CueImage.h"
+#include "support/Servers.h"
+
+using namespace std::chrono_literals;
+using testsupport::WaitFor;
+
+namespace {
+
+constexpr std::int64_t kRate = 44100;
+constexpr double kHeard = 0.08;  // a tone at half scale measures about 0.5
+constexpr double kTone[] = {440, 620, 830, 1050, 1400};
+// The main window's transport buttons, in its own coordinates.
+constexpr int kButtonsY = 60, kPlay = 204, kNext = 228, kEject = 252;
+const std::string kNotReadyCaption = "Zarn's CDPlayer";
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+std::string Property(const std::string& window, const std::string& name) {
+  std::string line = Output("xprop -id " + window + " " + name + " 2>/dev/null");
+  const std::size_t equals = line.find(" = \"");
+  if (equals == std::string::npos) return "(unset)";
+  line = line.substr(equals + 4);
+  return line.substr(0, line.rfind('"'));
+}
+
+// The sanitizer runtime must come first in LD_PRELOAD. The program is built as this test is, so
+// it needs the runtime this process runs with, if any.
+std::string Preload() {
+  std::ifstream maps("/proc/self/maps");
+  for (std::string line; std::getline(maps, line);)
+    if (const auto path = line.find('/');
+        path != std::string::npos && line.find("/libasan.so", path) != std::string::npos)
+      return line.substr(path) + ":" + ZARNCD_FAKEDRIVE_LIBRARY;
+  return ZARNCD_FAKEDRIVE_LIBRARY;
+}
+
+class Drive : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
+    std::string error;
+    ASSERT_TRUE(sound_.start(&error)) << error;
+    sound_.keepAwake();
+    ASSERT_TRUE(recorder_.start(sound_, dir_.file("monitor.raw")));
+    std::filesystem::create_directory(dir_.file("drive"));
+    std::ofstream(dir_.file("sr0")).flush();
+  }
+  void TearDown() override {
+    player_.stop();
+    recorder_.stop();
+    sound_.stop();
+  }
+
+  // Writes a disc image, and an entry for it in the disc database under the identity of the
+  // image opened as a CUE sheet. Returns the sheet's path.
+  std::string disc(const std::string& name, const std::vector<ToneTrack>& tracks) {
+    const std::string cue = WriteToneImage(dir_.path(), name, tracks);
+    const std::string id = Disc_ID_From_Identity(ReadImageToc(cue, nullptr)->IdentityText());
+    std::ofstream(dir_.file("cdplayer.ini"), std::ios::app)
+        << "[" << id << "]\r\nartist=" << name << "\r\ntitle=Disc\r\n";
+    return cue;
+  }
+
+  // Starts a copy of the program on the drive and waits for its main window to show this caption.
+  void start(const std::string& caption) {
+    const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    std::filesystem::copy_file(tests.parent_path() / "zarncd", dir_.file("zarncd"));
+    // Beside the copy, its settings: the caption shows the track, its time and the disc's names.
+    std::ofstream(dir_.file("ZarnCD.ini"), std::ios::binary)
+        << "[Title_Bar]\r\nTrackNo=1\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n";
+    std::vector<std::string> env = sound_.clientEnv();
+    env.insert(env.end(),
+               {"LD_PRELOAD=" + Preload(), "ZARNCD_FAKE_DRIVE=" + dir_.file("sr0"),
+                "ZARNCD_FAKE_DRIVE_DIR=" + dir_.file("drive"), "XDG_DATA_HOME=" + dir_.path()});
+    player_ =
+        testsupport::ChildProcess::Start({dir_.file("zarncd"), "--device", dir_.file("sr0")}, env);
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          std::istringstream windows(
+              Output("xdotool search --pid " + std::to_string(player_.pid()) + " 2>/dev/null"));
+          for (std::string id; windows >> id;)
+            if (Property(id, "_NET_WM_NAME") == caption) main_ = id;
+          return !main_.empty();
+        },
+        60s))
+        << "no window captioned \"" << caption << "\"\n"
+        << log();
+  }
+
+  // The drive's controls and log (see support/fakedrive/FakeDrive.c).
+  void set(const std::string& name, const std::string& value) {
+    const std::string path = dir_.file("drive/" + name);
+    std::ofstream(path + ".test") << value << "\n";
+    std::filesystem::rename(path + ".test", path);
+  }
+  std::string control(const std::string& name) const {
+    std::string value;
+    std::getline(std::ifstream(dir_.file("drive/" + name)), value);
+    return value;
+  }
+  std::string log() const {
+    std::ifstream in(dir_.file("drive/log"));
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  int count(const std::string& request) const {
+    std::istringstream lines(log());
+    int n = 0;
+    for (std::string line; std::getline(lines, line);) n += line == request;
+    return n;
+  }
+  std::string unknownRequests() const {
+    std::istringstream lines(log());
+    std::string unknown;
+    for (std::string line; std::getline(lines, line);)
+      if (line.starts_with("unknown")) unknown += line + "\n";
+    return unknown;
+  }
+
+  void click(int x) {
+    Output("xdotool mousemove --window " + main_ + " " + std::to_string(x) + " " +
+           std::to_string(kButtonsY) + " click 1");
+  }
+  std::string caption() const { return Property(main_, "_NET_WM_NAME"); }
+  bool captionBecomes(const std::string& text, std::chrono::milliseconds deadline = 20s) const {
+    return WaitFor([&] { return caption() == text; }, deadline);
+  }
+  // The position the caption shows, in seconds into the track; -1 when it shows none.
+  int shownSeconds() const {
+    int track, minutes, seconds;
+    return std::sscanf(caption().c_str(), "Track%d %dm %ds", &track, &minutes, &seconds) == 3
+               ? minutes * 60 + seconds
+               : -1;
+  }
+
+  std::vector<std::int16_t> latest() const {
+    return recorder_.left(recorder_.frames() - kRate / 10, kRate / 10);
+  }
+  bool hears(double hz) const {
+    return WaitFor([&] { return ToneLevel(latest(), hz) > kHeard; }, 15s);
+  }
+  bool quiets() const {
+    return WaitFor([&] { return Rms(latest()) < 0.01; }, 10s);
+  }
+
+  testsupport::TempDir dir_;
+  testsupport::SoundServer sound_;
+  testsupport::MonitorRecorder recorder_;
+  testsupport::ChildProcess player_;
+  std::string main_;
+};
+
+TEST_F(Drive, DiscIsNamedPlayedEjectedTakenBackAndSwapped) {
+  const std::string first = disc("First", {{3, kTone[0]}, {3, kTone[1]}, {3, kTone[2]}});
+  // Its second track lies beyond the end of the first disc.
+  const std::string second = disc("Second", {{10, kTone[3]}, {3, kTone[4]}});
+  set("disc", first);
+  // Named by the entry written for the image: the drive's disc has the image's identity.
+  start("Stopped Track1 0m 0s First  Disc  ");
+
+  click(kPlay);
+  ASSERT_TRUE(hears(kTone[0]));
+  EXPECT_NE(log().find("speed 4x"), std::string::npos) << log();
+  click(kNext);
+  ASSERT_TRUE(hears(kTone[1])) << "Next";
+  click(kPlay);  // the Play button stops while playing
+  EXPECT_TRUE(quiets());
+  EXPECT_TRUE(captionBecomes("Stopped Track2 0m 0s First  Disc  ")) << caption();
+
+  click(kEject);
+  ASSERT_TRUE(WaitFor([&] { return control("tray") == "open"; }, 10s)) << log();
+  EXPECT_TRUE(captionBecomes(kNotReadyCaption)) << caption();
+  EXPECT_EQ(Property(main_, "_NET_WM_ICON_NAME"), kNotReadyCaption);
+  set("spinup", "1500");
+  set("tray", "closed");
+  EXPECT_TRUE(captionBecomes("Stopped Track1 0m 0s First  Disc  ")) << caption();
+
+  // The drive's own button while the disc plays, another disc in, and the tray shut.
+  click(kPlay);
+  ASSERT_TRUE(hears(kTone[0]));
+  set("tray", "open");
+  EXPECT_TRUE(quiets()) << "the disc taken out still sounds";
+  EXPECT_TRUE(captionBecomes(kNotReadyCaption)) << caption();
+  set("disc", second);
+  set("tray", "closed");
+  ASSERT_TRUE(captionBecomes("Stopped Track1 0m 0s Second  Disc  ")) << caption();
+  click(kPlay);
+  ASSERT_TRUE(hears(kTone[3]));
+  click(kNext);
+  EXPECT_TRUE(hears(kTone[4])) << "the new disc past the old one's end\n" << log();
+
+  EXPECT_EQ(count("eject"), 1) << log();
+  EXPECT_EQ(count("close tray"), 0) << log();
+  EXPECT_EQ(unknownRequests(), "");
+}
+
+TEST_F(Drive, UnreadableSectorsPlaySilentAndAHungReadLeavesTheWindowAnswering) {
+  set("disc", disc("Long", {{30, kTone[0]}}));
+  set("bad", "300 75");  // the fifth second
+  start("Stopped Track1 0m 0s Long  Disc  ");
+  click(kPlay);
+  ASSERT_TRUE(hears(kTone[0]));
+  ASSERT_TRUE(quiets()) << "the unreadable second sounded\n" << log();
+  EXPECT_TRUE(hears(kTone[0])) << "playback ended at the unreadable sectors";
+
+  ASSERT_TRUE(WaitFor([&] { return shownSeconds() >= 8; }, 20s)) << caption();
+  set("hang", "10000");
+  ASSERT_TRUE(WaitFor([&] { return log().find("hangs") != std::string::npos; }, 5s));
+  const auto hung = std::chrono::steady_clock::now();
+  const int atHang = shownSeconds();
+  std::filesystem::remove(dir_.file("drive/hang"));  // one read hangs, not every one after it
+  // What was read ahead plays out, and then the position stays where the sound stopped.
+  ASSERT_TRUE(quiets()) << "the sound never ran out";
+  // The caption, refreshed about once a second, may show one second more; then it stands.
+  const int atSilence = shownSeconds();
+  int shown = atSilence;
+  WaitFor([&] { return (shown = std::max(shown, shownSeconds())) > atSilence + 1; }, 3s);
+  EXPECT_LE(shown, atSilence + 1) << "the position ran on without sound";
+  EXPECT_LE(shown, atHang + 4) << "the position ran past what was read before the hang";
+  click(kPlay);  // Stop
+  EXPECT_TRUE(captionBecomes("Stopped Track1 0m 0s Long  Disc  ", 3s)) << "the window froze";
+  EXPECT_LT(std::chrono::steady_clock::now() - hung, 9s) << "too slow to tell: the read is back";
+  click(kPlay);
+  EXPECT_TRUE(hears(kTone[0])) << "no sound once the read came back\n" << log();
+  EXPECT_EQ(unknownRequests(), "");
+}
+
+}  // namespace
