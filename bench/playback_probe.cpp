@@ -31,8 +31,8 @@
 #include <vector>
 
 #include "device/CdAudioDevice.h"
-#include "device/CdioDriver.h"
-#include "device/DriveIo.h"
+#include "playback/CdioDriver.h"
+#include "playback/DriveIo.h"
 #include "device/Tmsf.h"
 
 extern char** environ;

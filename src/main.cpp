@@ -9,7 +9,7 @@
 
 #include "app/Application.h"
 #include "app/Startup.h"
-#include "device/CdioDriver.h"
+#include "playback/CdioDriver.h"
 #include "device/SimulatedDriver.h"
 #include "settings/PlayerSettings.h"
 

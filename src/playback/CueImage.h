@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "device/DriveIo.h"
+#include "playback/DriveIo.h"
 #include "playback/CueSheet.h"
 
 class SampleSource;

@@ -14,7 +14,7 @@
 #include <random>
 
 #include "ToneImage.h"
-#include "device/DriveIo.h"
+#include "playback/DriveIo.h"
 #include "playback/CueImage.h"
 #include "support/Servers.h"
 

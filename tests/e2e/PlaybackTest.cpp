@@ -11,7 +11,7 @@
 
 #include "ToneImage.h"
 #include "device/CdAudioDevice.h"
-#include "device/CdioDriver.h"
+#include "playback/CdioDriver.h"
 #include "device/Tmsf.h"
 #include "support/Servers.h"
 

@@ -17,10 +17,10 @@
 
 #include <QCoreApplication>
 
-#include "device/AudioReader.h"
+#include "playback/AudioReader.h"
 #include "device/CdAudioDevice.h"
-#include "device/CdioDriver.h"
-#include "device/DriveIo.h"
+#include "playback/CdioDriver.h"
+#include "playback/DriveIo.h"
 #include "device/Tmsf.h"
 #include "support/Servers.h"
 

@@ -9,8 +9,8 @@
 
 #include "app/Startup.h"
 #include "device/CdAudioDevice.h"
-#include "device/CdioDriver.h"
-#include "device/DriveIo.h"
+#include "playback/CdioDriver.h"
+#include "playback/DriveIo.h"
 #include "playback/CueSheet.h"
 #include "support/Servers.h"
 

@@ -1,4 +1,4 @@
-#include "device/CdioDriver.h"
+#include "playback/CdioDriver.h"
 
 #include <cdio/cdio.h>
 #include <fcntl.h>
@@ -19,9 +19,9 @@
 #include <thread>
 #include <utility>
 
-#include "device/AudioOutput.h"
-#include "device/AudioReader.h"
-#include "device/DriveIo.h"
+#include "playback/AudioOutput.h"
+#include "playback/AudioReader.h"
+#include "playback/DriveIo.h"
 #include "playback/CueImage.h"  // CUE sheets are read by the program, other images by libcdio
 
 using namespace mci;

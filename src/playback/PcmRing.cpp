@@ -1,4 +1,4 @@
-#include "device/PcmRing.h"
+#include "playback/PcmRing.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "device/AudioOutput.h"
+#include "playback/AudioOutput.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>
@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <utility>
+
+#include "log/Log.h"
 
 namespace {
 
@@ -28,7 +30,7 @@ std::atomic<bool> silenceReported{false};
 
 void reportSilence() {
   if (!silenceReported.exchange(true))
-    std::fprintf(stderr, "zarncd: no sound server; playing on silently\n");
+    qCWarning(lcPlayback, "no sound server; playing on silently");
 }
 
 // The sink's view of the ring. Unbuffered, so what the sink took is exactly what left the ring.
@@ -250,7 +252,7 @@ AudioOutput::~AudioOutput() {
   } else {
     // Stuck in the sound server: left behind with what it uses (the worker and the state),
     // rather than hang the program's exit.
-    std::fprintf(stderr, "zarncd: the audio thread does not end; leaving it behind\n");
+    qCWarning(lcPlayback, "the audio thread does not end; leaving it behind");
   }
 }
 

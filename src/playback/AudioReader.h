@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "device/DiscToc.h"
-#include "device/DriveIo.h"
-#include "device/PcmRing.h"
+#include "playback/DriveIo.h"
+#include "playback/PcmRing.h"
 
 // A run of audio sectors [first, end) to play, in order.
 struct PlaySpan {

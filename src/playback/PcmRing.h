@@ -2,6 +2,9 @@
 // A single-producer, single-consumer ring of PCM bytes: the reader thread writes the disc's
 // audio into it, the audio thread takes it out. Neither side ever waits for the other, so a
 // drive that hangs in a read cannot stall the sound server's feed.
+//
+// Threads: the producer calls (write, finish) from one thread at a time, the consumer calls
+// (read) from one thread at a time; the queries from any thread. No locks: atomic totals only.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>

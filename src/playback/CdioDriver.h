@@ -1,6 +1,12 @@
 #pragma once
 // The CD audio device on a real drive or a CD image, through libcdio, with digital playback:
 // the audio sectors are read and streamed to the sound server.
+//
+// Threads: the commands, insertImage() and the destructor are called from one thread (the GUI
+// thread); positionFrames(), isPlaying() and isSilent() from any thread. The driver owns a
+// monitor thread that polls the drive and a reader thread that fills the ring; AudioOutput owns
+// the audio thread. None of them calls back into the caller. The locks and their order are
+// described once, at the shared state in CdioDriver.cpp.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "device/PcmRing.h"
+#include "playback/PcmRing.h"
 
 class QThread;
 class AudioWorker;

@@ -1,4 +1,4 @@
-#include "device/AudioReader.h"
+#include "playback/AudioReader.h"
 
 #include <pthread.h>
 

@@ -1,4 +1,4 @@
-#include "device/DriveIo.h"
+#include "playback/DriveIo.h"
 
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
@@ -38,7 +38,9 @@ void logHandler(cdio_log_level_t level, const char* message) {
   std::lock_guard lock(memory.mutex);
   // A hung drive or a broken image repeats the same complaint at every poll: once is enough.
   if (memory.said.size() > 200 || !memory.said.insert(text).second) return;
-  std::fprintf(stderr, "zarncd: note from the CD access layer: %s\n", text.c_str());
+  // Not through the logging categories: a thread left behind in a hung drive may get here after
+  // main() has returned, when the categories, statics of their own, may already be gone.
+  std::fprintf(stderr, "zarncd.device: %s\n", text.c_str());
 }
 
 bool endsWithIgnoringCase(const std::string& s, const char* suffix) {
