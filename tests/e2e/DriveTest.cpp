@@ -21,7 +21,9 @@
 #include "support/Servers.h"
 
 using namespace std::chrono_literals;
+using testsupport::Output;
 using testsupport::WaitFor;
+using testsupport::WindowProperty;
 
 namespace {
 
@@ -31,24 +33,6 @@ constexpr double kTone[] = {440, 620, 830, 1050, 1400};
 // The main window's transport buttons, in its own coordinates.
 constexpr int kButtonsY = 60, kPlay = 204, kNext = 228, kEject = 252;
 const std::string kNotReadyCaption = "Zarn's CDPlayer";
-
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return out;
-}
-
-std::string Property(const std::string& window, const std::string& name) {
-  std::string line = Output("xprop -id " + window + " " + name + " 2>/dev/null");
-  const std::size_t equals = line.find(" = \"");
-  if (equals == std::string::npos) return "(unset)";
-  line = line.substr(equals + 4);
-  return line.substr(0, line.rfind('"'));
-}
 
 // The sanitizer runtime must come first in LD_PRELOAD. The program is built as this test is, so
 // it needs the runtime this process runs with, if any.
@@ -106,7 +90,7 @@ class Drive : public ::testing::Test {
           std::istringstream windows(
               Output("xdotool search --pid " + std::to_string(player_.pid()) + " 2>/dev/null"));
           for (std::string id; windows >> id;)
-            if (Property(id, "_NET_WM_NAME") == caption) main_ = id;
+            if (WindowProperty(id, "_NET_WM_NAME") == caption) main_ = id;
           return !main_.empty();
         },
         60s))
@@ -147,7 +131,7 @@ class Drive : public ::testing::Test {
     Output("xdotool mousemove --window " + main_ + " " + std::to_string(x) + " " +
            std::to_string(kButtonsY) + " click 1");
   }
-  std::string caption() const { return Property(main_, "_NET_WM_NAME"); }
+  std::string caption() const { return WindowProperty(main_, "_NET_WM_NAME"); }
   bool captionBecomes(const std::string& text, std::chrono::milliseconds deadline = 20s) const {
     return WaitFor([&] { return caption() == text; }, deadline);
   }
@@ -196,7 +180,7 @@ TEST_F(Drive, DiscIsNamedPlayedEjectedTakenBackAndSwapped) {
   click(kEject);
   ASSERT_TRUE(WaitFor([&] { return control("tray") == "open"; }, 10s)) << log();
   EXPECT_TRUE(captionBecomes(kNotReadyCaption)) << caption();
-  EXPECT_EQ(Property(main_, "_NET_WM_ICON_NAME"), kNotReadyCaption);
+  EXPECT_EQ(WindowProperty(main_, "_NET_WM_ICON_NAME"), kNotReadyCaption);
   set("spinup", "1500");
   set("tray", "closed");
   EXPECT_TRUE(captionBecomes("Stopped Track1 0m 0s First  Disc  ")) << caption();

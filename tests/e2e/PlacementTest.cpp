@@ -21,19 +21,10 @@ inline void PrintTo(const QRect& r, std::ostream* os) {
 
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
+using testsupport::Output;
 using testsupport::WaitFor;
 
 namespace {
-
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return out;
-}
 
 int Field(const std::string& text, const std::string& label) {
   const std::size_t at = text.find(label);

@@ -13,30 +13,11 @@
 #include "support/Servers.h"
 
 using namespace std::chrono_literals;
+using testsupport::Output;
 using testsupport::WaitFor;
+using testsupport::WindowProperty;
 
 namespace {
-
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return out;
-}
-
-// A text property of a window as xprop shows it, without the quotes; "(unset)" when missing.
-std::string Property(const std::string& window, const std::string& name) {
-  std::string line = Output("xprop -id " + window + " " + name + " 2>/dev/null");
-  const std::size_t equals = line.find(" = ");
-  if (equals == std::string::npos) return "(unset)";
-  line = line.substr(equals + 3);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '"')) line.pop_back();
-  if (!line.empty() && line.front() == '"') line.erase(0, 1);
-  return line;
-}
 
 // With every caption and taskbar field switched off, the playing player's caption and the
 // application title are empty, and must stay so: the X11 back end would put the program's name
@@ -62,7 +43,7 @@ TEST(Window, EmptyCaptionAndTaskbarTitleStayEmpty) {
         std::istringstream windows(
             Output("xdotool search --pid " + std::to_string(player.pid()) + " 2>/dev/null"));
         for (std::string id; windows >> id;) {
-          const std::string name = Property(id, "_NET_WM_NAME");
+          const std::string name = WindowProperty(id, "_NET_WM_NAME");
           if (name == "Information") overlay = id;
           if (name == "Stopped ") main = id;
         }
@@ -71,12 +52,12 @@ TEST(Window, EmptyCaptionAndTaskbarTitleStayEmpty) {
       60s));
 
   Output("xdotool windowfocus --sync " + main + " key Return");  // Play
-  ASSERT_TRUE(WaitFor([&] { return Property(main, "_NET_WM_NAME") != "Stopped "; }, 10s));
-  EXPECT_EQ(Property(main, "_NET_WM_NAME"), "");
-  EXPECT_EQ(Property(main, "WM_NAME"), "");
-  EXPECT_EQ(Property(overlay, "_NET_WM_NAME"), "Information");
+  ASSERT_TRUE(WaitFor([&] { return WindowProperty(main, "_NET_WM_NAME") != "Stopped "; }, 10s));
+  EXPECT_EQ(WindowProperty(main, "_NET_WM_NAME"), "");
+  EXPECT_EQ(WindowProperty(main, "WM_NAME"), "");
+  EXPECT_EQ(WindowProperty(overlay, "_NET_WM_NAME"), "Information");
   for (const std::string& window : {main, overlay})
-    EXPECT_EQ(Property(window, "_NET_WM_ICON_NAME"), "") << window;
+    EXPECT_EQ(WindowProperty(window, "_NET_WM_ICON_NAME"), "") << window;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -191,6 +192,26 @@ bool XServer::start(std::string* error) {
   }
   if (error) *error = "Xvfb could not be started";
   return false;
+}
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+std::string WindowProperty(const std::string& window, const std::string& name) {
+  std::string line = Output("xprop -id " + window + " " + name + " 2>/dev/null");
+  const std::size_t equals = line.find(" = ");
+  if (equals == std::string::npos) return "(unset)";
+  line = line.substr(equals + 3);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '"')) line.pop_back();
+  if (!line.empty() && line.front() == '"') line.erase(0, 1);
+  return line;
 }
 
 }  // namespace testsupport

@@ -115,4 +115,9 @@ class XServer {
   int number_ = -1;
 };
 
+// What a shell command prints on stdout (xprop, xdotool, xwininfo, pactl).
+std::string Output(const std::string& command);
+// A text property of a window as xprop shows it, without the quotes; "(unset)" when missing.
+std::string WindowProperty(const std::string& window, const std::string& name);
+
 }  // namespace testsupport
