@@ -1,6 +1,7 @@
 // Code page 932 (Windows Shift-JIS) <-> Unicode, the only text conversions of the program: the
 // data model keeps names as the files' bytes, widgets show QString. glibc iconv with the name
-// "CP932", never "SHIFT_JIS" (which maps 5C to the yen sign and lacks the NEC and IBM extensions).
+// "CP932", never "SHIFT_JIS" (which maps 5C to the yen sign and lacks the NEC and IBM
+// extensions).
 //
 // Decoding never fails: a byte that does not start a valid character becomes U+FFFD, for display
 // only. A lead byte followed by a valid trail byte that CP932 leaves unassigned is one U+FFFD
