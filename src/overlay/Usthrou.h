@@ -1,12 +1,28 @@
 #pragma once
-// The see-through window: a borderless 256 x 48 window that floats over the desktop and shows
-// what plays. For now it shows the two lines on black, without the capture of the desktop.
+// The see-through window: a borderless 256 x 48 window that floats over the desktop like a pane
+// of smoked glass, with bevelled corner brackets, a disc logo, the time line and a display line
+// that scrolls while the disc plays.
+//
+// Under X11 it shows a darkened picture of what lies behind it. A newly shown X11 window does not
+// keep the screen's old pixels, so the picture is taken by hiding the window, letting the windows
+// beneath repaint for half a second, and reading the screen there; then the window comes back and
+// darkens that picture once, puts its artwork on it, and keeps the result. Five times a second
+// the main window's clock hands it the two texts, which are drawn off-screen over the kept
+// picture and reach the window as one copy.
+//
+// Where the screen cannot be read (a Wayland session), or where the user asks for it and a
+// compositing manager runs ([SeeThrough] Live=1), the window is translucent instead: the panel is
+// black at alpha 128 and the compositor darkens what lies beneath, live, without the vanishing.
 #include <QColor>
 #include <QFont>
+#include <QImage>
+#include <QPointer>
+#include <QRect>
 #include <QWidget>
 
 class QAction;
 class QMenu;
+class QTimer;
 
 class TfrmSeeThrough : public QWidget {
   Q_OBJECT
@@ -23,18 +39,76 @@ class TfrmSeeThrough : public QWidget {
 
   // Called on every tick of the main window with the two texts and the playing flag.
   void Draw_Info(const QString& displayText, const QString& timeText, bool playing);
+  // Every paint request of the window: the window system's, and the one sent after a drag. It
+  // captures the screen behind the window or composes the window's face, by turns.
+  void Paint_Overlay();
+  // Whether the window is translucent rather than a capture of the screen.
+  bool Live() const { return live_; }
 
   QMenu* PopupMenu = nullptr;
   QAction* pupPlay = nullptr;  // its caption follows the play state, set by the main window
 
   FontHolder fontTrackTitle;
   FontHolder fontTime;
+  // The main window, whose visibility follows the MainForm setting while this window is up.
+  QPointer<QWidget> frmMain;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  friend struct SeeThroughProbe;  // the tests' view of the pictures
+
   void FormCreate();
 
-  QString displayText_, timeText_;
+  void TimerTimer();
+  void Capture();
+  void Compose();
+  void Grab_Screen();
+  void Queue_Paint_Request();
+  // Puts the given part of `surface_` on the screen at once.
+  void Flush(const QRect& area);
+
+  bool live_ = false;
+  QTimer* Timer = nullptr;
+  // The window's own picture: what the screen shows where the window is.
+  QImage surface_;
+  QImage imageSave, imageBack, imageInfo, imageInfoTime;
+  QImage imageLOGO, imageLOGOmsk, imageCRT, imageCRTmsk, imageCRB, imageCRBmsk, imageCLT,
+      imageCLTmsk, imageCLB, imageCLBmsk;
+  // The area a copy of ours is putting on the screen; any other painting is the window system's.
+  QRect flushing_;
+  bool paintQueued_ = false;
+  bool capturing_ = false;
+  bool watchingExposure_ = false;
 };
+
+// The unit's state; there is one see-through window per program. FormCreate resets it.
+struct TSeeThroughUnitState {
+  bool Grab_Next_Paint = false;   // the next paint request composes (true) or captures (false)
+  bool Background_Ready = false;  // imageSave holds the current background
+  int Wait_Ticks = 0;             // 100 ms ticks still to wait, hidden, during a capture
+  int Title_X = 0;                // where the display text starts in imageInfo: the marquee
+};
+const TSeeThroughUnitState& SeeThrough_Unit_State();
+
+// The drawing steps, on pictures of either kind: Format_RGB32 for the capture, and
+// Format_ARGB32_Premultiplied for the translucent window, in which black is fully transparent
+// so that the same bitwise operations give the same faces.
+
+// Halves every channel of columns 6-250, rows 6-42 of the window's picture, or, in a translucent
+// one, makes that panel black at alpha 128.
+void Darken_Panel(QImage& surface);
+// destination := destination OR (AND) source, over the source's rectangle placed at `at`.
+void Or_Copy(QImage& target, QPoint at, const QImage& source);
+void And_Copy(QImage& target, QPoint at, const QImage& source);
+// OR-copy of the mask, then AND-copy of the picture, at `at`.
+void Put_Masked(QImage& target, QPoint at, const QImage& mask, const QImage& picture);
+// One text line in the holder's font and exact colour, over `back` at `at`, cut to the size of
+// `scratch`; pixels outside the glyphs keep what `back` holds.
+void Draw_Text_Line(QImage& scratch, const TfrmSeeThrough::FontHolder& holder, const QString& text,
+                    int x, QImage& back, QPoint at);
+// The width of a text as Draw_Text_Line draws it.
+int Text_Line_Width(const TfrmSeeThrough::FontHolder& holder, const QString& text);
