@@ -69,8 +69,9 @@ bool Wayland_Session() {
 // A compositing manager owns the selection _NET_WM_CM_S<screen>.
 bool Compositing_Manager_Running() {
   auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  if (!x11) return false;
-  xcb_connection_t* connection = x11->connection();
+  // The offscreen platform answers for X11 too, without a connection.
+  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+  if (!connection) return false;
   const char name[] = "_NET_WM_CM_S0";
   xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
       connection, xcb_intern_atom(connection, 1, std::strlen(name), name), nullptr);
