@@ -1,5 +1,6 @@
 #include "overlay/Usthrou.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,11 +43,12 @@ QImage Picture(int width, int height, bool live) {
   return picture;
 }
 
-// A picture of the translucent window's kind: the same colours, with black made transparent.
-QImage For_Window(const QImage& artwork, bool live) {
+// A picture of the translucent window's kind, opaque; in a mask, black becomes transparent, so
+// that its OR-copy leaves the target's alpha alone.
+QImage For_Window(const QImage& artwork, bool live, bool mask) {
   if (!live) return artwork;
   QImage picture = artwork.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  for (int y = 0; y < picture.height(); ++y) {
+  for (int y = 0; mask && y < picture.height(); ++y) {
     auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
     for (int x = 0; x < picture.width(); ++x)
       if (line[x] == 0xFF000000) line[x] = 0;
@@ -122,54 +124,74 @@ void Darken_Panel(QImage& surface) {
 
 namespace {
 
-// destination := destination OP source, bit by bit over all 32 bits of a pixel, at `at` and cut to
-// the target. Qt's own AND raster operation makes every pixel it touches opaque, which would put
-// black squares on the translucent window.
+// destination := destination OP source, bit by bit over all 32 bits of a pixel, for the source's
+// rectangle `from` placed at `at`, cut to the target. Qt's own AND raster operation makes every
+// pixel it touches opaque, which would put black squares on the translucent window.
 template <typename Op>
-void Raster_Copy(QImage& target, QPoint at, const QImage& source, Op op) {
+void Raster_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from, Op op) {
   Q_ASSERT(target.format() == source.format() && target.depth() == 32);
-  const QRect area = QRect(at, source.size()) & target.rect();
+  const QPoint shift = from.topLeft() - at;  // from target to source coordinates
+  const QRect area = QRect(at, from.size()) & target.rect();
   for (int y = area.top(); y <= area.bottom(); ++y) {
     auto* to = reinterpret_cast<QRgb*>(target.scanLine(y));
-    const auto* from = reinterpret_cast<const QRgb*>(source.constScanLine(y - at.y()));
-    for (int x = area.left(); x <= area.right(); ++x) to[x] = op(to[x], from[x - at.x()]);
+    const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(y + shift.y()));
+    for (int x = area.left(); x <= area.right(); ++x) to[x] = op(to[x], row[x + shift.x()]);
   }
 }
 
 }  // namespace
 
-void Or_Copy(QImage& target, QPoint at, const QImage& source) {
-  Raster_Copy(target, at, source, [](QRgb to, QRgb from) { return to | from; });
+void Or_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from) {
+  Raster_Copy(target, at, source, from, [](QRgb to, QRgb from) { return to | from; });
 }
 
-void And_Copy(QImage& target, QPoint at, const QImage& source) {
-  Raster_Copy(target, at, source, [](QRgb to, QRgb from) { return to & from; });
+void And_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from) {
+  Raster_Copy(target, at, source, from, [](QRgb to, QRgb from) { return to & from; });
 }
 
 void Put_Masked(QImage& target, QPoint at, const QImage& mask, const QImage& picture) {
-  Or_Copy(target, at, mask);
-  And_Copy(target, at, picture);
+  Or_Copy(target, at, mask, mask.rect());
+  And_Copy(target, at, picture, picture.rect());
 }
 
-void Draw_Text_Line(QImage& scratch, const TfrmSeeThrough::FontHolder& holder, const QString& text,
-                    int x, QImage& back, QPoint at) {
-  const QFont font = Crisp(holder.font);
-  // The first pass makes the glyphs white on the target, the second gives them the font's colour;
-  // the ground of each pass is the one bitwise operation's neutral value.
-  const auto draw = [&](QRgb ground, QColor ink) {
-    scratch.fill(ground);
-    QPainter painter(&scratch);
+TTextLine::TTextLine(QSize field, bool live) : field_(field), live_(live) {}
+
+void TTextLine::Draw(const TFontHolder& holder, const QString& text, int x, QImage& back,
+                     QPoint at) {
+  if (!rendered_ || text != text_ || holder.font != font_ || holder.color.rgb() != color_)
+    Render(holder, text);
+  // The field shows the strip's columns from margin_ - x on.
+  const QPoint origin(margin_ - x, 0);
+  const QRect shown = QRect(origin, field_) & glyphs_.rect();
+  const QPoint to = at + shown.topLeft() - origin;
+  Or_Copy(back, to, glyphs_, shown);
+  And_Copy(back, to, ink_, shown);
+}
+
+void TTextLine::Render(const TFontHolder& holder, const QString& text) {
+  rendered_ = true;
+  text_ = text;
+  font_ = holder.font;
+  color_ = holder.color.rgb();
+  const QFont font = Crisp(font_);
+  width_ = Text_Line_Width(holder, text);
+  // Room for glyphs that reach past their advance on either side, such as italics.
+  margin_ = QFontMetrics(font).height();
+  const auto strip = [&](QRgb ground, QColor ink) {
+    QImage picture = Picture(std::max(1, width_ + 2 * margin_), field_.height(), live_);
+    picture.fill(ground);
+    QPainter painter(&picture);
     painter.setFont(font);
     painter.setPen(ink);
-    painter.drawText(x, painter.fontMetrics().ascent(), text);
+    // The text's cell starts at the field's top.
+    painter.drawText(margin_, painter.fontMetrics().ascent(), text);
+    return picture;
   };
-  draw(Black_Of(scratch), Qt::white);
-  Or_Copy(back, at, scratch);
-  draw(0xFFFFFFFF, QColor(holder.color.rgb()));
-  And_Copy(back, at, scratch);
+  glyphs_ = strip(live_ ? 0x00000000 : 0xFF000000, Qt::white);
+  ink_ = strip(0xFFFFFFFF, QColor(color_));
 }
 
-int Text_Line_Width(const TfrmSeeThrough::FontHolder& holder, const QString& text) {
+int Text_Line_Width(const TFontHolder& holder, const QString& text) {
   static const QImage device(1, 1, QImage::Format_RGB32);
   return QFontMetrics(Crisp(holder.font), &device).horizontalAdvance(text);
 }
@@ -178,10 +200,12 @@ int Text_Line_Width(const TfrmSeeThrough::FontHolder& holder, const QString& tex
 // The window
 
 TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      live_(Use_Translucent_Window(PlayerSettings.SeeThrough_Live)),
+      imageInfo(QSize(kInfoWidth, 25), live_),
+      imageInfoTime(QSize(kInfoWidth, 17), live_) {
   setWindowTitle(QStringLiteral("Information"));
   move(40, 15);
-  live_ = Use_Translucent_Window(PlayerSettings.SeeThrough_Live);
   // The window shows only what this unit puts on it: nothing may clear it first.
   setAttribute(Qt::WA_NoSystemBackground);
   setAttribute(live_ ? Qt::WA_TranslucentBackground : Qt::WA_OpaquePaintEvent);
@@ -202,8 +226,8 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
   connect(Timer, &QTimer::timeout, this, &TfrmSeeThrough::TimerTimer);
 
   const auto take = [this](const TMaskedPicture& art, QImage& picture, QImage& mask) {
-    picture = For_Window(art.picture, live_);
-    mask = For_Window(art.mask, live_);
+    picture = For_Window(art.picture, live_, false);
+    mask = For_Window(art.mask, live_, true);
   };
   take(Logo_Artwork(), imageLOGO, imageLOGOmsk);
   take(Bracket_Artwork(TCorner::TopLeft), imageCRT, imageCRTmsk);
@@ -213,8 +237,6 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
   surface_ = Picture(256, 48, live_);
   imageSave = Picture(250, 42, live_);
   imageBack = Picture(250, 42, live_);
-  imageInfo = Picture(kInfoWidth, 25, live_);
-  imageInfoTime = Picture(kInfoWidth, 17, live_);
 
   FormCreate();
 }
@@ -232,10 +254,9 @@ void TfrmSeeThrough::Draw_Info(const QString& displayText, const QString& timeTe
   if (!isVisible() || !State.Background_Ready) return;
   if (!playing) State.Title_X = 0;
   imageBack = imageSave;
-  Draw_Text_Line(imageInfo, fontTrackTitle, displayText, State.Title_X, imageBack, kInfoAt);
-  const int width = Text_Line_Width(fontTrackTitle, displayText);
-  if (--State.Title_X <= -width) State.Title_X = kInfoWidth;
-  Draw_Text_Line(imageInfoTime, fontTime, timeText, 0, imageBack, kInfoTimeAt);
+  imageInfo.Draw(fontTrackTitle, displayText, State.Title_X, imageBack, kInfoAt);
+  if (--State.Title_X <= -imageInfo.Text_Width()) State.Title_X = kInfoWidth;
+  imageInfoTime.Draw(fontTime, timeText, 0, imageBack, kInfoTimeAt);
   {
     QPainter painter(&surface_);
     painter.setCompositionMode(QPainter::CompositionMode_Source);

@@ -24,15 +24,45 @@ class QAction;
 class QMenu;
 class QTimer;
 
+// A font holder: what an invisible label of the form would carry.
+struct TFontHolder {
+  QFont font;
+  QColor color;
+};
+
+// One text line of the window, drawn with the two-pass mask rule into a field of a given size: the
+// glyphs are made white on the target (OR-copy of white glyphs on black), then given the font's
+// colour (AND-copy of the glyphs in that colour on white), so that they take exactly that colour
+// over anything and leave every other pixel alone. The glyphs are rasterised once per text, font
+// and colour into strips as wide as the text; each drawing copies the part of the strips that
+// falls in the field at x, which gives the pixels that drawing the text into the field at x would
+// give, without shaping and rasterising it five times a second.
+class TTextLine {
+ public:
+  TTextLine(QSize field, bool live);
+  void Draw(const TFontHolder& holder, const QString& text, int x, QImage& back, QPoint at);
+  // The width of the text last drawn, in pixels of its font.
+  int Text_Width() const { return width_; }
+
+ private:
+  void Render(const TFontHolder& holder, const QString& text);
+
+  QSize field_;
+  bool live_;
+  bool rendered_ = false;
+  QString text_;
+  QFont font_;
+  QRgb color_ = 0;
+  QImage glyphs_, ink_;
+  int margin_ = 0;  // strip columns left of the text's origin
+  int width_ = 0;
+};
+
 class TfrmSeeThrough : public QWidget {
   Q_OBJECT
 
  public:
-  // A font holder: what an invisible label of the form would carry.
-  struct FontHolder {
-    QFont font;
-    QColor color;
-  };
+  using FontHolder = TFontHolder;
 
   explicit TfrmSeeThrough(QWidget* parent = nullptr);
   ~TfrmSeeThrough() override;
@@ -71,11 +101,12 @@ class TfrmSeeThrough : public QWidget {
   // Puts the given part of `surface_` on the screen at once.
   void Flush(const QRect& area);
 
-  bool live_ = false;
+  const bool live_;
   QTimer* Timer = nullptr;
   // The window's own picture: what the screen shows where the window is.
   QImage surface_;
-  QImage imageSave, imageBack, imageInfo, imageInfoTime;
+  QImage imageSave, imageBack;
+  TTextLine imageInfo, imageInfoTime;
   QImage imageLOGO, imageLOGOmsk, imageCRT, imageCRTmsk, imageCRB, imageCRBmsk, imageCLT,
       imageCLTmsk, imageCLB, imageCLBmsk;
   // The area a copy of ours is putting on the screen; any other painting is the window system's.
@@ -101,14 +132,10 @@ const TSeeThroughUnitState& SeeThrough_Unit_State();
 // Halves every channel of columns 6-250, rows 6-42 of the window's picture, or, in a translucent
 // one, makes that panel black at alpha 128.
 void Darken_Panel(QImage& surface);
-// destination := destination OR (AND) source, over the source's rectangle placed at `at`.
-void Or_Copy(QImage& target, QPoint at, const QImage& source);
-void And_Copy(QImage& target, QPoint at, const QImage& source);
+// destination := destination OR (AND) source, for the source's rectangle `from` placed at `at`.
+void Or_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
+void And_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
 // OR-copy of the mask, then AND-copy of the picture, at `at`.
 void Put_Masked(QImage& target, QPoint at, const QImage& mask, const QImage& picture);
-// One text line in the holder's font and exact colour, over `back` at `at`, cut to the size of
-// `scratch`; pixels outside the glyphs keep what `back` holds.
-void Draw_Text_Line(QImage& scratch, const TfrmSeeThrough::FontHolder& holder, const QString& text,
-                    int x, QImage& back, QPoint at);
-// The width of a text as Draw_Text_Line draws it.
-int Text_Line_Width(const TfrmSeeThrough::FontHolder& holder, const QString& text);
+// The width of a text as a text line draws it.
+int Text_Line_Width(const TFontHolder& holder, const QString& text);
