@@ -86,3 +86,15 @@ TMaskedPicture Bracket_Artwork(TCorner corner) {
     return (litEdge ? lit : shaded)[line];
   });
 }
+
+TMaskedPicture Translucent(const TMaskedPicture& art) {
+  TMaskedPicture translucent{art.picture.convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                             art.mask.convertToFormat(QImage::Format_ARGB32_Premultiplied)};
+  QImage& mask = translucent.mask;
+  for (int y = 0; y < mask.height(); ++y) {
+    auto* line = reinterpret_cast<QRgb*>(mask.scanLine(y));
+    for (int x = 0; x < mask.width(); ++x)
+      if (line[x] == kBlack) line[x] = 0;
+  }
+  return translucent;
+}

@@ -22,3 +22,7 @@ TMaskedPicture Logo_Artwork();
 // outermost corner pixel is transparent.
 enum class TCorner { TopLeft, BottomLeft, TopRight, BottomRight };
 TMaskedPicture Bracket_Artwork(TCorner corner);
+
+// The same artwork for a translucent window's pictures (Format_ARGB32_Premultiplied): opaque as
+// before, but the mask's black is transparent, so that its OR-copy leaves the target's alpha alone.
+TMaskedPicture Translucent(const TMaskedPicture& art);

@@ -43,19 +43,6 @@ QImage Picture(int width, int height, bool live) {
   return picture;
 }
 
-// A picture of the translucent window's kind, opaque; in a mask, black becomes transparent, so
-// that its OR-copy leaves the target's alpha alone.
-QImage For_Window(const QImage& artwork, bool live, bool mask) {
-  if (!live) return artwork;
-  QImage picture = artwork.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-  for (int y = 0; mask && y < picture.height(); ++y) {
-    auto* line = reinterpret_cast<QRgb*>(picture.scanLine(y));
-    for (int x = 0; x < picture.width(); ++x)
-      if (line[x] == 0xFF000000) line[x] = 0;
-  }
-  return picture;
-}
-
 // Antialiased edges would be blends that the two passes of a text line turn into stray colours;
 // glyphs drawn whole are what makes the text exactly the font's colour.
 QFont Crisp(QFont font) {
@@ -225,9 +212,10 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
   Timer->setInterval(100);
   connect(Timer, &QTimer::timeout, this, &TfrmSeeThrough::TimerTimer);
 
-  const auto take = [this](const TMaskedPicture& art, QImage& picture, QImage& mask) {
-    picture = For_Window(art.picture, live_, false);
-    mask = For_Window(art.mask, live_, true);
+  const auto take = [this](TMaskedPicture art, QImage& picture, QImage& mask) {
+    if (live_) art = Translucent(art);
+    picture = art.picture;
+    mask = art.mask;
   };
   take(Logo_Artwork(), imageLOGO, imageLOGOmsk);
   take(Bracket_Artwork(TCorner::TopLeft), imageCRT, imageCRTmsk);
