@@ -72,7 +72,8 @@ fi
 
 # The whole program as a user runs it, its windows and the see-through window up under a private
 # X server, playing the demo disc: its CPU over the same seconds against mpv's above.
-if [[ -n ${mu:-} && -x $build/zarncd ]] && command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+if [[ -n ${mu:-} && -x $build/zarncd ]] && command -v Xvfb >/dev/null &&
+  command -v xdotool >/dev/null; then
   Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
   pids+=($!)
   for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.05; done
@@ -97,8 +98,10 @@ if [[ -n ${mu:-} && -x $build/zarncd ]] && command -v Xvfb >/dev/null && command
     before=$(ticks)
     sleep "$seconds"
     after=$(ticks)
-    overlays=$(xdotool search --onlyvisible --pid $app --name '^Information$' 2>/dev/null | wc -l || true)
-    grep -qi "sound" "$work/app/stderr" && echo "playback: the program said: $(cat "$work/app/stderr")" >&2
+    overlays=$(xdotool search --onlyvisible --pid $app --name '^Information$' 2>/dev/null |
+      wc -l || true)
+    grep -qi "sound" "$work/app/stderr" &&
+      echo "playback: the program said: $(cat "$work/app/stderr")" >&2
     cpu=$(echo "($after - $before) / $(getconf CLK_TCK)" | bc -l)
     printf 'the whole program, see-through window %s, %s s: CPU %.2f s\n' \
       "$([[ $overlays -gt 0 ]] && echo up || echo NOT up)" "$seconds" "$cpu"
