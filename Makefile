@@ -9,6 +9,8 @@ PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev pkg-config \
   pulseaudio pulseaudio-utils xvfb x11-utils xdotool imagemagick openbox \
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2
 BENCH_PACKAGES = mpv bc time sox
+# The see-through window's translucent mode is tested under a compositing manager.
+PACKAGES += xcompmgr
 
 .PHONY: all deps build run test bench fuzz format clean
 

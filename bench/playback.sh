@@ -2,9 +2,10 @@
 # Playback cost and latency. Plays the demo disc for 60 s with the player's playback engine
 # and then the same audio, as a WAV file, with mpv (the yardstick), each against a private
 # PulseAudio null sink kept awake by a silent stream; prints the CPU seconds and peak RSS of
-# each and their ratios; the same for a rip of one FLAC file per track with its CUE sheet. Then
-# the medians of 10 Play -> first sound heard and 10 Next -> new track heard, measured on the
-# sink's monitor.
+# each and their ratios; then the CPU of the whole program, its windows and the see-through
+# window up under Xvfb, playing as long; the same for a rip of one FLAC file per track with its
+# CUE sheet. Then the medians of 10 Play -> first sound heard and 10 Next -> new track heard,
+# measured on the sink's monitor.
 #
 #   bench/playback.sh BUILD_DIR      (a release build; BENCH_SECONDS changes the 60 s)
 set -euo pipefail
@@ -67,6 +68,48 @@ if command -v mpv >/dev/null; then
       printf "ratio player/mpv: CPU %.2f, peak RSS %.2f\n", (m > 0 ? p / m : 0), pr / mr }'
 else
   echo "playback: mpv is not installed (make bench installs it); no comparison"
+fi
+
+# The whole program as a user runs it, its windows and the see-through window up under a private
+# X server, playing the demo disc: its CPU over the same seconds against mpv's above.
+if [[ -n ${mu:-} && -x $build/zarncd ]] && command -v Xvfb >/dev/null &&
+  command -v xdotool >/dev/null; then
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>/dev/null &
+  pids+=($!)
+  for _ in $(seq 100); do [[ -s $work/display ]] && break; sleep 0.05; done
+  export DISPLAY=:$(cat "$work/display") QT_QPA_PLATFORM=xcb
+  mkdir -p "$work/app"
+  cp "$build/zarncd" "$work/app/"  # its settings file beside it: the defaults, overlay in use
+  XDG_DATA_HOME=$work "$work/app/zarncd" --device "$demo" 2>"$work/app/stderr" &
+  app=$!
+  pids+=($app)
+  main=
+  for _ in $(seq 300); do
+    main=$(xdotool search --pid $app --name '^Stopped' 2>/dev/null | head -1 || true)
+    [[ -n $main ]] && break
+    sleep 0.1
+  done
+  [[ -n $main ]] && xdotool windowfocus --sync "$main" key Return
+  sleep 2  # the first refresh after Play names the track
+  if [[ -z $main || $(xdotool getwindowname "$main") == Stopped* ]]; then
+    echo "playback: the program did not start playing; no whole-program figure" >&2
+  else
+    ticks() { awk '{ print $14 + $15 }' "/proc/$app/stat"; }
+    before=$(ticks)
+    sleep "$seconds"
+    after=$(ticks)
+    overlays=$(xdotool search --onlyvisible --pid $app --name '^Information$' 2>/dev/null |
+      wc -l || true)
+    grep -qi "sound" "$work/app/stderr" &&
+      echo "playback: the program said: $(cat "$work/app/stderr")" >&2
+    cpu=$(echo "($after - $before) / $(getconf CLK_TCK)" | bc -l)
+    printf 'the whole program, see-through window %s, %s s: CPU %.2f s\n' \
+      "$([[ $overlays -gt 0 ]] && echo up || echo NOT up)" "$seconds" "$cpu"
+    awk -v p="$cpu" -v m="$(echo "$mu + $ms" | bc -l)" 'BEGIN {
+      printf "ratio whole program/mpv: CPU %.2f (target <= 0.50)\n", (m > 0 ? p / m : 0) }'
+  fi
+  kill $app 2>/dev/null || true
+  unset DISPLAY
 fi
 
 # A rip as people keep it: one FLAC file per track and a CUE sheet naming them, the tracks as

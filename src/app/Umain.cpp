@@ -98,6 +98,7 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::Set_Companions(TfrmSeeThrough* seeThrough, TfrmOption* option, TAboutBox* aboutBox,
                               TfrmCDInfo* cdInfo) {
   frmSeeThrough = seeThrough;
+  if (seeThrough) seeThrough->frmMain = this;
   frmOption = option;
   AboutBox = aboutBox;
   frmCDInfo = cdInfo;

@@ -1,17 +1,205 @@
 #include "overlay/Usthrou.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
 #include <QAction>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include "log/Log.h"
+#include "overlay/Artwork.h"
+#include "settings/PlayerSettings.h"
+
+namespace {
+
+TSeeThroughUnitState State;
+
+constexpr int kSaveLeft = 3, kSaveTop = 3;
+constexpr int kInfoWidth = 185;
+const QPoint kLogoAt(16, 8);
+// Where the scratch pictures of the two lines go in imageBack, which lies at (3, 3).
+const QPoint kInfoAt(56, 20), kInfoTimeAt(60, 7);
+
+// Black in a picture: opaque in the capture's pictures, transparent in the translucent window's.
+QRgb Black_Of(const QImage& picture) {
+  return picture.hasAlphaChannel() ? 0x00000000 : 0xFF000000;
+}
+
+QImage Picture(int width, int height, bool live) {
+  QImage picture(width, height, live ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+  picture.fill(Black_Of(picture));
+  return picture;
+}
+
+// Antialiased edges would be blends that the two passes of a text line turn into stray colours;
+// glyphs drawn whole are what makes the text exactly the font's colour.
+QFont Crisp(QFont font) {
+  font.setStyleStrategy(QFont::NoAntialias);
+  return font;
+}
+
+bool Wayland_Session() {
+  return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
+         qgetenv("XDG_SESSION_TYPE") == "wayland";
+}
+
+// A compositing manager owns the selection _NET_WM_CM_S<screen>.
+bool Compositing_Manager_Running() {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  // The offscreen platform answers for X11 too, without a connection.
+  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+  if (!connection) return false;
+  const char name[] = "_NET_WM_CM_S0";
+  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+      connection, xcb_intern_atom(connection, 1, std::strlen(name), name), nullptr);
+  if (!atom) return false;
+  const xcb_atom_t selection = atom->atom;
+  std::free(atom);
+  if (selection == XCB_ATOM_NONE) return false;
+  xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+      connection, xcb_get_selection_owner(connection, selection), nullptr);
+  const bool running = owner && owner->owner != XCB_NONE;
+  std::free(owner);
+  return running;
+}
+
+bool Use_Translucent_Window(bool asked) {
+  if (Wayland_Session()) return true;
+  if (!asked) return false;
+  if (Compositing_Manager_Running()) return true;
+  static bool told = false;
+  if (!told)
+    qCWarning(lcOverlay) << "[SeeThrough] Live=1 needs a compositing manager, and none runs; "
+                            "the see-through window reads the screen behind it instead";
+  told = true;
+  return false;
+}
+
+}  // namespace
+
+const TSeeThroughUnitState& SeeThrough_Unit_State() {
+  return State;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing steps
+
+void Darken_Panel(QImage& surface) {
+  if (surface.hasAlphaChannel()) {
+    QPainter painter(&surface);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.fillRect(QRect(6, 6, 245, 37), QColor(0, 0, 0, 128));
+    return;
+  }
+  for (int y = 6; y <= 42; ++y) {
+    auto* line = reinterpret_cast<QRgb*>(surface.scanLine(y));
+    for (int x = 6; x <= 250; ++x) line[x] = 0xFF000000 | ((line[x] >> 1) & 0x7F7F7F);
+  }
+}
+
+namespace {
+
+// destination := destination OP source, bit by bit over all 32 bits of a pixel, for the source's
+// rectangle `from` placed at `at`, cut to the target. Qt's own AND raster operation makes every
+// pixel it touches opaque, which would put black squares on the translucent window.
+template <typename Op>
+void Raster_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from, Op op) {
+  Q_ASSERT(target.format() == source.format() && target.depth() == 32);
+  const QPoint shift = from.topLeft() - at;  // from target to source coordinates
+  const QRect area = QRect(at, from.size()) & target.rect();
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    auto* to = reinterpret_cast<QRgb*>(target.scanLine(y));
+    const auto* row = reinterpret_cast<const QRgb*>(source.constScanLine(y + shift.y()));
+    for (int x = area.left(); x <= area.right(); ++x) to[x] = op(to[x], row[x + shift.x()]);
+  }
+}
+
+}  // namespace
+
+void Or_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from) {
+  Raster_Copy(target, at, source, from, [](QRgb to, QRgb from) { return to | from; });
+}
+
+void And_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from) {
+  Raster_Copy(target, at, source, from, [](QRgb to, QRgb from) { return to & from; });
+}
+
+void Put_Masked(QImage& target, QPoint at, const QImage& mask, const QImage& picture) {
+  Or_Copy(target, at, mask, mask.rect());
+  And_Copy(target, at, picture, picture.rect());
+}
+
+TTextLine::TTextLine(QSize field, bool live) : field_(field), live_(live) {}
+
+void TTextLine::Draw(const TFontHolder& holder, const QString& text, int x, QImage& back,
+                     QPoint at) {
+  if (!rendered_ || text != text_ || holder.font != font_ || holder.color.rgb() != color_)
+    Render(holder, text);
+  // The field shows the strip's columns from margin_ - x on.
+  const QPoint origin(margin_ - x, 0);
+  const QRect shown = QRect(origin, field_) & glyphs_.rect();
+  const QPoint to = at + shown.topLeft() - origin;
+  Or_Copy(back, to, glyphs_, shown);
+  And_Copy(back, to, ink_, shown);
+}
+
+void TTextLine::Render(const TFontHolder& holder, const QString& text) {
+  rendered_ = true;
+  text_ = text;
+  font_ = holder.font;
+  color_ = holder.color.rgb();
+  const QFont font = Crisp(font_);
+  width_ = Text_Line_Width(holder, text);
+  // Room for glyphs that reach past their advance on either side, such as italics.
+  margin_ = QFontMetrics(font).height();
+  const auto strip = [&](QRgb ground, QColor ink) {
+    QImage picture = Picture(std::max(1, width_ + 2 * margin_), field_.height(), live_);
+    picture.fill(ground);
+    QPainter painter(&picture);
+    painter.setFont(font);
+    painter.setPen(ink);
+    // The text's cell starts at the field's top.
+    painter.drawText(margin_, painter.fontMetrics().ascent(), text);
+    return picture;
+  };
+  glyphs_ = strip(live_ ? 0x00000000 : 0xFF000000, Qt::white);
+  ink_ = strip(0xFFFFFFFF, QColor(color_));
+}
+
+int Text_Line_Width(const TFontHolder& holder, const QString& text) {
+  static const QImage device(1, 1, QImage::Format_RGB32);
+  return QFontMetrics(Crisp(holder.font), &device).horizontalAdvance(text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The window
 
 #include "app/Application.h"
 #include "settings/PlayerSettings.h"
 #include "settings/Winplace.h"
 
 TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
+      live_(Use_Translucent_Window(PlayerSettings.SeeThrough_Live)),
+      imageInfo(QSize(kInfoWidth, 25), live_),
+      imageInfoTime(QSize(kInfoWidth, 17), live_) {
   setWindowTitle(QStringLiteral("Information"));
   move(40, 15);
+  // The window shows only what this unit puts on it: nothing may clear it first.
+  setAttribute(Qt::WA_NoSystemBackground);
+  setAttribute(live_ ? Qt::WA_TranslucentBackground : Qt::WA_OpaquePaintEvent);
   PopupMenu = new QMenu(this);
   pupPlay = PopupMenu->addAction(QStringLiteral("Play"));
 
@@ -24,6 +212,24 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
   fontTime.font.setBold(true);
   fontTime.color = QColor(255, 255, 0);
 
+  Timer = new QTimer(this);
+  Timer->setInterval(100);
+  connect(Timer, &QTimer::timeout, this, &TfrmSeeThrough::TimerTimer);
+
+  const auto take = [this](TMaskedPicture art, QImage& picture, QImage& mask) {
+    if (live_) art = Translucent(art);
+    picture = art.picture;
+    mask = art.mask;
+  };
+  take(Logo_Artwork(), imageLOGO, imageLOGOmsk);
+  take(Bracket_Artwork(TCorner::TopLeft), imageCRT, imageCRTmsk);
+  take(Bracket_Artwork(TCorner::BottomLeft), imageCRB, imageCRBmsk);
+  take(Bracket_Artwork(TCorner::TopRight), imageCLT, imageCLTmsk);
+  take(Bracket_Artwork(TCorner::BottomRight), imageCLB, imageCLBmsk);
+  surface_ = Picture(256, 48, live_);
+  imageSave = Picture(250, 42, live_);
+  imageBack = Picture(250, 42, live_);
+
   FormCreate();
 }
 
@@ -32,6 +238,9 @@ TfrmSeeThrough::~TfrmSeeThrough() {
 }
 
 void TfrmSeeThrough::FormCreate() {
+  State.Title_X = 0;
+  State.Grab_Next_Paint = false;
+  State.Background_Ready = false;
   setFixedSize(256, 48);
   // Moved to where it stood even when it is not in use, so that it comes back there.
   Restore_Window_Placement(this, "SHWindow", PlayerSettings.SeeThrough_Use);
@@ -41,21 +250,132 @@ void TfrmSeeThrough::FormDestroy() {
   Save_Window_Placement(this, "SHWindow");
 }
 
-void TfrmSeeThrough::Draw_Info(const QString& displayText, const QString& timeText,
-                               bool /*playing*/) {
-  if (displayText == displayText_ && timeText == timeText_) return;
-  displayText_ = displayText;
-  timeText_ = timeText;
-  update();
+void TfrmSeeThrough::Draw_Info(const QString& displayText, const QString& timeText, bool playing) {
+  if (!isVisible() || !State.Background_Ready) return;
+  if (!playing) State.Title_X = 0;
+  imageBack = imageSave;
+  imageInfo.Draw(fontTrackTitle, displayText, State.Title_X, imageBack, kInfoAt);
+  if (--State.Title_X <= -imageInfo.Text_Width()) State.Title_X = kInfoWidth;
+  imageInfoTime.Draw(fontTime, timeText, 0, imageBack, kInfoTimeAt);
+  {
+    QPainter painter(&surface_);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawImage(kSaveLeft, kSaveTop, imageBack);
+  }
+  Flush(QRect(QPoint(kSaveLeft, kSaveTop), imageBack.size()));
+  if (frmMain && frmMain->isVisible() != PlayerSettings.MainForm)
+    frmMain->setVisible(PlayerSettings.MainForm);
 }
 
-void TfrmSeeThrough::paintEvent(QPaintEvent*) {
-  QPainter p(this);
-  p.fillRect(rect(), Qt::black);
-  p.setFont(fontTime.font);
-  p.setPen(fontTime.color);
-  p.drawText(QRect(8, 4, width() - 16, 18), Qt::AlignLeft | Qt::AlignVCenter, timeText_);
-  p.setFont(fontTrackTitle.font);
-  p.setPen(fontTrackTitle.color);
-  p.drawText(QRect(8, 24, width() - 16, 20), Qt::AlignLeft | Qt::AlignVCenter, displayText_);
+void TfrmSeeThrough::Paint_Overlay() {
+  State.Background_Ready = false;
+  if (live_ || State.Grab_Next_Paint)
+    Compose();
+  else
+    Capture();
+}
+
+void TfrmSeeThrough::Capture() {
+  State.Grab_Next_Paint = true;
+  capturing_ = true;
+  hide();
+  State.Wait_Ticks = 5;
+  Timer->start();
+  // Meanwhile the windows beneath repaint themselves, and the main window's clock goes on.
+  const QPointer<TfrmSeeThrough> self(this);
+  while (self && State.Wait_Ticks > 0)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  if (!self) return;
+  capturing_ = false;
+  Grab_Screen();
+  show();
+  activateWindow();
+}
+
+void TfrmSeeThrough::TimerTimer() {
+  if (State.Wait_Ticks < 0) {
+    State.Wait_Ticks = 0;
+    Timer->stop();
+  } else {
+    --State.Wait_Ticks;
+  }
+}
+
+void TfrmSeeThrough::Grab_Screen() {
+  QScreen* screen = this->screen();
+  if (!screen) return;
+  const QPoint at = geometry().topLeft() - screen->geometry().topLeft();
+  QImage shot = screen->grabWindow(0, at.x(), at.y(), surface_.width(), surface_.height())
+                    .toImage()
+                    .convertToFormat(QImage::Format_RGB32);
+  if (shot.isNull()) {
+    qCWarning(lcOverlay) << "the screen behind the see-through window could not be read";
+    return;
+  }
+  // A scaled screen gives more device pixels than the window has.
+  if (shot.size() != surface_.size()) shot = shot.scaled(surface_.size());
+  surface_ = shot;
+}
+
+void TfrmSeeThrough::Compose() {
+  State.Grab_Next_Paint = false;
+  if (live_) surface_.fill(Qt::transparent);
+  Darken_Panel(surface_);
+  Put_Masked(surface_, kLogoAt, imageLOGOmsk, imageLOGO);
+  const int w = width(), h = height();
+  Put_Masked(surface_, {0, 0}, imageCRTmsk, imageCRT);
+  Put_Masked(surface_, {0, h - 16}, imageCRBmsk, imageCRB);
+  Put_Masked(surface_, {w - 16, 0}, imageCLTmsk, imageCLT);
+  Put_Masked(surface_, {w - 16, h - 16}, imageCLBmsk, imageCLB);
+  imageSave = surface_.copy(QRect(QPoint(kSaveLeft, kSaveTop), imageSave.size()));
+  Flush(rect());
+  State.Background_Ready = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Painting
+
+void TfrmSeeThrough::Flush(const QRect& area) {
+  flushing_ = area;
+  repaint(area);
+  flushing_ = QRect();
+}
+
+void TfrmSeeThrough::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  for (const QRect& area : event->region()) painter.drawImage(area, surface_, area);
+  painter.end();
+  if ((event->region() - flushing_).isEmpty()) return;
+  Queue_Paint_Request();
+}
+
+// The request runs once the window system's painting is over, as the capture hides the window
+// and waits; requests that pile up before it runs are one request.
+void TfrmSeeThrough::Queue_Paint_Request() {
+  if (paintQueued_) return;
+  paintQueued_ = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        paintQueued_ = false;
+        if (isVisible() && !capturing_) Paint_Overlay();
+      },
+      Qt::QueuedConnection);
+}
+
+void TfrmSeeThrough::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!watchingExposure_ && windowHandle()) {
+    windowHandle()->installEventFilter(this);
+    watchingExposure_ = true;
+  }
+}
+
+// Qt answers an exposure from the picture it keeps and paints nothing; here it is a paint request
+// like any other, so that an uncovered window comes back over what now lies behind it.
+bool TfrmSeeThrough::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed())
+    update();
+  return QWidget::eventFilter(watched, event);
 }

@@ -1,41 +1,142 @@
 #pragma once
-// The see-through window: a borderless 256 x 48 window that floats over the desktop and shows
-// what plays. For now it shows the two lines on black, without the capture of the desktop.
+// The see-through window: a borderless 256 x 48 window that floats over the desktop like a pane
+// of smoked glass, with bevelled corner brackets, a disc logo, the time line and a display line
+// that scrolls while the disc plays.
+//
+// Under X11 it shows a darkened picture of what lies behind it. A newly shown X11 window does not
+// keep the screen's old pixels, so the picture is taken by hiding the window, letting the windows
+// beneath repaint for half a second, and reading the screen there; then the window comes back and
+// darkens that picture once, puts its artwork on it, and keeps the result. Five times a second
+// the main window's clock hands it the two texts, which are drawn off-screen over the kept
+// picture and reach the window as one copy.
+//
+// Where the screen cannot be read (a Wayland session), or where the user asks for it and a
+// compositing manager runs ([SeeThrough] Live=1), the window is translucent instead: the panel is
+// black at alpha 128 and the compositor darkens what lies beneath, live, without the vanishing.
 #include <QColor>
 #include <QFont>
+#include <QImage>
+#include <QPointer>
+#include <QRect>
 #include <QWidget>
 
 class QAction;
 class QMenu;
+class QTimer;
+
+// A font holder: what an invisible label of the form would carry.
+struct TFontHolder {
+  QFont font;
+  QColor color;
+};
+
+// One text line of the window, drawn with the two-pass mask rule into a field of a given size: the
+// glyphs are made white on the target (OR-copy of white glyphs on black), then given the font's
+// colour (AND-copy of the glyphs in that colour on white), so that they take exactly that colour
+// over anything and leave every other pixel alone. The glyphs are rasterised once per text, font
+// and colour into strips as wide as the text; each drawing copies the part of the strips that
+// falls in the field at x, which gives the pixels that drawing the text into the field at x would
+// give, without shaping and rasterising it five times a second.
+class TTextLine {
+ public:
+  TTextLine(QSize field, bool live);
+  void Draw(const TFontHolder& holder, const QString& text, int x, QImage& back, QPoint at);
+  // The width of the text last drawn, in pixels of its font.
+  int Text_Width() const { return width_; }
+
+ private:
+  void Render(const TFontHolder& holder, const QString& text);
+
+  QSize field_;
+  bool live_;
+  bool rendered_ = false;
+  QString text_;
+  QFont font_;
+  QRgb color_ = 0;
+  QImage glyphs_, ink_;
+  int margin_ = 0;  // strip columns left of the text's origin
+  int width_ = 0;
+};
 
 class TfrmSeeThrough : public QWidget {
   Q_OBJECT
 
  public:
-  // A font holder: what an invisible label of the form would carry.
-  struct FontHolder {
-    QFont font;
-    QColor color;
-  };
+  using FontHolder = TFontHolder;
 
   explicit TfrmSeeThrough(QWidget* parent = nullptr);
   ~TfrmSeeThrough() override;
 
   // Called on every tick of the main window with the two texts and the playing flag.
   void Draw_Info(const QString& displayText, const QString& timeText, bool playing);
+  // Every paint request of the window: the window system's, and the one sent after a drag. It
+  // captures the screen behind the window or composes the window's face, by turns.
+  void Paint_Overlay();
+  // Whether the window is translucent rather than a capture of the screen.
+  bool Live() const { return live_; }
 
   QMenu* PopupMenu = nullptr;
   QAction* pupPlay = nullptr;  // its caption follows the play state, set by the main window
 
   FontHolder fontTrackTitle;
   FontHolder fontTime;
+  // The main window, whose visibility follows the MainForm setting while this window is up.
+  QPointer<QWidget> frmMain;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  friend struct SeeThroughProbe;  // the tests' view of the pictures
+
   void FormCreate();
   void FormDestroy();
 
-  QString displayText_, timeText_;
+  void TimerTimer();
+  void Capture();
+  void Compose();
+  void Grab_Screen();
+  void Queue_Paint_Request();
+  // Puts the given part of `surface_` on the screen at once.
+  void Flush(const QRect& area);
+
+  const bool live_;
+  QTimer* Timer = nullptr;
+  // The window's own picture: what the screen shows where the window is.
+  QImage surface_;
+  QImage imageSave, imageBack;
+  TTextLine imageInfo, imageInfoTime;
+  QImage imageLOGO, imageLOGOmsk, imageCRT, imageCRTmsk, imageCRB, imageCRBmsk, imageCLT,
+      imageCLTmsk, imageCLB, imageCLBmsk;
+  // The area a copy of ours is putting on the screen; any other painting is the window system's.
+  QRect flushing_;
+  bool paintQueued_ = false;
+  bool capturing_ = false;
+  bool watchingExposure_ = false;
 };
+
+// The unit's state; there is one see-through window per program. FormCreate resets it.
+struct TSeeThroughUnitState {
+  bool Grab_Next_Paint = false;   // the next paint request composes (true) or captures (false)
+  bool Background_Ready = false;  // imageSave holds the current background
+  int Wait_Ticks = 0;             // 100 ms ticks still to wait, hidden, during a capture
+  int Title_X = 0;                // where the display text starts in imageInfo: the marquee
+};
+const TSeeThroughUnitState& SeeThrough_Unit_State();
+
+// The drawing steps, on pictures of either kind: Format_RGB32 for the capture, and
+// Format_ARGB32_Premultiplied for the translucent window, in which black is fully transparent
+// so that the same bitwise operations give the same faces.
+
+// Halves every channel of columns 6-250, rows 6-42 of the window's picture, or, in a translucent
+// one, makes that panel black at alpha 128.
+void Darken_Panel(QImage& surface);
+// destination := destination OR (AND) source, for the source's rectangle `from` placed at `at`.
+void Or_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
+void And_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
+// OR-copy of the mask, then AND-copy of the picture, at `at`.
+void Put_Masked(QImage& target, QPoint at, const QImage& mask, const QImage& picture);
+// The width of a text as a text line draws it.
+int Text_Line_Width(const TFontHolder& holder, const QString& text);

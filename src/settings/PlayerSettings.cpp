@@ -133,6 +133,7 @@ TStoredSettings Read_Settings(const ProfileFile::Snapshot& file) {
   s.SeeThrough_Font_Color = static_cast<std::uint32_t>(
       file.Profile_Read_Integer("SeeThrough", "FontColor", As_Int(def.SeeThrough_Font_Color)));
   s.SeeThrough_Use = file.Profile_Read_Bool("SeeThrough", "Use", def.SeeThrough_Use);
+  s.SeeThrough_Live = file.Profile_Read_Bool("SeeThrough", "Live", def.SeeThrough_Live);
   return r;
 }
 

@@ -38,6 +38,9 @@ struct TPlayerSettings {
   std::int32_t TallHeight = 0;
   std::uint32_t SeeThrough_Font_Color = 0;  // 0x00BBGGRR
   bool SeeThrough_Use = false;
+  // [SeeThrough] Live: a translucent see-through window instead of the capture of the screen.
+  // Never written, so that files shared with programs that do not know it stay as they are.
+  bool SeeThrough_Live = false;
 };
 
 // The value every key takes when ZarnCD.ini does not hold it.

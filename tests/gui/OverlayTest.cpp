@@ -1,0 +1,198 @@
+// The see-through window's drawing on pictures made here, in the capture's pictures and in the
+// translucent window's: darkening, artwork, text lines; then the marquee and the tick's guard.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include <QPainter>
+#include <QTest>
+
+#include "overlay/Artwork.h"
+#include "overlay/Usthrou.h"
+#include "settings/PlayerSettings.h"
+
+namespace {
+
+using Pixel = std::function<QRgb(int x, int y)>;
+
+QImage Picture(int w, int h, bool live, const Pixel& pixel) {
+  QImage img(w, h, live ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) img.setPixel(x, y, pixel(x, y));
+  return img;
+}
+
+// Backgrounds: black, white, and one where no channel is 0 or 255, so that no test colour is in
+// it; in a translucent window's pictures that one is stripes of clear and darkened panel.
+Pixel Ground(int kind, bool live) {
+  if (kind < 2) return [kind](int, int) { return kind ? 0xFFFFFFFF : 0xFF000000; };
+  if (live) return [](int x, int y) { return (x + y) % 3 ? 0x80000000 : 0; };
+  return [](int x, int y) {
+    return qRgb(1 + (x * 37 + y * 11) % 254, 1 + (x * 5 + y * 71) % 254, 1 + (x * 13) % 254);
+  };
+}
+
+TFontHolder Holder(int pixels, QRgb color) {
+  QFont font(QStringLiteral("ＭＳ ゴシック"));
+  font.setPixelSize(pixels);
+  font.setBold(true);
+  return {font, QColor::fromRgb(color)};
+}
+
+TEST(SeeThroughDrawing, DarkeningHalvesEachChannelOfThePanelOnly) {
+  const QRgb cases[][2] = {{0xFFFFFFFF, 0xFF7F7F7F},
+                           {0xFF010101, 0xFF000000},
+                           {0xFF80FF01, 0xFF407F00},
+                           {0xFFFE0203, 0xFF7F0101},
+                           {0, 0x80000000}};  // the last in a translucent window's picture
+  for (const auto& [before, after] : cases) {
+    QImage surface = Picture(256, 48, !before, [&](int, int) { return before; });
+    Darken_Panel(surface);
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 256; ++x) {
+        const bool panel = x >= 6 && x <= 250 && y >= 6 && y <= 42;
+        ASSERT_EQ(surface.pixel(x, y), panel ? after : before) << x << "," << y;
+      }
+  }
+}
+
+// The artwork keeps the mask convention and the brackets their lit and shaded lines; the OR and
+// AND copies give each opaque pixel its picture's colour and leave the others alone.
+TEST(SeeThroughDrawing, MaskedArtworkGivesExactColoursAndLeavesTheRest) {
+  const TMaskedPicture art[] = {
+      Logo_Artwork(), Bracket_Artwork(TCorner::TopLeft), Bracket_Artwork(TCorner::BottomLeft),
+      Bracket_Artwork(TCorner::TopRight), Bracket_Artwork(TCorner::BottomRight)};
+  // Across the middle of a bracket's horizontal edge, from the window's edge inwards.
+  const QRgb lit[] = {0xFFFFFFFF, 0xFFC0C0C0, 0xFF808080, 0xFFFFFFFF};
+  const QRgb shaded[] = {0xFF808080, 0xFFC0C0C0, 0xFFFFFFFF, 0xFFFFFFFF};
+  for (int i = 1; i <= 4; ++i) {
+    const bool top = i == 1 || i == 3;
+    for (int d = 0; d < 4; ++d)
+      EXPECT_EQ(art[i].picture.pixel(8, top ? d : 15 - d), (top ? lit : shaded)[d]) << i;
+    EXPECT_EQ(art[i].mask.pixel(i < 3 ? 0 : 15, top ? 0 : 15), 0xFF000000u) << "softened corner";
+  }
+  for (const TMaskedPicture& a : art)
+    for (bool live : {false, true})
+      for (int ground : {0, 2}) {
+        const TMaskedPicture put = live ? Translucent(a) : a;
+        const QImage before = Picture(40, 40, live, Ground(ground, live));
+        QImage target = before;
+        Put_Masked(target, {4, 5}, put.mask, put.picture);
+        for (int y = 0; y < 40; ++y)
+          for (int x = 0; x < 40; ++x) {
+            const QPoint p(x - 4, y - 5);
+            const bool inside = a.mask.rect().contains(p);
+            const QRgb mask = inside ? a.mask.pixel(p) : 0xFF000000;
+            ASSERT_TRUE(mask == ~0u ||
+                        (mask == 0xFF000000 && (!inside || a.picture.pixel(p) == ~0u)));
+            ASSERT_EQ(target.pixel(x, y), mask == ~0u ? a.picture.pixel(p) : before.pixel(x, y))
+                << x << "," << y << (live ? " live" : "");
+          }
+      }
+}
+
+// Wherever the marquee puts it, a line gives the pixels of its text drawn into a picture of the
+// field's size there and put on the target with the two passes, in exactly the font's colour.
+// The same lines draw every text and colour in turn.
+TEST(SeeThroughDrawing, TextTakesExactlyTheFontColourAtEveryPosition) {
+  const QRect field(60, 7, 185, 17);
+  TTextLine lines[] = {{field.size(), false}, {field.size(), true}};
+  for (const QString& text : {QStringLiteral("Track10 4m 5s 新しいｱｰﾁｽﾄ"), QStringLiteral("jW")})
+    for (QRgb ink : {0xFFFFFFFF, 0xFF000000, 0xFFFFFF00})
+      for (bool live : {false, true}) {
+        int most = 0;  // pixels the text changed
+        for (int x : {-40, -1, 0, 3, 150, 184})
+          for (int ground : {0, 1, 2}) {
+            const QImage before = Picture(250, 42, live, Ground(ground, live));
+            QImage back = before, expected = before, scratch(field.size(), before.format());
+            lines[live].Draw(Holder(12, ink), text, x, back, field.topLeft());
+            const auto pass = [&](QRgb fill, QColor pen) {
+              scratch.fill(fill);
+              QPainter painter(&scratch);
+              QFont font = Holder(12, ink).font;
+              font.setStyleStrategy(QFont::NoAntialias);
+              painter.setFont(font);
+              painter.setPen(pen);
+              painter.drawText(x, painter.fontMetrics().ascent(), text);
+            };
+            pass(live ? 0 : 0xFF000000, Qt::white);
+            Or_Copy(expected, field.topLeft(), scratch, scratch.rect());
+            pass(0xFFFFFFFF, QColor(ink));
+            And_Copy(expected, field.topLeft(), scratch, scratch.rect());
+            ASSERT_EQ(back, expected) << "x " << x;
+            int inked = 0;
+            for (int y = 0; y < 42; ++y)
+              for (int x = 0; x < 250; ++x) {
+                ASSERT_TRUE(back.pixel(x, y) == before.pixel(x, y) || back.pixel(x, y) == ink);
+                inked += back.pixel(x, y) != before.pixel(x, y);
+              }
+            most = std::max(most, inked);
+          }
+        EXPECT_GT(most, 40);
+      }
+}
+
+// The time line's field and the display line's overlap in four rows; the line drawn second keeps
+// the first one's glyphs there.
+TEST(SeeThroughDrawing, OverlappingLinesKeepBothLinesGlyphs) {
+  const QImage before = Picture(250, 42, false, Ground(2, false));
+  TTextLine info({185, 25}, false), infoTime({185, 17}, false);
+  QImage display = before, time = before, both = before;
+  for (QImage* back : {&display, &both})
+    info.Draw(Holder(16, 0xFFFF0000), QStringLiteral("ÅÉ|||||"), 0, *back, {56, 20});
+  for (QImage* back : {&time, &both})
+    infoTime.Draw(Holder(16, 0xFF0000FF), QStringLiteral("gjpqy|||"), 0, *back, {60, 7});
+  bool displayInOverlap = false, timeInOverlap = false;
+  for (int y = 0; y < 42; ++y)
+    for (int x = 0; x < 250; ++x) {
+      const bool byDisplay = display.pixel(x, y) != before.pixel(x, y);
+      const bool byTime = time.pixel(x, y) != before.pixel(x, y);
+      if (y >= 20 && y <= 23) displayInOverlap |= byDisplay, timeInOverlap |= byTime;
+      ASSERT_EQ(both.pixel(x, y), byTime ? time.pixel(x, y) : display.pixel(x, y)) << x << "," << y;
+    }
+  EXPECT_TRUE(displayInOverlap && timeInOverlap);
+}
+
+// Until the first face is composed, and while the window is hidden, a tick draws nothing and
+// leaves the main window alone; after it, the main window follows MainForm, and the marquee moves
+// while playing, wraps, and snaps back when stopped.
+TEST(SeeThroughWindow, TickWaitsForTheFaceThenMovesTheMarqueeAndImposesMainForm) {
+  PlayerSettings = Default_Player_Settings();
+  PlayerSettings.MainForm = false;
+  QWidget main;
+  main.setWindowTitle(QStringLiteral("main"));
+  main.show();
+  TfrmSeeThrough overlay;
+  overlay.frmMain = &main;
+  const QString text = QStringLiteral("abc");
+  const auto tick = [&](const QString& display, bool playing) {
+    overlay.Draw_Info(display, QStringLiteral("Track1 0m 0s"), playing);
+    return SeeThrough_Unit_State().Title_X;  // one less than where the text was drawn, or wrapped
+  };
+  EXPECT_EQ(tick(text, true), 0);
+  overlay.show();
+  EXPECT_EQ(tick(text, true), 0);
+  EXPECT_TRUE(main.isVisible());
+  ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
+
+  const struct {
+    bool playing;
+    QString text;
+    int after;
+  } steps[] = {{false, text, -1}, {true, text, -2}, {true, "other", -3},
+               {false, text, -1}, {false, "", 185}, {true, "", 184}};
+  for (const auto& s : steps) EXPECT_EQ(tick(s.text, s.playing), s.after) << s.text.toStdString();
+  EXPECT_FALSE(main.isVisible());
+  const int w = Text_Line_Width(overlay.fontTrackTitle, text);
+  tick(text, false);
+  for (int drawnAt = -1; drawnAt > -w + 1; --drawnAt) tick(text, true);
+  EXPECT_EQ(tick(text, true), 185) << "after the draw at " << -w + 1;
+
+  main.show();
+  overlay.hide();
+  EXPECT_EQ(tick(text, true), 185);
+  EXPECT_TRUE(main.isVisible());
+}
+
+}  // namespace
