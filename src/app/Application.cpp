@@ -59,7 +59,9 @@ void Keep_Caption_Empty(QWidget* window) {
   auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
   const QWindow* handle = window->windowHandle();
   if (!x11 || !handle || !handle->handle()) return;
+  // Other platforms (offscreen among them) may answer the interface without a connection.
   xcb_connection_t* connection = x11->connection();
+  if (!connection || QGuiApplication::platformName() != QLatin1String("xcb")) return;
   static const xcb_atom_t netWmName = Atom(connection, "_NET_WM_NAME");
   static const xcb_atom_t utf8String = Atom(connection, "UTF8_STRING");
   if (netWmName == XCB_ATOM_NONE || utf8String == XCB_ATOM_NONE) return;
