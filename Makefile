@@ -7,10 +7,11 @@ PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev pkg-config \
   qt6-base-dev qt6-multimedia-dev libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev libsndfile1-dev \
   libgtest-dev libbenchmark-dev \
   pulseaudio pulseaudio-utils xvfb x11-utils xdotool imagemagick openbox \
-  fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2
+  fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2 \
+  dbus playerctl appstream desktop-file-utils dpkg-dev file
 BENCH_PACKAGES = mpv bc time sox
 
-.PHONY: all deps build run test bench fuzz format clean
+.PHONY: all deps build run test bench fuzz format clean install package
 
 all: build
 
@@ -31,6 +32,21 @@ run: deps
 test: deps build
 	scripts/run-fuzz --total 60
 	ctest --preset $(PRESET) -j2
+
+# An optimised build without tests, installed under PREFIX (DESTDIR honoured for staging).
+PREFIX ?= /usr/local
+install:
+	cmake -S . -B build/install -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARNCD_TESTS=OFF \
+	  -DZARNCD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build build/install
+	cmake --install build/install
+
+# A Debian package of the same build, in build/package.
+package: deps
+	cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARNCD_TESTS=OFF \
+	  -DZARNCD_BENCH=OFF >/dev/null
+	cmake --build build/package
+	cd build/package && cpack
 
 bench: deps
 	@scripts/install-deps $(BENCH_PACKAGES)

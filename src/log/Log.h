@@ -9,3 +9,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcDevice)    // zarncd.device: the drive and the CD a
 Q_DECLARE_LOGGING_CATEGORY(lcPlayback)  // zarncd.playback: images, their files, sound output
 Q_DECLARE_LOGGING_CATEGORY(lcDisc)      // zarncd.disc: identification and names
 Q_DECLARE_LOGGING_CATEGORY(lcSettings)  // zarncd.settings: the settings file
+Q_DECLARE_LOGGING_CATEGORY(lcDesktop)   // zarncd.desktop: the session bus, signals, dropped images
