@@ -119,6 +119,6 @@ int main(int argc, char** argv) {
 
   const int code = app.exec();
   simulatedClock.stop();
-  mpris.reset();  // before the windows it reads
+  mpris.reset();                     // before the windows it reads
   return End_Player(windows, code);  // non-zero when the settings could not be saved
 }

@@ -88,11 +88,22 @@ namespace {
 
 // The toolkit's own options, which it takes from the command line itself; those in the first set
 // take a value.
-const std::set<std::string_view> kToolkitValueOptions = {
-    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "qwindowicon",
-    "qwindowtitle", "display", "geometry", "style", "stylesheet", "session", "name", "title"};
+const std::set<std::string_view> kToolkitValueOptions = {"platform",
+                                                         "platformpluginpath",
+                                                         "platformtheme",
+                                                         "plugin",
+                                                         "qwindowgeometry",
+                                                         "qwindowicon",
+                                                         "qwindowtitle",
+                                                         "display",
+                                                         "geometry",
+                                                         "style",
+                                                         "stylesheet",
+                                                         "session",
+                                                         "name",
+                                                         "title"};
 const std::set<std::string_view> kToolkitFlagOptions = {"reverse", "widgetcount", "nograb",
-                                                         "dograb", "sync"};
+                                                        "dograb", "sync"};
 
 int Hex_Digit(char c) {
   if (c >= '0' && c <= '9') return c - '0';

@@ -34,7 +34,6 @@ bool Insert_Image(TfrmMain& main, const std::string& path, QString* error) {
     ok = driver->insertImage(path, &why);
   });
   if (!ok) return fail(why);
-  qCInfo(lcDesktop) << "image inserted:" << QFile::decodeName(QByteArray::fromStdString(path));
   return true;
 }
 
@@ -73,10 +72,10 @@ bool Image_Drop_Target::eventFilter(QObject* watched, QEvent* event) {
       if (!Insert_Image(main_, QFile::encodeName(file).toStdString(), &error)) {
         qCWarning(lcDesktop).noquote() << "dropped file refused:" << error;
         // Window-modal and not waited for: the drag's source is still waiting for the answer.
-        auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Zarn's CDPlayer"),
-                                    QStringLiteral("This file cannot be played as a CD image.\n\n%1")
-                                        .arg(error),
-                                    QMessageBox::Ok, qobject_cast<QWidget*>(watched));
+        auto* box = new QMessageBox(
+            QMessageBox::Warning, QStringLiteral("Zarn's CDPlayer"),
+            QStringLiteral("This file cannot be played as a CD image.\n\n%1").arg(error),
+            QMessageBox::Ok, qobject_cast<QWidget*>(watched));
         box->setObjectName(QStringLiteral("ImageRefused"));
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->open();

@@ -33,7 +33,8 @@ qlonglong Microseconds(std::uint32_t frames) {
 
 // Two names of one drive node or file are the same when they reach the same inode.
 bool Same_File(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return a == b;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -50,8 +51,8 @@ Mpris_Service::Mpris_Service(TfrmMain& main, std::string device)
     : main_(main), device_(std::move(device)) {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) {
-    qCWarning(lcDesktop).noquote() << "no session bus; media keys and desktop controls are off:"
-                                   << bus.lastError().message();
+    qCWarning(lcDesktop).noquote()
+        << "no session bus; media keys and desktop controls are off:" << bus.lastError().message();
     return;
   }
   new Mpris_Root_Adaptor(this);
@@ -191,9 +192,9 @@ QVariantMap Mpris_Service::Metadata() const {
                         QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack"))));
     return metadata;
   }
-  metadata.insert(QStringLiteral("mpris:trackid"),
-                  QVariant::fromValue(QDBusObjectPath(
-                      QStringLiteral("/org/zarncd/disc/track%1").arg(track))));
+  metadata.insert(
+      QStringLiteral("mpris:trackid"),
+      QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/zarncd/disc/track%1").arg(track))));
   metadata.insert(QStringLiteral("xesam:trackNumber"), track);
   if (track <= static_cast<int>(disc->Track_Titles.size()))
     metadata.insert(QStringLiteral("xesam:title"),
@@ -204,8 +205,7 @@ QVariantMap Mpris_Service::Metadata() const {
   MciParams params;
   params.item = MCI_STATUS_LENGTH;
   params.track = static_cast<std::uint32_t>(track);
-  if (main_.Device().Driver().send(MCI_STATUS, MCI_STATUS_ITEM | MCI_TRACK | MCI_WAIT, params) ==
-      0)
+  if (main_.Device().Driver().send(MCI_STATUS, MCI_STATUS_ITEM | MCI_TRACK | MCI_WAIT, params) == 0)
     metadata.insert(QStringLiteral("mpris:length"),
                     Microseconds(tmsf::FramesFromMsf(params.returnValue)));
   return metadata;
@@ -251,9 +251,9 @@ void Mpris_Service::Publish() {
     if (published_.value(it.key()) != it.value()) changed.insert(it.key(), it.value());
   published_ = now;
   if (changed.isEmpty()) return;
-  QDBusMessage signal = QDBusMessage::createSignal(
-      kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-      QStringLiteral("PropertiesChanged"));
+  QDBusMessage signal =
+      QDBusMessage::createSignal(kObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                 QStringLiteral("PropertiesChanged"));
   signal << kPlayerInterface << changed << QStringList{};
   QDBusConnection::sessionBus().send(signal);
 }
@@ -267,9 +267,10 @@ bool Mpris_Service::Hand_Over(const std::string& device) {
   const QString name = QString::fromLatin1(kBusName);
   if (!bus.interface() || !bus.interface()->isServiceRegistered(name)) return false;
   // The running player may have another working directory.
-  const QString path = QDir::current().absoluteFilePath(QFile::decodeName(QByteArray::fromStdString(device)));
-  QDBusMessage call =
-      QDBusMessage::createMethodCall(name, kObjectPath, kPlayerInterface, QStringLiteral("OpenUri"));
+  const QString path =
+      QDir::current().absoluteFilePath(QFile::decodeName(QByteArray::fromStdString(device)));
+  QDBusMessage call = QDBusMessage::createMethodCall(name, kObjectPath, kPlayerInterface,
+                                                     QStringLiteral("OpenUri"));
   call << QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
   const QDBusMessage reply = bus.call(call, QDBus::Block, 10000);
   if (reply.type() == QDBusMessage::ReplyMessage) return true;
