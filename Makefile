@@ -33,20 +33,21 @@ test: deps build
 	scripts/run-fuzz --total 60
 	ctest --preset $(PRESET) -j2
 
-# An optimised build without tests, installed under PREFIX (DESTDIR honoured for staging).
+# One optimised build without tests serves both: `install` puts it under PREFIX (DESTDIR
+# honoured for staging), `package` makes a Debian package of it in build/package.
 PREFIX ?= /usr/local
+DIST = build/package
+DIST_CONFIGURE = cmake -S . -B $(DIST) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARNCD_TESTS=OFF \
+  -DZARNCD_BENCH=OFF
 install:
-	cmake -S . -B build/install -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARNCD_TESTS=OFF \
-	  -DZARNCD_BENCH=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
-	cmake --build build/install
-	cmake --install build/install
+	$(DIST_CONFIGURE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build $(DIST)
+	cmake --install $(DIST)
 
-# A Debian package of the same build, in build/package.
 package: deps
-	cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARNCD_TESTS=OFF \
-	  -DZARNCD_BENCH=OFF >/dev/null
-	cmake --build build/package
-	cd build/package && cpack
+	$(DIST_CONFIGURE) >/dev/null
+	cmake --build $(DIST)
+	cd $(DIST) && cpack
 
 bench: deps
 	@scripts/install-deps $(BENCH_PACKAGES)

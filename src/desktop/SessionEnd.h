@@ -3,6 +3,10 @@
 // terminal. Each ends the run through the normal shutdown, so that the settings and both window
 // placements are saved as when the main window is closed.
 //
+// The X session manager needs nothing of ours: at logout Qt asks every window to close, and the
+// main window's close ends the loop by the same path; what the session's end leaves running
+// afterwards gets SIGTERM.
+//
 // A signal handler may call nothing of Qt: the handler only writes the signal's number to a pipe,
 // and a socket notifier on the GUI thread reads it and ends the message loop.
 

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "ToneImage.h"
 #include "app/Startup.h"
@@ -48,6 +49,21 @@ std::filesystem::path Program() {
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A drive or image given as a desktop or a shell gives it, with the toolkit's options left alone.
+TEST(Desktop, CommandLineNamesTheDriveOrImage) {
+  auto device = [](std::vector<const char*> args) {
+    args.insert(args.begin(), "zarncd");
+    const Command_Line line = Parse_Command_Line(static_cast<int>(args.size()), args.data());
+    EXPECT_EQ(line.action, Command_Line::Action::Run) << line.error;
+    return line.device;
+  };
+  EXPECT_EQ(device({"cdda://sr0"}), "/dev/sr0");
+  EXPECT_EQ(device({"-platform", "offscreen", "cdda:///dev/sr1"}), "/dev/sr1");
+  EXPECT_EQ(device({"--device=file:///a%20b/\xe9.cue"}), "/a b/\xe9.cue");
+  EXPECT_EQ(device({"--", "-odd.cue"}), "-odd.cue");
+  EXPECT_EQ(device({}), "");
 }
 
 TEST(Desktop, MistakesOnTheCommandLineAndNoDisplayEndWithAMessage) {
