@@ -15,6 +15,7 @@
 #include "desktop/SessionEnd.h"
 #include "playback/CdioDriver.h"
 #include "device/SimulatedDriver.h"
+#include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
 
 namespace {
@@ -49,8 +50,8 @@ void Print_Help() {
       "  -h, --help     show this help and end\n"
       "  -v, --version  show the version and end\n\n"
       // The settings file's place depends on where the program was installed, so say which.
-      "Settings: %s\n",
-      Usage_Text().c_str(), Settings_File_Path().c_str());
+      "Settings: %s\nDisc database: %s\n",
+      Usage_Text().c_str(), Settings_File_Path().c_str(), Disc_Database_Path().c_str());
 }
 
 }  // namespace

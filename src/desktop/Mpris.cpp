@@ -19,6 +19,7 @@
 #include "device/Tmsf.h"
 #include "disc/Cp932.h"
 #include "log/Log.h"
+#include "settings/PlayerSettings.h"
 
 using namespace mci;
 
@@ -90,6 +91,8 @@ std::uint8_t Mpris_Service::Mode() const {
 // Commands: each presses what the user would press, so a disabled button does nothing here too.
 
 void Mpris_Service::Raise() {
+  // As the overlay's "Disp Control" does: the clock would hide the window again otherwise.
+  PlayerSettings.MainForm = true;
   main_.showNormal();
   main_.raise();
   main_.activateWindow();
