@@ -7,12 +7,13 @@ PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev pkg-config \
   qt6-base-dev qt6-multimedia-dev libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev libsndfile1-dev \
   libgtest-dev libbenchmark-dev \
   pulseaudio pulseaudio-utils xvfb x11-utils xdotool imagemagick openbox \
-  fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2
+  fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2 \
+  dbus playerctl appstream desktop-file-utils dpkg-dev file
 BENCH_PACKAGES = mpv bc time sox
 # The see-through window's translucent mode is tested under a compositing manager.
 PACKAGES += xcompmgr
 
-.PHONY: all deps build run test bench fuzz format clean
+.PHONY: all deps build run test bench fuzz format clean install package
 
 all: build
 
@@ -33,6 +34,22 @@ run: deps
 test: deps build
 	scripts/run-fuzz --total 60
 	ctest --preset $(PRESET) -j2
+
+# One optimised build without tests serves both: `install` puts it under PREFIX (DESTDIR
+# honoured for staging), `package` makes a Debian package of it in build/package.
+PREFIX ?= /usr/local
+DIST = build/package
+DIST_CONFIGURE = cmake -S . -B $(DIST) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARNCD_TESTS=OFF \
+  -DZARNCD_BENCH=OFF
+install:
+	$(DIST_CONFIGURE) -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
+	cmake --build $(DIST)
+	cmake --install $(DIST)
+
+package: deps
+	$(DIST_CONFIGURE) >/dev/null
+	cmake --build $(DIST)
+	cd $(DIST) && cpack
 
 bench: deps
 	@scripts/install-deps $(BENCH_PACKAGES)

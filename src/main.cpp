@@ -1,16 +1,21 @@
-// zarncd [--device DRIVE_OR_IMAGE]: plays an audio CD from a drive or a CD image.
+// zarncd [--device] [DRIVE_OR_IMAGE]: plays an audio CD from a drive or a CD image.
 #include <chrono>
+#include <cstdio>
 #include <memory>
 
-#include <QCommandLineParser>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTimer>
+
+#include <xcb/xcb.h>
 
 #include "app/Application.h"
 #include "app/Startup.h"
+#include "desktop/ImageDrop.h"
+#include "desktop/Mpris.h"
+#include "desktop/SessionEnd.h"
 #include "playback/CdioDriver.h"
 #include "device/SimulatedDriver.h"
+#include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
 
 namespace {
@@ -23,21 +28,30 @@ void Prefer_X11() {
   if (platform.isEmpty() || platform.startsWith("wayland")) qputenv("QT_QPA_PLATFORM", "xcb");
 }
 
-// --help and --version answer on the terminal, without a display.
-bool Wants_Text_Only(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const QByteArray arg(argv[i]);
-    if (arg == "-h" || arg == "--help" || arg == "-?" || arg == "--help-all" || arg == "-v" ||
-        arg == "--version")
-      return true;
-  }
-  return false;
+// What Qt would abort on: asking for the X11 platform with no X server to reach.
+bool Display_Reachable() {
+  const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+  if (platform.isEmpty() && qEnvironmentVariableIsEmpty("DISPLAY"))
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+  if (!platform.isEmpty() && !platform.startsWith("xcb")) return true;
+  xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+  const bool reachable = connection && xcb_connection_has_error(connection) == 0;
+  if (connection) xcb_disconnect(connection);
+  return reachable;
 }
 
-// The settings file's place depends on where the program was installed, so say which it is.
-QString Description() {
-  return QStringLiteral("Plays audio CDs from a drive or a CD image.\n\nSettings: %1")
-      .arg(QFile::decodeName(QByteArray::fromStdString(Settings_File_Path())));
+void Print_Help() {
+  std::printf(
+      "%s\nPlays audio CDs from a drive or a CD image.\n\n"
+      "  DRIVE_OR_IMAGE, --device DRIVE_OR_IMAGE\n"
+      "                 the drive (/dev/sr0, cdda://sr0) or CD image (CUE/BIN, TOC, NRG) to\n"
+      "                 play; the system's default drive when left out. When a player runs\n"
+      "                 already, it is handed the image and this one ends.\n"
+      "  -h, --help     show this help and end\n"
+      "  -v, --version  show the version and end\n\n"
+      // The settings file's place depends on where the program was installed, so say which.
+      "Settings: %s\nDisc database: %s\n",
+      Usage_Text().c_str(), Settings_File_Path().c_str(), Disc_Database_Path().c_str());
 }
 
 }  // namespace
@@ -45,30 +59,36 @@ QString Description() {
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("zarncd"));
   QCoreApplication::setApplicationVersion(QStringLiteral("2.05"));
-  QCommandLineParser parser;
-  parser.addHelpOption();
-  parser.addVersionOption();
-  const QCommandLineOption deviceOption(
-      QStringLiteral("device"),
-      QStringLiteral("The drive (/dev/sr0) or CD image (CUE/BIN, TOC, NRG) to play; "
-                     "the system's default drive when left out."),
-      QStringLiteral("DRIVE_OR_IMAGE"));
-  parser.addOption(deviceOption);
-
-  if (Wants_Text_Only(argc, argv)) {
-    QCoreApplication core(argc, argv);
-    parser.setApplicationDescription(Description());
-    parser.process(core);  // prints and exits
-    return 0;
+  // Mistakes and --help are answered on the terminal, before a display is needed.
+  const Command_Line line = Parse_Command_Line(argc, argv);
+  switch (line.action) {
+    case Command_Line::Action::Error:
+      std::fprintf(stderr, "zarncd: %s\n%s", line.error.c_str(), Usage_Text().c_str());
+      return 2;
+    case Command_Line::Action::Version:
+      std::printf("zarncd 2.05\n");
+      return 0;
+    case Command_Line::Action::Help: {
+      QCoreApplication core(argc, argv);  // the settings path depends on the program's folder
+      Print_Help();
+      return 0;
+    }
+    case Command_Line::Action::Run:
+      break;
   }
 
   Prefer_X11();
+  if (!Display_Reachable()) {
+    std::fprintf(stderr, "zarncd: cannot connect to the X display\n");
+    return 1;
+  }
   Application app(argc, argv);
   // The main window's close and the see-through window's Power Off end the program; a hidden
   // main window must not.
   app.setQuitOnLastWindowClosed(false);
-  parser.setApplicationDescription(Description());
-  parser.process(app);
+  Install_Session_End_Handlers();
+  // One player per desktop: a running one takes the image (or already plays this drive).
+  if (line.deviceGiven && Mpris_Service::Hand_Over(line.device)) return 0;
 
   // For working on the windows without a drive: a virtual drive whose clock follows real time.
   std::unique_ptr<CdDriver> driver;
@@ -80,12 +100,14 @@ int main(int argc, char** argv) {
     driver = std::move(sim);
   } else {
     // The path as the command line holds its bytes, which need not be UTF-8.
-    driver = std::make_unique<CdioDriver>(
-        Command_Line_Path(argc, argv, "device", parser.value(deviceOption)));
+    driver = std::make_unique<CdioDriver>(line.device);
   }
 
   std::unique_ptr<PlayerWindows> windows;
   if (const int code = Start_Player(std::move(driver), windows); code != 0) return code;
+
+  Accept_Image_Drops(*windows);
+  auto mpris = std::make_unique<Mpris_Service>(*windows->Main, line.device);
 
   QTimer simulatedClock;
   QElapsedTimer elapsed;
@@ -98,5 +120,6 @@ int main(int argc, char** argv) {
 
   const int code = app.exec();
   simulatedClock.stop();
+  mpris.reset();                     // before the windows it reads
   return End_Player(windows, code);  // non-zero when the settings could not be saved
 }

@@ -51,3 +51,23 @@ int End_Player(std::unique_ptr<PlayerWindows>& windows, int code);
 // argv is as the application object left it (without the options Qt took).
 std::string Command_Line_Path(int argc, const char* const* argv, std::string_view name,
                               const QString& parsed);
+
+// The command line, read before any display is needed so that a mistake is reported on the
+// terminal: `zarncd [--device DRIVE_OR_IMAGE | DRIVE_OR_IMAGE]`, --help, --version, and the
+// toolkit's own options (-platform NAME, -display NAME, ...), which are left to it. Paths are
+// kept as the bytes the command line holds.
+struct Command_Line {
+  enum class Action { Run, Help, Version, Error } action = Action::Run;
+  bool deviceGiven = false;
+  std::string device;  // a drive node or image path; empty for the default drive
+  std::string error;   // one line, for Action::Error
+};
+Command_Line Parse_Command_Line(int argc, const char* const* argv);
+
+// A drive or image as a command line or a desktop hands it over: "cdda://sr0" and
+// "cdda:///dev/sr0" name /dev/sr0, "file:///a%20b.cue" the file "/a b.cue"; anything else is a
+// path already.
+std::string Device_From_Argument(std::string_view argument);
+
+// The usage lines printed with an error and at the head of --help.
+std::string Usage_Text();

@@ -10,3 +10,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcPlayback)  // zarncd.playback: images, their files,
 Q_DECLARE_LOGGING_CATEGORY(lcDisc)      // zarncd.disc: identification and names
 Q_DECLARE_LOGGING_CATEGORY(lcSettings)  // zarncd.settings: the settings file
 Q_DECLARE_LOGGING_CATEGORY(lcOverlay)   // zarncd.overlay: the see-through window
+Q_DECLARE_LOGGING_CATEGORY(lcDesktop)   // zarncd.desktop: the session bus, signals, dropped images

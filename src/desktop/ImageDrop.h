@@ -1,0 +1,36 @@
+#pragma once
+// A CD image put into the player from the desktop: a file dropped onto the main window or the
+// see-through window, or handed over by a second copy of the program. The image goes in as a
+// disc does: the virtual tray opens and closes with it, and the next full refresh identifies it.
+#include <string>
+
+#include <QObject>
+#include <QString>
+
+class TfrmMain;
+class QWidget;
+struct PlayerWindows;
+
+// Puts the image at `path` into the main window's image device. A file that is no usable image,
+// or a device that is a real drive, changes nothing and gives the reason in *error.
+// GUI thread only.
+bool Insert_Image(TfrmMain& main, const std::string& path, QString* error);
+
+// Makes `window` a drop site for image files; a drop that cannot be used is explained in a
+// message box and changes nothing.
+class Image_Drop_Target : public QObject {
+  Q_OBJECT
+
+ public:
+  Image_Drop_Target(TfrmMain& main, QWidget& window);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  TfrmMain& main_;
+};
+
+// Makes the main window and the see-through window drop sites; images go in through the main
+// window whichever of them they land on.
+void Accept_Image_Drops(PlayerWindows& windows);

@@ -1,0 +1,205 @@
+// The player as a desktop sees it: the command line, the media-player controls on a private
+// session bus driven by playerctl, a second copy handing its image over, SIGTERM at logout, and
+// images dropped onto the windows.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDropEvent>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
+#include <QApplication>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ToneImage.h"
+#include "app/Startup.h"
+#include "app/Umain.h"
+#include "desktop/ImageDrop.h"
+#include "overlay/Usthrou.h"
+#include "playback/CdioDriver.h"
+#include "settings/PlayerSettings.h"
+#include "support/Servers.h"
+
+using namespace std::chrono_literals;
+using testsupport::WaitFor;
+
+namespace {
+
+// What a shell command prints on stdout and stderr, and its exit code after "rc=".
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen((command + " 2>&1; echo rc=$?").c_str(), "r")) {
+    char buffer[512];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+std::filesystem::path Program() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "zarncd";
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A drive or image given as a desktop or a shell gives it, with the toolkit's options left alone.
+TEST(Desktop, CommandLineNamesTheDriveOrImage) {
+  auto device = [](std::vector<const char*> args) {
+    args.insert(args.begin(), "zarncd");
+    const Command_Line line = Parse_Command_Line(static_cast<int>(args.size()), args.data());
+    EXPECT_EQ(line.action, Command_Line::Action::Run) << line.error;
+    return line.device;
+  };
+  EXPECT_EQ(device({"cdda://sr0"}), "/dev/sr0");
+  EXPECT_EQ(device({"-platform", "offscreen", "cdda:///dev/sr1"}), "/dev/sr1");
+  EXPECT_EQ(device({"--device=file:///a%20b/\xe9.cue"}), "/a b/\xe9.cue");
+  EXPECT_EQ(device({"--", "-odd.cue"}), "-odd.cue");
+  EXPECT_EQ(device({}), "");
+}
+
+TEST(Desktop, MistakesOnTheCommandLineAndNoDisplayEndWithAMessage) {
+  const std::string player =
+      "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + Program().string();
+  std::string out = Shell(player + " --bogus");
+  EXPECT_NE(out.find("zarncd: unknown option '--bogus'\nUsage: zarncd"), std::string::npos) << out;
+  EXPECT_NE(out.find("rc=2"), std::string::npos) << out;
+  out = Shell(player + " --device");
+  EXPECT_NE(out.find("zarncd: option '--device' needs a drive or image"), std::string::npos) << out;
+  EXPECT_NE(out.find("rc=2"), std::string::npos) << out;
+  out = Shell(player + " cdda://sr0");
+  EXPECT_EQ(out, "zarncd: cannot connect to the X display\nrc=1\n");
+}
+
+// playerctl against a player on a private session bus.
+class MediaControls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
+    bus_ = testsupport::ChildProcess::Start(
+        {"dbus-daemon", "--session", "--nofork", "--print-address"}, {}, dir_.file("bus"));
+    ASSERT_TRUE(
+        WaitFor([&] { return Slurp(dir_.file("bus")).find('\n') != std::string::npos; }, 10s));
+    address_ = Slurp(dir_.file("bus"));
+    address_.pop_back();
+    std::filesystem::copy_file(Program(), dir_.file("zarncd"));
+  }
+
+  testsupport::ChildProcess start(const std::string& image) {
+    return testsupport::ChildProcess::Start(
+        {dir_.file("zarncd"), image},
+        {"DBUS_SESSION_BUS_ADDRESS=" + address_, "XDG_DATA_HOME=" + dir_.path()});
+  }
+  std::string ctl(const std::string& args) {
+    std::string out =
+        Shell("DBUS_SESSION_BUS_ADDRESS='" + address_ + "' playerctl -p zarncd " + args);
+    return out.substr(0, out.rfind("rc="));
+  }
+  bool answers(const std::string& args, const std::string& wanted) {
+    return WaitFor([&] { return ctl(args) == wanted + "\n"; }, 20s);
+  }
+
+  testsupport::TempDir dir_;
+  testsupport::ChildProcess bus_;
+  std::string address_;
+};
+
+TEST_F(MediaControls, PlayerctlDrivesThePlayerASecondCopyHandsOverAndSigtermSaves) {
+  // Track 1 lasts 3 s on the first disc and 2 s on the second, which tells them apart.
+  const std::string first = WriteToneImage(dir_.path(), "first", {{3, 440}, {3, 620}, {3, 830}});
+  const std::string second = WriteToneImage(dir_.path(), "second", {{2, 500}, {2, 700}});
+  auto player = start(first);
+  ASSERT_TRUE(answers("metadata xesam:trackNumber", "1"));
+  EXPECT_EQ(ctl("status"), "Stopped\n");
+  EXPECT_EQ(ctl("metadata mpris:length"), "3000000\n");
+  EXPECT_EQ(ctl("metadata mpris:trackid"), "'/org/zarncd/disc/track1'\n");
+  EXPECT_FALSE(ctl("metadata xesam:artist").empty());
+
+  // Stopped, Next and Previous move without playing; Previous at a track's start goes back one.
+  ctl("next");
+  EXPECT_TRUE(answers("metadata xesam:trackNumber", "2"));
+  ctl("previous");
+  EXPECT_TRUE(answers("metadata xesam:trackNumber", "1"));
+  ctl("play-pause");
+  EXPECT_TRUE(answers("status", "Playing"));
+  ctl("stop");
+  EXPECT_TRUE(answers("status", "Stopped"));
+  ctl("loop Playlist");
+  EXPECT_EQ(ctl("loop"), "Playlist\n");
+  ctl("loop Track");
+  EXPECT_EQ(ctl("loop"), "Track\n");
+
+  // The second copy gives its image to the running player and ends.
+  auto copy = start(second);
+  EXPECT_EQ(copy.wait(), 0);
+  EXPECT_TRUE(answers("metadata mpris:length", "2000000"));
+
+  ctl("play");
+  ASSERT_TRUE(answers("status", "Playing"));
+  ::kill(player.pid(), SIGTERM);
+  EXPECT_EQ(player.wait(), 0);
+  const std::string ini = Slurp(dir_.file("ZarnCD.ini"));
+  for (const char* key : {"[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n", "TallHeight=", "MainForm=",
+                          "PlayerMode=", "[Window]", "[SHWindow]", "PlaceNormalPos.Left="})
+    EXPECT_NE(ini.find(key), std::string::npos) << key << " in\n" << ini;
+}
+
+// A drop as the window system delivers it: one local file, entering first (Qt hands the drop
+// to the widget that accepted the enter).
+void Drop(QWidget& window, const std::string& path) {
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&window, &enter);
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&window, &drop);
+}
+
+TEST(Desktop, DroppedImagesReplaceTheDiscAndOtherFilesAreRefused) {
+  testsupport::TempDir dir;
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.path()));
+  Set_Settings_File_Override(dir.file("ZarnCD.ini"));
+  auto windows = Create_Player_Windows(
+      std::make_unique<CdioDriver>(WriteToneImage(dir.path(), "two", {{2, 440}, {2, 620}})),
+      /*runClock=*/false);
+  Accept_Image_Drops(*windows);
+  TfrmMain& main = *windows->Main;
+  auto tracks = [&](int count) {
+    return WaitFor(
+        [&] {
+          main.Disp_Info();
+          return main.ListBoxTracks->count() == count;
+        },
+        10s);
+  };
+  ASSERT_TRUE(tracks(2));
+
+  std::ofstream(dir.file("notes.cue")) << "this is no cue sheet\n";
+  Drop(main, dir.file("notes.cue"));
+  auto* refusal = main.findChild<QMessageBox*>(QStringLiteral("ImageRefused"));
+  ASSERT_TRUE(refusal);
+  refusal->close();
+  main.Disp_Info();
+  EXPECT_EQ(main.ListBoxTracks->count(), 2);
+
+  Drop(*windows->SeeThrough, WriteToneImage(dir.path(), "three", {{2, 440}, {2, 620}, {2, 830}}));
+  EXPECT_TRUE(tracks(3));
+
+  // An image dropped while the tray stands open closes it.
+  main.spdEjectClick();
+  ASSERT_TRUE(tracks(0));
+  Drop(main, dir.file("two.cue"));
+  EXPECT_TRUE(tracks(2));
+  windows.reset();
+  Set_Settings_File_Override(std::nullopt);
+}
+
+}  // namespace
