@@ -206,11 +206,15 @@ TEST(CdioDriver, OpenFailuresNameThePathAndTheReasonAndTheDriveInUse) {
   EXPECT_EQ(OpenError(alias), "");
 }
 
-// An image has a virtual tray; what cannot be put in it leaves the tray as it was.
+// An image has a virtual tray; what cannot be put in it leaves the tray as it was. A deleted
+// image is a disc taken out (the window then shows the drive as not ready), and the image coming
+// back is a disc put in again.
 TEST(CdioDriver, AnImageHasAVirtualTray) {
+  QtApp qt;
   testsupport::TempDir dir;
   const Fifos fifos(dir);
-  auto driver = std::make_unique<CdioDriver>(WriteImage(dir, "first", {300, 300}));
+  auto driver =
+      std::make_unique<CdioDriver>(WriteImage(dir, "first", {300, 300}), nullptr, Silent());
   CdioDriver* cdio = driver.get();
   CdAudioDevice player(std::move(driver));
   player.Device_Open();
@@ -232,7 +236,8 @@ TEST(CdioDriver, AnImageHasAVirtualTray) {
     }
   }
 
-  ASSERT_TRUE(cdio->insertImage(WriteImage(dir, "second", {200, 200, 200, 200}), &error)) << error;
+  const std::string cue = WriteImage(dir, "second", {200, 200, 200, 200});
+  ASSERT_TRUE(cdio->insertImage(cue, &error)) << error;
   EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
   // At once, and after the monitor's next looks.
   for (auto after : {0ms, 1200ms}) {
@@ -240,6 +245,26 @@ TEST(CdioDriver, AnImageHasAVirtualTray) {
     EXPECT_EQ(player.Device_Mode(), kStopped);
     EXPECT_EQ(player.Device_Tracks(), 4u);
   }
+
+  player.Device_Play();
+  ASSERT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
+  EXPECT_EQ(player.Device_Mode(), kPlaying);
+  std::filesystem::remove(cue);
+  std::filesystem::remove(dir.file("second.bin"));
+  ASSERT_TRUE(Shows(player, kOpen));
+  EXPECT_TRUE(WaitFor([&] { return !cdio->isPlaying(); }, 1s));
+
+  WriteImage(dir, "second", {200, 200, 200});
+  ASSERT_TRUE(Shows(player, kStopped));
+  EXPECT_EQ(player.Device_Tracks(), 3u);
+  EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
+  player.Device_Play();
+  EXPECT_TRUE(Shows(player, kPlaying));
+
+  // Replaced by something that is not a file: taken out too.
+  std::filesystem::remove(cue);
+  ASSERT_EQ(::mkfifo(cue.c_str(), 0600), 0);
+  EXPECT_TRUE(Shows(player, kOpen));
 }
 
 // Before the first look comes back the drive is not ready, at once; later, a hanging drive is
@@ -356,39 +381,6 @@ TEST(CdioDriverThreads, ClosingJoinsTheThreadsOrLeavesAHungOneBehind) {
       EXPECT_TRUE(WaitFor([&] { return PlayerThreads() == 0; }, 5s));
     }
   }
-}
-
-// A deleted image is a disc taken out: the tray shows open (the window then shows the drive
-// as not ready), and the image coming back is a disc put in again.
-TEST(CdioDriver, AVanishedImageIsADiscTakenOut) {
-  QtApp qt;
-  testsupport::TempDir dir;
-  const std::string cue = WriteImage(dir, "vanishing", {300, 300});
-  auto driver = std::make_unique<CdioDriver>(cue, nullptr, Silent());
-  CdioDriver* cdio = driver.get();
-  CdAudioDevice player(std::move(driver));
-  player.Device_Open();
-  player.Device_Set_Time_Format(mci::MCI_FORMAT_TMSF);
-  player.Device_Play();
-  ASSERT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
-  EXPECT_EQ(player.Device_Mode(), kPlaying);
-
-  std::filesystem::remove(dir.file("vanishing.cue"));
-  std::filesystem::remove(dir.file("vanishing.bin"));
-  ASSERT_TRUE(Shows(player, kOpen));
-  EXPECT_TRUE(WaitFor([&] { return !cdio->isPlaying(); }, 1s));
-
-  WriteImage(dir, "vanishing", {200, 200, 200});
-  ASSERT_TRUE(Shows(player, kStopped));
-  EXPECT_EQ(player.Device_Tracks(), 3u);
-  EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
-  player.Device_Play();
-  EXPECT_TRUE(Shows(player, kPlaying));
-
-  // Replaced by something that is not a file: taken out too.
-  std::filesystem::remove(cue);
-  ASSERT_EQ(::mkfifo(cue.c_str(), 0600), 0);
-  EXPECT_TRUE(Shows(player, kOpen));
 }
 
 TEST(AudioReader, BadSectorsBecomeSilenceAndTheRestIsKept) {
