@@ -48,11 +48,6 @@ QRect Outer(const std::string& window) {
   return client.isEmpty() ? client : client.marginsAdded(QMargins(l, t, r, b));
 }
 
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 class Placement : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -121,7 +116,8 @@ TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
   // The designed places; the window is 450 pixels high outside and 350 wide inside.
   const int sides = Outer(main).width() - Client(main).width();
   Expect_Main(QRect(9, 87, 350 + sides, 450));
-  EXPECT_EQ(Outer(overlay), QRect(40, 15, 256, 48));
+  EXPECT_TRUE(WaitFor([&] { return Outer(overlay) == QRect(40, 15, 256, 48); }, 10s))
+      << ::testing::PrintToString(Outer(overlay));
 
   Output("xdotool windowmove " + main + " 300 200");
   Output("xdotool windowsize " + main + " 420 520");
@@ -130,7 +126,8 @@ TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
   ASSERT_NO_FATAL_FAILURE(Close());
 
   // The ten keys in their order, after the main window's settings, holding the outer rectangle.
-  const std::string text = Read(ini);
+  std::ifstream in(ini, std::ios::binary);
+  const std::string text(std::istreambuf_iterator<char>(in), {});
   std::size_t at = text.find("[Window]");
   for (const char* key :
        {"PlayerMode=", "PlaceFlags=0", "PlaceShowCmd=1", "PlaceMinPos.X=-1", "PlaceMinPos.Y=-1",

@@ -1,7 +1,5 @@
 // The main window's tall and compact heights in outer pixels (the offscreen platform draws a
 // frame two pixels wide), and where a stored rectangle is shown.
-#include <fstream>
-
 #include <QPushButton>
 #include <QScreen>
 
@@ -17,7 +15,7 @@ class PlacementTest : public PlayerFixture {
   PlacementTest() : PlayerFixture({40, 40}) {}
   void Start(const std::string& file) {
     windows.reset();  // which saves
-    std::ofstream(Settings_File_Path(), std::ios::binary) << file;
+    Put(Settings_File_Path(), file);
     Build();
   }
   int Outer() const { return main->frameGeometry().height(); }
@@ -78,9 +76,7 @@ TEST_F(PlacementTest, OptionOkWithAHugeStoredFontKeepsTheControlsInReach) {
   main->spdOption->click();
   EXPECT_EQ(main->PanelDisplay->height(), 54 + 20);
   EXPECT_LE(main->PanelControl->geometry().bottom(), main->height());
-  std::ifstream in(Settings_File_Path());
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  EXPECT_NE(text.find("FontSize=54\r\n"), std::string::npos);
+  EXPECT_NE(Bytes(Settings_File_Path()).find("FontSize=54\r\n"), std::string::npos);
 }
 
 TEST(UsableNormalRect, SizesAreClampedAndARectOffEveryScreenMovesOntoTheNearest) {

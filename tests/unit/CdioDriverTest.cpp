@@ -13,7 +13,6 @@
 #include <mutex>
 #include <set>
 #include <thread>
-#include <tuple>
 
 #include <QCoreApplication>
 
@@ -56,6 +55,10 @@ std::string WriteImage(const testsupport::TempDir& dir, const std::string& name,
     bin << std::string(static_cast<std::size_t>(sectors[t]) * kBytesPerSector, '\0');
   }
   return dir.file(name + ".cue");
+}
+
+bool Shows(CdAudioDevice& player, std::uint8_t mode) {
+  return WaitFor([&] { return player.Device_Mode() == mode; }, 5s);
 }
 
 std::string OpenError(const std::string& device) {
@@ -114,30 +117,67 @@ class FakeDrive : public DriveIo {
 
 const DiscToc kThreeTracks({{0, true}, {750, true}, {1500, true}}, 2250);
 
-class FakeDriveTest : public ::testing::Test {
- protected:
-  void SetUp() override {
+CdioDriver::Options Silent() {
+  CdioDriver::Options options;
+  options.useSoundServer = false;
+  options.pollIntervalMs = 10;
+  return options;
+}
+
+// A player on a fake drive holding three tracks. Each test process locks a drive of its own:
+// ctest runs them side by side.
+struct FakePlayer {
+  explicit FakePlayer(CdioDriver::Options options = Silent(),
+                      std::chrono::milliseconds hang = 0ms) {
     auto fake = std::make_unique<FakeDrive>();
     drive = fake.get();
-    CdioDriver::Options options;
-    options.useSoundServer = false;
-    options.pollIntervalMs = 10;
-    player = std::make_unique<CdAudioDevice>(
-        // Each test process locks a drive of its own: ctest runs them side by side.
-        std::make_unique<CdioDriver>("fake-drive-" + std::to_string(::getpid()), std::move(fake),
-                                     options));
+    drive->set(Status::DiscOk, kThreeTracks);
+    drive->hang = hang;
+    auto driver = std::make_unique<CdioDriver>("fake-drive-" + std::to_string(::getpid()),
+                                               std::move(fake), options);
+    cdio = driver.get();
+    player = std::make_unique<CdAudioDevice>(std::move(driver));
+    player->Device_Open();
+    player->Device_Set_Time_Format(mci::MCI_FORMAT_TMSF);
   }
-  void TearDown() override { drive->hang = 0ms; }
-  bool Shows(std::uint8_t mode) {
-    return WaitFor([&] { return player->Device_Mode() == mode; }, 5s);
+  ~FakePlayer() {
+    if (player) drive->hang = 0ms;  // a drive still hanging would hold up the close
   }
-
-  FakeDrive* drive = nullptr;
+  FakeDrive* drive;
+  CdioDriver* cdio;
   std::unique_ptr<CdAudioDevice> player;
+};
+
+// A FIFO where an image or its data file belongs would block open() until a writer came, and
+// the window with it: it must be refused at once, as a file that cannot be read.
+struct Fifos {
+  explicit Fifos(const testsupport::TempDir& dir)
+      : cue(WriteImage(dir, "piped", {300})),
+        bin(dir.file("piped.bin")),
+        sheet(dir.file("fifo.cue")) {
+    std::filesystem::remove(bin);
+    EXPECT_EQ(::mkfifo(bin.c_str(), 0600), 0);
+    EXPECT_EQ(::mkfifo(sheet.c_str(), 0600), 0);
+  }
+  // Runs what, and fails instead of hanging when it blocks on a FIFO: the FIFOs are then opened
+  // for writing and closed again and again, which lets each blocked open go.
+  template <typename What>
+  auto WithoutBlocking(What what) const {
+    auto result = std::async(std::launch::async, what);
+    if (result.wait_for(5s) != std::future_status::ready) {
+      ADD_FAILURE() << "blocked on a FIFO";
+      while (result.wait_for(10ms) != std::future_status::ready)
+        for (const std::string& fifo : {bin, sheet})
+          ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
+    }
+    return result.get();
+  }
+  std::string cue, bin, sheet;  // the image with a FIFO for data, its FIFO, a FIFO as a sheet
 };
 
 TEST(CdioDriver, OpenFailuresNameThePathAndTheReasonAndTheDriveInUse) {
   testsupport::TempDir dir;
+  const Fifos fifos(dir);
   const std::string notes = dir.file("notes.txt");
   std::ofstream(notes) << "not a disc\n";
   const std::string lonely = WriteImage(dir, "lonely", {300});
@@ -154,34 +194,50 @@ TEST(CdioDriver, OpenFailuresNameThePathAndTheReasonAndTheDriveInUse) {
       {lonely, {"lonely.bin"}},  // the CUE sheet's missing BIN
       {"/dev/null", {"/dev/null: not a CD drive"}},
       {alias, {alias, "in use"}},
+      {fifos.cue, {"its data file", "piped.bin", "not a regular file"}},
+      {fifos.bin, {fifos.bin}},  // given as the image itself
+      {fifos.sheet, {fifos.sheet}},
   };
   for (const auto& [path, parts] : cases) {
-    const std::string text = OpenError(path);
+    const std::string text = fifos.WithoutBlocking([&] { return OpenError(path); });
     for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << text;
   }
   first.reset();
   EXPECT_EQ(OpenError(alias), "");
 }
 
+// An image has a virtual tray; what cannot be put in it leaves the tray as it was. A deleted
+// image is a disc taken out (the window then shows the drive as not ready), and the image coming
+// back is a disc put in again.
 TEST(CdioDriver, AnImageHasAVirtualTray) {
+  QtApp qt;
   testsupport::TempDir dir;
-  auto driver = std::make_unique<CdioDriver>(WriteImage(dir, "first", {300, 300}));
+  const Fifos fifos(dir);
+  auto driver =
+      std::make_unique<CdioDriver>(WriteImage(dir, "first", {300, 300}), nullptr, Silent());
   CdioDriver* cdio = driver.get();
   CdAudioDevice player(std::move(driver));
   player.Device_Open();
   player.Device_Set_Time_Format(mci::MCI_FORMAT_TMSF);
-  EXPECT_EQ(player.Device_Mode(), kStopped);  // an image is ready at once
-  EXPECT_EQ(player.Device_Tracks(), 2u);
   EXPECT_TRUE(player.Can_Eject());
-
-  player.Device_Eject();
-  EXPECT_EQ(player.Device_Mode(), kOpen);
+  const std::pair<std::string, std::string> refused[] = {{dir.file("nothing.cue"), "nothing.cue"},
+                                                         {fifos.cue, "not a regular file"},
+                                                         {fifos.sheet, "not a regular file"}};
   std::string error;
-  EXPECT_FALSE(cdio->insertImage(dir.file("nothing.cue"), &error));
-  EXPECT_NE(error.find("nothing.cue"), std::string::npos) << error;
-  EXPECT_EQ(player.Device_Mode(), kOpen);
+  for (const std::uint8_t mode : {kStopped, kOpen}) {  // an image is ready at once
+    if (mode == kOpen) player.Device_Eject();
+    for (const auto& [path, message] : refused) {
+      EXPECT_FALSE(fifos.WithoutBlocking([&] { return cdio->insertImage(path, &error); }));
+      EXPECT_NE(error.find(message), std::string::npos) << error;
+      EXPECT_EQ(player.Device_Mode(), mode);
+    }
+    if (mode == kStopped) {
+      EXPECT_EQ(player.Device_Tracks(), 2u);  // the disc is kept
+    }
+  }
 
-  ASSERT_TRUE(cdio->insertImage(WriteImage(dir, "second", {200, 200, 200, 200}), &error)) << error;
+  const std::string cue = WriteImage(dir, "second", {200, 200, 200, 200});
+  ASSERT_TRUE(cdio->insertImage(cue, &error)) << error;
   EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
   // At once, and after the monitor's next looks.
   for (auto after : {0ms, 1200ms}) {
@@ -189,31 +245,48 @@ TEST(CdioDriver, AnImageHasAVirtualTray) {
     EXPECT_EQ(player.Device_Mode(), kStopped);
     EXPECT_EQ(player.Device_Tracks(), 4u);
   }
+
+  player.Device_Play();
+  ASSERT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
+  EXPECT_EQ(player.Device_Mode(), kPlaying);
+  std::filesystem::remove(cue);
+  std::filesystem::remove(dir.file("second.bin"));
+  ASSERT_TRUE(Shows(player, kOpen));
+  EXPECT_TRUE(WaitFor([&] { return !cdio->isPlaying(); }, 1s));
+
+  WriteImage(dir, "second", {200, 200, 200});
+  ASSERT_TRUE(Shows(player, kStopped));
+  EXPECT_EQ(player.Device_Tracks(), 3u);
+  EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
+  player.Device_Play();
+  EXPECT_TRUE(Shows(player, kPlaying));
+
+  // Replaced by something that is not a file: taken out too.
+  std::filesystem::remove(cue);
+  ASSERT_EQ(::mkfifo(cue.c_str(), 0600), 0);
+  EXPECT_TRUE(Shows(player, kOpen));
 }
 
-TEST_F(FakeDriveTest, StatusQueriesNeverWaitForAHangingDrive) {
-  drive->set(Status::DiscOk, kThreeTracks);
-  drive->hang = 3s;
-  player->Device_Open();
-  player->Device_Set_Time_Format(mci::MCI_FORMAT_TMSF);
-  auto quick = [&] {
+// Before the first look comes back the drive is not ready, at once; later, a hanging drive is
+// answered from the last look.
+TEST(CdioDriver, StatusQueriesNeverWaitForAHangingDrive) {
+  FakePlayer f(Silent(), 3s);
+  for (const std::uint8_t expected : {kNotReady, kStopped}) {
+    if (expected == kStopped) {
+      f.drive->hang = 0ms;
+      ASSERT_TRUE(Shows(*f.player, kStopped));
+      f.drive->hang = 3s;
+      std::this_thread::sleep_for(50ms);
+    }
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 20; ++i) player->Device_Mode(), player->Device_Position();
-    return std::chrono::steady_clock::now() - start < 1s;
-  };
-  EXPECT_TRUE(quick());  // before the first look came back: not ready, at once
-  EXPECT_EQ(player->Device_Mode(), kNotReady);
-  drive->hang = 0ms;
-  ASSERT_TRUE(Shows(kStopped));
-
-  drive->hang = 3s;  // hanging again, the queries answer from the last look
-  std::this_thread::sleep_for(50ms);
-  EXPECT_TRUE(quick());
-  EXPECT_EQ(player->Device_Mode(), kStopped);
-  EXPECT_EQ(player->Device_Tracks(), 3u);
+    for (int i = 0; i < 20; ++i) f.player->Device_Mode(), f.player->Device_Position();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(f.player->Device_Mode(), expected);
+  }
+  EXPECT_EQ(f.player->Device_Tracks(), 3u);
 }
 
-TEST_F(FakeDriveTest, NonsenseTablesAndVanishedDrivesCountAsNoDisc) {
+TEST(CdioDriver, NonsenseTablesAndVanishedDrivesCountAsNoDisc) {
   const DiscToc leadoutFirst({{0, true}, {900, true}}, 600),
       tooMany(std::vector<TocTrack>(100), 9000);
   const std::tuple<Status, std::optional<DiscToc>, std::uint8_t, std::uint32_t> steps[] = {
@@ -225,11 +298,11 @@ TEST_F(FakeDriveTest, NonsenseTablesAndVanishedDrivesCountAsNoDisc) {
       {Status::TrayOpen, {}, kOpen, 0},
       {Status::DiscOk, kThreeTracks, kStopped, 3},
       {Status::NotReady, {}, kNotReady, 0}};  // unplugged
-  player->Device_Open();
+  FakePlayer f;
   for (const auto& [status, toc, mode, tracks] : steps) {
-    drive->set(status, toc);
-    ASSERT_TRUE(Shows(mode)) << int(mode);
-    EXPECT_EQ(player->Device_Tracks(), tracks) << int(mode);
+    f.drive->set(status, toc);
+    ASSERT_TRUE(Shows(*f.player, mode)) << int(mode);
+    EXPECT_EQ(f.player->Device_Tracks(), tracks) << int(mode);
   }
 }
 
@@ -238,47 +311,36 @@ TEST_F(FakeDriveTest, NonsenseTablesAndVanishedDrivesCountAsNoDisc) {
 // next disc.
 TEST(CdioDriverRace, ADiscChangedDuringAPlayCommandIsNotPlayedOn) {
   QtApp qt;
-  auto fake = std::make_unique<FakeDrive>();
-  FakeDrive* drive = fake.get();
-  drive->set(Status::DiscOk, kThreeTracks);
-  CdAudioDevice* device = nullptr;
+  FakePlayer* self = nullptr;
   bool swap = false;
-  CdioDriver::Options options;
-  options.useSoundServer = false;
-  options.pollIntervalMs = 10;
+  CdioDriver::Options options = Silent();
   options.duringPlay = [&] {
     if (!std::exchange(swap, false)) return;
-    drive->set(Status::TrayOpen);
+    self->drive->set(Status::TrayOpen);
     // The monitor publishes the open tray now, then waits for this command to end.
-    EXPECT_TRUE(WaitFor([&] { return device->Device_Mode() == kOpen; }, 5s));
+    EXPECT_TRUE(Shows(*self->player, kOpen));
   };
-  auto driver = std::make_unique<CdioDriver>("race-drive-" + std::to_string(::getpid()),
-                                             std::move(fake), options);
-  CdioDriver* cdio = driver.get();
-  CdAudioDevice player(std::move(driver));
-  device = &player;
-  player.Device_Open();
-  player.Device_Set_Time_Format(mci::MCI_FORMAT_TMSF);
-  ASSERT_TRUE(WaitFor([&] { return player.Device_Mode() == kStopped; }, 5s));
+  FakePlayer f(options);
+  self = &f;
+  ASSERT_TRUE(Shows(*f.player, kStopped));
 
   swap = true;
-  player.Device_Play();
+  f.player->Device_Play();
   std::this_thread::sleep_for(300ms);
-  EXPECT_FALSE(cdio->isPlaying()) << "playing the old disc on an open tray";
-  EXPECT_EQ(player.Device_Mode(), kOpen);
-  EXPECT_EQ(drive->reads.load(), 0) << "the old disc's sectors were read from the open drive";
+  EXPECT_FALSE(f.cdio->isPlaying()) << "playing the old disc on an open tray";
+  EXPECT_EQ(f.player->Device_Mode(), kOpen);
+  EXPECT_EQ(f.drive->reads.load(), 0) << "the old disc's sectors were read from the open drive";
 
-  const DiscToc other({{0, true}, {300, true}, {600, true}, {900, true}}, 1200);
-  drive->set(Status::DiscOk, other);
-  ASSERT_TRUE(WaitFor([&] { return player.Device_Mode() == kStopped; }, 5s));
-  EXPECT_EQ(player.Device_Tracks(), 4u);
-  EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
-  EXPECT_FALSE(cdio->isPlaying());
+  f.drive->set(Status::DiscOk, DiscToc({{0, true}, {300, true}, {600, true}, {900, true}}, 1200));
+  ASSERT_TRUE(Shows(*f.player, kStopped));
+  EXPECT_EQ(f.player->Device_Tracks(), 4u);
+  EXPECT_EQ(f.player->Device_Position(), tmsf::TrackStart(1));
+  EXPECT_FALSE(f.cdio->isPlaying());
 
   // And an ordinary play still plays.
-  player.Device_Play();
-  EXPECT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
-  EXPECT_EQ(player.Device_Mode(), kPlaying);
+  f.player->Device_Play();
+  EXPECT_TRUE(WaitFor([&] { return f.cdio->positionFrames() > 0; }, 5s));
+  EXPECT_EQ(f.player->Device_Mode(), kPlaying);
 }
 
 // The player's own threads (the drive monitor, the reader, the audio output) now running.
@@ -298,25 +360,15 @@ TEST(CdioDriverThreads, ClosingJoinsTheThreadsOrLeavesAHungOneBehind) {
   QtApp qt;
   for (const auto hang : {0ms, 7000ms}) {
     SCOPED_TRACE(hang.count());
-    auto fake = std::make_unique<FakeDrive>();
-    FakeDrive* drive = fake.get();
-    drive->set(Status::DiscOk, kThreeTracks);
-    CdioDriver::Options options;
-    options.useSoundServer = false;
-    options.pollIntervalMs = 10;
-    auto driver = std::make_unique<CdioDriver>("join-drive-" + std::to_string(::getpid()),
-                                               std::move(fake), options);
-    CdioDriver* cdio = driver.get();
-    auto player = std::make_unique<CdAudioDevice>(std::move(driver));
-    player->Device_Open();
-    ASSERT_TRUE(WaitFor([&] { return player->Device_Mode() == kStopped; }, 5s));
-    player->Device_Play();
-    ASSERT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
+    FakePlayer f;
+    ASSERT_TRUE(Shows(*f.player, kStopped));
+    f.player->Device_Play();
+    ASSERT_TRUE(WaitFor([&] { return f.cdio->positionFrames() > 0; }, 5s));
     EXPECT_EQ(PlayerThreads(), 3);
-    drive->hang = hang;
+    f.drive->hang = hang;
     std::this_thread::sleep_for(100ms);  // the monitor is in the drive now
     const auto start = std::chrono::steady_clock::now();
-    player.reset();
+    f.player.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 6500ms);
     // (Qt's thread ends its last moments after wait() has returned.)
     if (hang == 0ms) {
@@ -329,91 +381,6 @@ TEST(CdioDriverThreads, ClosingJoinsTheThreadsOrLeavesAHungOneBehind) {
       EXPECT_TRUE(WaitFor([&] { return PlayerThreads() == 0; }, 5s));
     }
   }
-}
-
-// A deleted image is a disc taken out: the tray shows open (the window then shows the drive
-// as not ready), and the image coming back is a disc put in again.
-TEST(CdioDriver, AVanishedImageIsADiscTakenOut) {
-  QtApp qt;
-  testsupport::TempDir dir;
-  const std::string cue = WriteImage(dir, "vanishing", {300, 300});
-  CdioDriver::Options options;
-  options.useSoundServer = false;
-  options.pollIntervalMs = 10;
-  auto driver = std::make_unique<CdioDriver>(cue, nullptr, options);
-  CdioDriver* cdio = driver.get();
-  CdAudioDevice player(std::move(driver));
-  player.Device_Open();
-  player.Device_Set_Time_Format(mci::MCI_FORMAT_TMSF);
-  player.Device_Play();
-  ASSERT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
-  EXPECT_EQ(player.Device_Mode(), kPlaying);
-
-  std::filesystem::remove(dir.file("vanishing.cue"));
-  std::filesystem::remove(dir.file("vanishing.bin"));
-  ASSERT_TRUE(WaitFor([&] { return player.Device_Mode() == kOpen; }, 5s));
-  EXPECT_TRUE(WaitFor([&] { return !cdio->isPlaying(); }, 1s));
-
-  WriteImage(dir, "vanishing", {200, 200, 200});
-  ASSERT_TRUE(WaitFor([&] { return player.Device_Mode() == kStopped; }, 5s));
-  EXPECT_EQ(player.Device_Tracks(), 3u);
-  EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
-  player.Device_Play();
-  EXPECT_TRUE(WaitFor([&] { return player.Device_Mode() == kPlaying; }, 5s));
-
-  // Replaced by something that is not a file: taken out too.
-  std::filesystem::remove(cue);
-  ASSERT_EQ(::mkfifo(cue.c_str(), 0600), 0);
-  EXPECT_TRUE(WaitFor([&] { return player.Device_Mode() == kOpen; }, 5s));
-}
-
-// Runs what, and fails instead of hanging when it blocks on a FIFO: the FIFOs are then opened
-// for writing and closed again and again, which lets each blocked open go.
-template <typename What>
-auto WithoutBlocking(const std::vector<std::string>& fifos, What what) {
-  auto result = std::async(std::launch::async, what);
-  if (result.wait_for(5s) != std::future_status::ready) {
-    ADD_FAILURE() << "blocked on a FIFO";
-    while (result.wait_for(10ms) != std::future_status::ready)
-      for (const std::string& fifo : fifos) ::close(::open(fifo.c_str(), O_WRONLY | O_NONBLOCK));
-  }
-  return result.get();
-}
-
-// A FIFO where an image or its data file belongs would block open() until a writer came, and
-// the window with it: it is refused at once, as a file that cannot be read.
-TEST(CdioDriver, FifosAreRefusedWithoutWaiting) {
-  testsupport::TempDir dir;
-  const std::string cue = WriteImage(dir, "piped", {300});
-  std::filesystem::remove(dir.file("piped.bin"));
-  const std::string bin = dir.file("piped.bin");
-  ASSERT_EQ(::mkfifo(bin.c_str(), 0600), 0);
-  const std::string fifoCue = dir.file("fifo.cue");
-  ASSERT_EQ(::mkfifo(fifoCue.c_str(), 0600), 0);
-  const std::vector<std::string> fifos{bin, fifoCue};
-
-  const std::pair<std::string, std::vector<std::string>> cases[] = {
-      {cue, {"its data file", "piped.bin", "not a regular file"}},
-      {bin, {bin}},  // given as the image itself
-      {fifoCue, {fifoCue}},
-  };
-  for (const auto& [path, parts] : cases) {
-    const std::string text = WithoutBlocking(fifos, [&] { return OpenError(path); });
-    EXPECT_NE(text, "") << path;
-    for (const std::string& part : parts) EXPECT_NE(text.find(part), std::string::npos) << text;
-  }
-
-  // Into the virtual tray of a player that runs.
-  auto driver = std::make_unique<CdioDriver>(WriteImage(dir, "good", {300}));
-  CdioDriver* cdio = driver.get();
-  CdAudioDevice player(std::move(driver));
-  player.Device_Open();
-  for (const std::string& path : {cue, fifoCue}) {
-    std::string error;
-    EXPECT_FALSE(WithoutBlocking(fifos, [&] { return cdio->insertImage(path, &error); }));
-    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
-  }
-  EXPECT_EQ(player.Device_Mode(), kStopped);
 }
 
 TEST(AudioReader, BadSectorsBecomeSilenceAndTheRestIsKept) {
