@@ -1,10 +1,12 @@
 #include "playback/AudioOutput.h"
 
+#include <alsa/asoundlib.h>
 #include <pulse/pulseaudio.h>
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <vector>
 
 #include "log/Log.h"
 
@@ -22,12 +24,19 @@ constexpr std::uint32_t kPrebufBytes = 4 * 588 * AudioOutput::kBytesPerFrame;
 // server answers in a few milliseconds; one that is hung must not hold the GUI thread.
 constexpr auto kServerPatience = std::chrono::milliseconds(500);
 
+// What ALSA keeps buffered when it plays in place of a server: as much as on the server.
+constexpr unsigned kAlsaLatencyUs = 250000;
+
 std::atomic<bool> silenceReported{false};
 
 void reportSilence() {
   if (!silenceReported.exchange(true))
     qCWarning(lcPlayback, "no sound server; playing on silently");
 }
+
+// ALSA says on stderr why each device it tries is missing; on a machine without sound that
+// would be said at every Play, and the silent clock already says it once.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 pa_proplist* programProperties() {
   pa_proplist* props = pa_proplist_new();
@@ -63,7 +72,7 @@ class PulseEngine {
     ring_ = std::move(ring);
     heard_ = taken_ = 0;
     finished_ = false;
-    if (!useSoundServer_ || !connect() || !beginOnServer()) beginSilent(0);
+    if (!useSoundServer_ || (!(connect() && beginOnServer()) && !beginOnAlsa())) beginSilent(0);
   }
 
   void stop() {
@@ -90,7 +99,7 @@ class PulseEngine {
   }
 
  private:
-  enum class Mode { Idle, Server, Silent };
+  enum class Mode { Idle, Server, Alsa, Silent };
 
   struct Locked {
     explicit Locked(pa_threaded_mainloop* loop) : loop(loop) { pa_threaded_mainloop_lock(loop); }
@@ -202,6 +211,62 @@ class PulseEngine {
     return true;
   }
 
+  // Without a server, ALSA's default device, fed by the same tick as the silent clock.
+  bool beginOnAlsa() {
+    snd_lib_error_set_handler(quietAlsa);
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
+    if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
+                           AudioOutput::kSampleRate, 1, kAlsaLatencyUs) < 0) {
+      snd_pcm_close(pcm);
+      return false;
+    }
+    pcm_ = pcm;
+    mode_ = Mode::Alsa;
+    silenceReported = false;
+    scheduleTick();
+    return true;
+  }
+
+  void alsaTick() {
+    snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
+    if (room < 0 && snd_pcm_recover(pcm_, static_cast<int>(room), 1) == 0)
+      room = snd_pcm_avail_update(pcm_);
+    if (room < 0) {  // the device went away
+      closeAlsa();
+      beginSilent(taken_);
+      return;
+    }
+    const auto frames = std::min<std::size_t>(static_cast<std::size_t>(room),
+                                              ring_->available() / AudioOutput::kBytesPerFrame);
+    if (frames > 0) {
+      scratch_.resize(frames * AudioOutput::kBytesPerFrame);
+      ring_->read(scratch_.data(), scratch_.size());
+      const snd_pcm_sframes_t wrote = snd_pcm_writei(pcm_, scratch_.data(), frames);
+      // Frames the device refused are counted as played, as when a server goes away.
+      taken_ += static_cast<std::int64_t>(frames);
+      if (wrote < 0) snd_pcm_recover(pcm_, static_cast<int>(wrote), 1);
+    }
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_delay(pcm_, &delay) < 0) delay = 0;
+    const bool running = snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING;
+    if (ring_->drained() && !running && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED && taken_ > 0)
+      snd_pcm_start(pcm_);  // less than the start threshold was left
+    heard_ = std::max(heard_, taken_ - std::max<std::int64_t>(delay, 0));
+    if (ring_->drained() && (delay <= 0 || snd_pcm_state(pcm_) == SND_PCM_STATE_XRUN)) {
+      heard_ = taken_;
+      finished_ = true;
+      return;
+    }
+    scheduleTick();
+  }
+
+  void closeAlsa() {
+    if (!pcm_) return;
+    snd_pcm_drop(pcm_);
+    snd_pcm_close(std::exchange(pcm_, nullptr));
+  }
+
   void beginSilent(std::int64_t played) {
     reportSilence();
     mode_ = Mode::Silent;
@@ -220,6 +285,7 @@ class PulseEngine {
       pa_operation_unref(pa_stream_flush(stream_, nullptr, nullptr));
     }
     if (tick_) api_->time_restart(tick_, nullptr);
+    closeAlsa();
     mode_ = Mode::Idle;
     ring_.reset();
     starved_ = false;
@@ -292,6 +358,7 @@ class PulseEngine {
   }
 
   void tick() {
+    if (mode_ == Mode::Alsa && ring_ && !finished_) return alsaTick();
     if (mode_ != Mode::Silent || !ring_ || finished_) return;
     // The clock owes the frames of the time gone by, but can only play what has been read.
     const auto elapsed = std::chrono::steady_clock::now() - clockStart_;
@@ -351,6 +418,8 @@ class PulseEngine {
   pa_stream* stream_ = nullptr;  // lives as long as context_
   pa_operation* drain_ = nullptr;
   pa_time_event* tick_ = nullptr;
+  snd_pcm_t* pcm_ = nullptr;        // ALSA's device while it plays in place of a server
+  std::vector<std::byte> scratch_;  // the frames on their way to ALSA
 
   // Read by start() while it waits without the loop's lock.
   std::mutex waitMutex_;

@@ -3,9 +3,9 @@
 // asynchronous API on its own threaded main loop, so a busy GUI thread never starves it. One
 // connection and one playback stream serve the whole life of the open device: Stop corks and
 // flushes it, Play flushes and uncorks it, so no command ever builds or tears down a stream.
-// Without a sound server, or when the server goes away, a silent real-time clock takes the data
-// instead, so the position and the end of the disc keep working; the next start() looks for
-// the server again.
+// Without a sound server, ALSA's default device plays, if it opens; without either, or when
+// the server goes away, a silent real-time clock takes the data instead, so the position and
+// the end of the disc keep working. The next start() looks for the server again.
 #include <atomic>
 #include <cstdint>
 #include <functional>

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <vector>
 
 #include "ToneImage.h"
 #include "device/CdAudioDevice.h"
@@ -90,6 +93,29 @@ TEST_F(SoundOutput, ServerStartedAfterThePlayerIsUsedAtTheNextPlay) {
   device_->Device_Play();
   EXPECT_TRUE(hears(kTone[1]));
   EXPECT_FALSE(driver_->isSilent());
+}
+
+TEST_F(SoundOutput, WithoutAServerAlsaPlaysTheDisc) {
+  ::setenv("PULSE_SERVER", sound_.address().c_str(), 1);  // nobody answers there
+  // ALSA's default device as a file of what it was given.
+  const std::string written = dir_.file("alsa.raw");
+  std::ofstream(dir_.file("asound.conf"))
+      << "pcm.!default { type file slave.pcm { type null } file \"" << written
+      << "\" format raw }\n";
+  ::setenv("ALSA_CONFIG_PATH", dir_.file("asound.conf").c_str(), 1);
+  open();
+  device_->Device_Play();
+  EXPECT_FALSE(driver_->isSilent());
+  EXPECT_TRUE(WaitFor([&] { return driver_->positionFrames() > 44100; }, 10s));
+  ::unsetenv("ALSA_CONFIG_PATH");
+  std::ifstream in(written, std::ios::binary);
+  std::vector<std::int16_t> left(4410);
+  for (std::int16_t& sample : left) {
+    std::int16_t frame[2] = {};
+    in.read(reinterpret_cast<char*>(frame), sizeof frame);
+    sample = frame[0];
+  }
+  EXPECT_GT(ToneLevel(left, kTone[0]), 0.08) << "ALSA was not given the disc";
 }
 
 TEST_F(SoundOutput, MixerSeesTheProgramAndTheMusicRole) {
