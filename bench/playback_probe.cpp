@@ -71,13 +71,18 @@ int play(const std::string& image, int seconds) {
   }
   const std::uint32_t at = player->Device_Position();
   const bool silent = cdio->isSilent();
+  // The memory the program itself holds while playing; the shared libraries are not its own.
+  long anonKb = -1;
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("RssAnon:")) anonKb = std::atol(line.c_str() + 8);
   player.reset();
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  std::printf("cpu_seconds=%.2f peak_rss_kb=%ld position=%d:%02d:%02d sound=%s\n",
+  std::printf("cpu_seconds=%.2f peak_rss_kb=%ld rss_anon_kb=%ld position=%d:%02d:%02d sound=%s\n",
               usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6,
-              usage.ru_maxrss, tmsf::Track(at), tmsf::Minutes(at), tmsf::Seconds(at),
+              usage.ru_maxrss, anonKb, tmsf::Track(at), tmsf::Minutes(at), tmsf::Seconds(at),
               silent ? "silent" : "server");
   return 0;
 }

@@ -1,30 +1,31 @@
 #include "playback/AudioOutput.h"
 
-#include <QAudioDevice>
-#include <QAudioFormat>
-#include <QAudioSink>
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QIODevice>
-#include <QMediaDevices>
-#include <QThread>
-#include <QTimer>
+#include <alsa/asoundlib.h>
+#include <pulse/pulseaudio.h>
+
 #include <algorithm>
-#include <cstdio>
-#include <utility>
+#include <chrono>
+#include <condition_variable>
+#include <vector>
 
 #include "log/Log.h"
 
 namespace {
 
-constexpr int kTickMs = 20;
-// What we ask the server to buffer; it grants less (200 ms became 120 ms when measured).
-constexpr int kSinkBufferMs = 300;
-// The sink reports idle 75-100 ms before its last sample is heard; when its clock does not
-// reach the end on its own, the end is declared this long after idle.
-constexpr qint64 kIdleGraceMs = 250;
-// How long closing waits for the audio thread to end.
-constexpr int kThreadPatienceMs = 5000;
+constexpr char kProgramName[] = "Zarn's CDPlayer";
+constexpr char kIconName[] = "zarncd";
+constexpr int kTickMs = 20;  // the silent clock's step
+// What the stream keeps buffered on the server. A quarter second lets the server wake us about
+// 16 times a second (0.5-0.6 CPU-s per 30 s cost the last engine, fed from its own timer).
+constexpr std::uint32_t kTargetBytes = AudioOutput::kSampleRate * AudioOutput::kBytesPerFrame / 4;
+// Playback starts once this much is on the server (about 50 ms), not a full buffer later.
+constexpr std::uint32_t kPrebufBytes = 4 * 588 * AudioOutput::kBytesPerFrame;
+// How long start() waits for the server to connect and answer before playing silently. A local
+// server answers in a few milliseconds; one that is hung must not hold the GUI thread.
+constexpr auto kServerPatience = std::chrono::milliseconds(500);
+
+// What ALSA keeps buffered when it plays in place of a server: as much as on the server.
+constexpr unsigned kAlsaLatencyUs = 250000;
 
 std::atomic<bool> silenceReported{false};
 
@@ -33,263 +34,447 @@ void reportSilence() {
     qCWarning(lcPlayback, "no sound server; playing on silently");
 }
 
-// The sink's view of the ring. Unbuffered, so what the sink took is exactly what left the ring.
-class RingDevice : public QIODevice {
- public:
-  explicit RingDevice(std::shared_ptr<PcmRing> ring) : ring_(std::move(ring)) {}
-  bool isSequential() const override { return true; }
-  bool atEnd() const override { return ring_->drained(); }
-  qint64 bytesAvailable() const override {
-    return static_cast<qint64>(ring_->available()) + QIODevice::bytesAvailable();
-  }
-  std::int64_t framesTaken() const { return taken_ / AudioOutput::kBytesPerFrame; }
-  void announce() { emit readyRead(); }
+// ALSA says on stderr why each device it tries is missing; on a machine without sound that
+// would be said at every Play, and the silent clock already says it once.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
- protected:
-  qint64 readData(char* data, qint64 maxSize) override {
-    const auto want = static_cast<std::size_t>(maxSize - maxSize % AudioOutput::kBytesPerFrame);
-    const std::size_t n = ring_->read(reinterpret_cast<std::byte*>(data), want);
-    taken_ += static_cast<std::int64_t>(n);
-    return static_cast<qint64>(n);
-  }
-  qint64 writeData(const char*, qint64) override { return -1; }
-
- private:
-  std::shared_ptr<PcmRing> ring_;
-  std::int64_t taken_ = 0;
-};
+pa_proplist* programProperties() {
+  pa_proplist* props = pa_proplist_new();
+  pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, kProgramName);
+  pa_proplist_sets(props, PA_PROP_APPLICATION_ICON_NAME, kIconName);
+  return props;
+}
 
 }  // namespace
 
-// Lives on the output thread; every member is touched there only.
-class AudioWorker : public QObject {
+// The output's state, guarded by the main loop's lock. Callbacks run on the main loop's thread
+// with that lock held; the output's callers take it.
+class PulseEngine {
  public:
-  AudioWorker(std::shared_ptr<AudioOutput::State> state, bool useSoundServer)
-      : state_(std::move(state)), useSoundServer_(useSoundServer) {}
+  explicit PulseEngine(bool useSoundServer) : useSoundServer_(useSoundServer) {
+    loop_ = pa_threaded_mainloop_new();
+    api_ = pa_threaded_mainloop_get_api(loop_);
+    pa_threaded_mainloop_set_name(loop_, "audio output");
+    pa_threaded_mainloop_start(loop_);
+  }
 
-  void begin(std::shared_ptr<PcmRing> ring) {
-    end();
+  ~PulseEngine() {
+    stop();
+    pa_threaded_mainloop_stop(loop_);  // the loop's thread ends; nothing runs callbacks now
+    disconnect();
+    if (tick_) api_->time_free(tick_);
+    pa_threaded_mainloop_free(loop_);
+  }
+
+  void start(std::shared_ptr<PcmRing> ring) {
+    Locked lock(loop_);
+    endSession();
     ring_ = std::move(ring);
-    if (!timer_) {
-      timer_ = new QTimer(this);
-      timer_->setTimerType(Qt::PreciseTimer);
-      timer_->setInterval(kTickMs);
-      QObject::connect(timer_, &QTimer::timeout, this, [this] { tick(); });
-    }
-    if (!useSoundServer_ || !openSink()) goSilent(0);
-    timer_->start();
+    heard_ = taken_ = 0;
+    finished_ = false;
+    if (!useSoundServer_ || (!(connect() && beginOnServer()) && !beginOnAlsa())) beginSilent(0);
   }
 
-  void end() {
-    if (timer_) timer_->stop();
-    closeSink();
-    ring_.reset();
-    silent_ = false;
-    // Nothing plays now, so nothing plays silently either.
-    state_->silent.store(false, std::memory_order_release);
+  void stop() {
+    Locked lock(loop_);
+    endSession();
   }
 
+  std::int64_t played() {
+    Locked lock(loop_);
+    if (mode_ == Mode::Server && !finished_) listen();
+    return heard_;
+  }
+  bool finished() {
+    Locked lock(loop_);
+    return finished_;
+  }
+  bool silent() const { return silent_.load(std::memory_order_acquire); }
+
+  // From the reader's thread: a stream that asked for more than the ring held gets it now.
   void kick() {
-    if (sink_ && device_ && sink_->state() == QAudio::IdleState && ring_ && ring_->available() > 0)
-      device_->announce();
+    if (!starved_.load(std::memory_order_acquire)) return;
+    Locked lock(loop_);
+    if (mode_ == Mode::Server) feed(pa_stream_writable_size(stream_));
   }
 
  private:
-  bool openSink() {
-    const QAudioDevice output = QMediaDevices::defaultAudioOutput();
-    if (output.isNull()) return false;
-    QAudioFormat format;
-    format.setSampleRate(AudioOutput::kSampleRate);
-    format.setChannelCount(2);
-    format.setSampleFormat(QAudioFormat::Int16);
-    // No parent: a sink is deleted only by closeSink(), and never with the worker's children.
-    sink_ = new QAudioSink(output, format);
-    const std::uint64_t serial = ++sinkSerial_;
-    sink_->setBufferSize(AudioOutput::kSampleRate * AudioOutput::kBytesPerFrame * kSinkBufferMs /
-                         1000);
-    // The sink reads the device until its own end (its destructor lets go of it): as its
-    // child, the device dies after it.
-    device_ = new RingDevice(ring_);
-    device_->setParent(sink_);
-    device_->open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    QObject::connect(sink_, &QAudioSink::stateChanged, this, [this, serial](QAudio::State s) {
-      // The server went away under us: play on, silently, from what it had taken. Later, not
-      // inside the sink's own signal; and only if this sink is still the current one.
-      if (s == QAudio::StoppedState && serial == sinkSerial_ && sink_ &&
-          sink_->error() != QAudio::NoError)
-        QTimer::singleShot(0, this, [this, serial] {
-          if (serial == sinkSerial_) sinkFailed();
-        });
-    });
-    sink_->start(device_);
-    // A missing server shows only here: start() emits nothing when it cannot open.
-    if (sink_->error() == QAudio::OpenError || sink_->error() == QAudio::FatalError ||
-        sink_->state() == QAudio::StoppedState) {
-      closeSink();
+  enum class Mode { Idle, Server, Alsa, Silent };
+
+  struct Locked {
+    explicit Locked(pa_threaded_mainloop* loop) : loop(loop) { pa_threaded_mainloop_lock(loop); }
+    ~Locked() { pa_threaded_mainloop_unlock(loop); }
+    pa_threaded_mainloop* loop;
+  };
+
+  // The caller holds the loop's lock; it is let go of while waiting, so the callbacks can run.
+  template <typename Done>
+  bool waitFor(std::chrono::steady_clock::time_point deadline, Done done) {
+    pa_threaded_mainloop_unlock(loop_);
+    bool ok;
+    {
+      std::unique_lock wait(waitMutex_);
+      ok = answered_.wait_until(wait, deadline, done);
+    }
+    pa_threaded_mainloop_lock(loop_);
+    return ok && done();
+  }
+  void wakeWaiter() {
+    { std::lock_guard wait(waitMutex_); }
+    answered_.notify_all();
+  }
+
+  // Ready to play, connecting first if there is no connection or the last one broke.
+  bool connect() {
+    const auto deadline = std::chrono::steady_clock::now() + kServerPatience;
+    if (context_ && (broken_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))) disconnect();
+    if (!context_) {
+      pa_proplist* props = programProperties();
+      context_ = pa_context_new_with_proplist(api_, kProgramName, props);
+      pa_proplist_free(props);
+      contextState_ = PA_CONTEXT_UNCONNECTED;
+      pa_context_set_state_callback(context_, onContextState, this);
+      if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        disconnect();
+        return false;
+      }
+    }
+    auto contextSettled = [this] {
+      const int s = contextState_.load();
+      return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(static_cast<pa_context_state_t>(s));
+    };
+    if (!waitFor(deadline, contextSettled) || contextState_.load() != PA_CONTEXT_READY)
+      return false;
+    if (!stream_) {
+      const pa_sample_spec format{PA_SAMPLE_S16LE, AudioOutput::kSampleRate, 2};
+      pa_proplist* props = programProperties();
+      pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+      pa_proplist_sets(props, PA_PROP_MEDIA_ICON_NAME, kIconName);
+      stream_ = pa_stream_new_with_proplist(context_, "CD audio", &format, nullptr, props);
+      pa_proplist_free(props);
+      if (!stream_) return false;
+      streamState_ = PA_STREAM_UNCONNECTED;
+      pa_stream_set_state_callback(stream_, onStreamState, this);
+      pa_stream_set_write_callback(stream_, onWrite, this);
+      const pa_buffer_attr attr{static_cast<std::uint32_t>(-1), kTargetBytes, kPrebufBytes,
+                                static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1)};
+      const auto flags = static_cast<pa_stream_flags_t>(
+          PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
+      if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0)
+        return false;
+    }
+    auto streamSettled = [this] {
+      const int s = streamState_.load();
+      return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(static_cast<pa_stream_state_t>(s));
+    };
+    return waitFor(deadline, streamSettled) && streamState_.load() == PA_STREAM_READY;
+  }
+
+  void disconnect() {
+    if (stream_) {
+      pa_stream_set_state_callback(stream_, nullptr, nullptr);
+      pa_stream_set_write_callback(stream_, nullptr, nullptr);
+      pa_stream_disconnect(stream_);
+      pa_stream_unref(stream_);
+      stream_ = nullptr;
+    }
+    if (context_) {
+      pa_context_set_state_callback(context_, nullptr, nullptr);
+      pa_context_disconnect(context_);
+      pa_context_unref(context_);
+      context_ = nullptr;
+    }
+    broken_ = false;
+  }
+
+  // The stream is corked and flushed (by endSession): where the server's read index stands
+  // now is where this session's first frame will be heard from.
+  bool beginOnServer() {
+    pa_operation_unref(pa_stream_flush(stream_, nullptr, nullptr));
+    timed_ = false;
+    pa_operation* timing = pa_stream_update_timing_info(stream_, onTiming, this);
+    if (!timing) return false;
+    const bool answered = waitFor(std::chrono::steady_clock::now() + kServerPatience,
+                                  [this] { return timed_.load() || broken_.load(); });
+    if (!answered || broken_) {
+      pa_operation_cancel(timing);
+      pa_operation_unref(timing);
       return false;
     }
+    pa_operation_unref(timing);
+    base_ = pa_stream_get_timing_info(stream_)->read_index;
+    mode_ = Mode::Server;
     silenceReported = false;
-    state_->silent = false;
-    idle_.invalidate();
+    starved_ = true;
+    feed(pa_stream_writable_size(stream_));
+    pa_operation_unref(pa_stream_cork(stream_, 0, nullptr, nullptr));
     return true;
   }
 
-  // Qt 6.4's PulseAudio sink runs this thread's pending events from inside its destructor. A
-  // sink deleted here would run them in the middle of begin() or sinkFailed() (a queued
-  // sinkFailed() then deleted the same sink a second time: the crash after the server died).
-  // So the sink is let go of first, and deleted by the event loop once this worker's code has
-  // returned; its device goes with it.
-  void closeSink() {
-    QAudioSink* sink = std::exchange(sink_, nullptr);
-    device_ = nullptr;
-    if (!sink) return;
-    sink->disconnect(this);
-    sink->stop();
-    sink->deleteLater();
+  // Without a server, ALSA's default device, fed by the same tick as the silent clock.
+  bool beginOnAlsa() {
+    snd_lib_error_set_handler(quietAlsa);
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
+    if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, 2,
+                           AudioOutput::kSampleRate, 1, kAlsaLatencyUs) < 0) {
+      snd_pcm_close(pcm);
+      return false;
+    }
+    pcm_ = pcm;
+    mode_ = Mode::Alsa;
+    silenceReported = false;
+    scheduleTick();
+    return true;
   }
 
-  void sinkFailed() {
-    if (!sink_ || !ring_) return;
-    // What the sink took but never played is lost with it; count it as played so that the
-    // position does not fall behind the data.
-    const std::int64_t taken = device_->framesTaken();
-    closeSink();
-    goSilent(taken);
+  void alsaTick() {
+    snd_pcm_sframes_t room = snd_pcm_avail_update(pcm_);
+    if (room < 0 && snd_pcm_recover(pcm_, static_cast<int>(room), 1) == 0)
+      room = snd_pcm_avail_update(pcm_);
+    if (room < 0) {  // the device went away
+      closeAlsa();
+      beginSilent(taken_);
+      return;
+    }
+    const auto frames = std::min<std::size_t>(static_cast<std::size_t>(room),
+                                              ring_->available() / AudioOutput::kBytesPerFrame);
+    if (frames > 0) {
+      scratch_.resize(frames * AudioOutput::kBytesPerFrame);
+      ring_->read(scratch_.data(), scratch_.size());
+      const snd_pcm_sframes_t wrote = snd_pcm_writei(pcm_, scratch_.data(), frames);
+      // Frames the device refused are counted as played, as when a server goes away.
+      taken_ += static_cast<std::int64_t>(frames);
+      if (wrote < 0) snd_pcm_recover(pcm_, static_cast<int>(wrote), 1);
+    }
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_delay(pcm_, &delay) < 0) delay = 0;
+    const bool running = snd_pcm_state(pcm_) == SND_PCM_STATE_RUNNING;
+    if (ring_->drained() && !running && snd_pcm_state(pcm_) == SND_PCM_STATE_PREPARED && taken_ > 0)
+      snd_pcm_start(pcm_);  // less than the start threshold was left
+    heard_ = std::max(heard_, taken_ - std::max<std::int64_t>(delay, 0));
+    if (ring_->drained() && (delay <= 0 || snd_pcm_state(pcm_) == SND_PCM_STATE_XRUN)) {
+      heard_ = taken_;
+      finished_ = true;
+      return;
+    }
+    scheduleTick();
   }
 
-  void goSilent(std::int64_t played) {
+  void closeAlsa() {
+    if (!pcm_) return;
+    snd_pcm_drop(pcm_);
+    snd_pcm_close(std::exchange(pcm_, nullptr));
+  }
+
+  void beginSilent(std::int64_t played) {
     reportSilence();
+    mode_ = Mode::Silent;
     silent_ = true;
-    state_->silent = true;
-    silentPlayed_ = played;
-    publish(played);
-    clock_.start();
+    heard_ = taken_ = played;
+    clockStart_ = std::chrono::steady_clock::now();
     clockFrames_ = 0;
+    scheduleTick();
   }
 
-  void publish(std::int64_t played) {
-    if (played > state_->played.load(std::memory_order_relaxed))
-      state_->played.store(played, std::memory_order_release);
+  void endSession() {
+    if (mode_ == Mode::Server) {
+      if (!finished_) listen();
+      cancelDrain();
+      pa_operation_unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
+      pa_operation_unref(pa_stream_flush(stream_, nullptr, nullptr));
+    }
+    if (tick_) api_->time_restart(tick_, nullptr);
+    closeAlsa();
+    mode_ = Mode::Idle;
+    ring_.reset();
+    starved_ = false;
+    silent_ = false;  // nothing plays now, so nothing plays silently either
   }
 
-  void finish() {
-    state_->finished.store(true, std::memory_order_release);
-    timer_->stop();
-    closeSink();
+  // What the server says it has played of this session: its read index since the session
+  // began, less what its sink still holds, plus the time since it said so.
+  void listen() {
+    const pa_timing_info* t = pa_stream_get_timing_info(stream_);
+    if (!t || t->read_index_corrupt) return;
+    std::int64_t frames =
+        (t->read_index - base_) / AudioOutput::kBytesPerFrame -
+        static_cast<std::int64_t>(t->sink_usec * AudioOutput::kSampleRate / 1000000);
+    if (t->playing)
+      frames += static_cast<std::int64_t>(pa_timeval_age(&t->timestamp) * AudioOutput::kSampleRate /
+                                          1000000);
+    heard_ = std::max(heard_, std::min(frames, taken_));
+  }
+
+  // Writes up to `bytes` from the ring; once the ring is drained, asks for the end to be heard.
+  void feed(std::size_t bytes) {
+    if (mode_ != Mode::Server || !ring_) return;
+    bytes -= bytes % AudioOutput::kBytesPerFrame;
+    std::size_t have = ring_->available();
+    have -= have % AudioOutput::kBytesPerFrame;
+    std::size_t left = std::min(bytes, have);
+    starved_ = left < bytes;
+    while (left > 0) {
+      void* data = nullptr;
+      std::size_t size = left;
+      if (pa_stream_begin_write(stream_, &data, &size) < 0 || !data) return;
+      size = std::min(size, left);
+      size -= size % AudioOutput::kBytesPerFrame;
+      if (size == 0) {
+        pa_stream_cancel_write(stream_);
+        break;
+      }
+      ring_->read(static_cast<std::byte*>(data), size);
+      pa_stream_write(stream_, data, size, nullptr, 0, PA_SEEK_RELATIVE);
+      taken_ += static_cast<std::int64_t>(size / AudioOutput::kBytesPerFrame);
+      left -= size;
+    }
+    if (ring_->drained() && !drain_) drain_ = pa_stream_drain(stream_, onDrained, this);
+  }
+
+  void cancelDrain() {
+    if (!drain_) return;
+    pa_operation_cancel(drain_);
+    pa_operation_unref(std::exchange(drain_, nullptr));
+  }
+
+  // The server went away: play on, silently, from what it had taken, since what it took but
+  // never played is lost with it.
+  void serverLost() {
+    broken_ = true;
+    wakeWaiter();
+    if (mode_ != Mode::Server) return;
+    cancelDrain();
+    beginSilent(taken_);
+  }
+
+  void scheduleTick() {
+    timeval when{};
+    pa_timeval_add(pa_gettimeofday(&when), kTickMs * PA_USEC_PER_MSEC);
+    if (tick_)
+      api_->time_restart(tick_, &when);
+    else
+      tick_ = api_->time_new(api_, &when, onTick, this);
   }
 
   void tick() {
-    if (!ring_) return;
-    if (silent_) {
-      // The clock owes the frames of the time gone by, but can only play what has been read.
-      const std::int64_t due = clock_.nsecsElapsed() * AudioOutput::kSampleRate / 1000000000;
-      const auto owed = static_cast<std::size_t>(std::max<std::int64_t>(due - clockFrames_, 0));
-      const std::size_t have = ring_->available() / AudioOutput::kBytesPerFrame;
-      const std::size_t take = std::min(owed, have);
-      ring_->read(nullptr, take * AudioOutput::kBytesPerFrame);
-      silentPlayed_ += static_cast<std::int64_t>(take);
-      // Time spent waiting for the reader is not owed later, or the clock would race ahead.
-      clockFrames_ = take < owed ? due : clockFrames_ + static_cast<std::int64_t>(take);
-      publish(silentPlayed_);
-      if (ring_->drained()) finish();
-      return;
-    }
-    if (!sink_) return;
-    const std::int64_t taken = device_->framesTaken();
-    const std::int64_t heard =
-        std::min<std::int64_t>(sink_->processedUSecs() * AudioOutput::kSampleRate / 1000000, taken);
-    publish(heard);
-    if (sink_->state() == QAudio::IdleState) {
-      if (ring_->available() > 0) {
-        device_->announce();  // ran dry while the reader caught up
-      } else if (ring_->drained()) {
-        if (!idle_.isValid()) idle_.start();
-        if (heard >= taken || idle_.elapsed() >= kIdleGraceMs) {
-          publish(taken);
-          finish();
-        }
-      }
-    } else {
-      idle_.invalidate();
-    }
+    if (mode_ == Mode::Alsa && ring_ && !finished_) return alsaTick();
+    if (mode_ != Mode::Silent || !ring_ || finished_) return;
+    // The clock owes the frames of the time gone by, but can only play what has been read.
+    const auto elapsed = std::chrono::steady_clock::now() - clockStart_;
+    const std::int64_t due =
+        std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() *
+        AudioOutput::kSampleRate / 1000000;
+    const std::int64_t owed = std::max<std::int64_t>(due - clockFrames_, 0);
+    const auto have = static_cast<std::int64_t>(ring_->available() / AudioOutput::kBytesPerFrame);
+    const std::int64_t take = std::min(owed, have);
+    ring_->read(nullptr, static_cast<std::size_t>(take) * AudioOutput::kBytesPerFrame);
+    heard_ = taken_ += take;
+    // Time spent waiting for the reader is not owed later, or the clock would race ahead.
+    clockFrames_ = take < owed ? due : clockFrames_ + take;
+    if (ring_->drained())
+      finished_ = true;
+    else
+      scheduleTick();
   }
 
-  std::shared_ptr<AudioOutput::State> state_;
-  bool useSoundServer_;
+  static void onContextState(pa_context* c, void* self) {
+    auto* e = static_cast<PulseEngine*>(self);
+    const pa_context_state_t s = pa_context_get_state(c);
+    e->contextState_ = s;
+    if (!PA_CONTEXT_IS_GOOD(s)) e->serverLost();
+    e->wakeWaiter();
+  }
+  static void onStreamState(pa_stream* s, void* self) {
+    auto* e = static_cast<PulseEngine*>(self);
+    const pa_stream_state_t state = pa_stream_get_state(s);
+    e->streamState_ = state;
+    if (!PA_STREAM_IS_GOOD(state)) e->serverLost();
+    e->wakeWaiter();
+  }
+  static void onTiming(pa_stream*, int, void* self) {
+    auto* e = static_cast<PulseEngine*>(self);
+    e->timed_ = true;
+    e->wakeWaiter();
+  }
+  static void onWrite(pa_stream*, std::size_t bytes, void* self) {
+    static_cast<PulseEngine*>(self)->feed(bytes);
+  }
+  static void onDrained(pa_stream*, int success, void* self) {
+    auto* e = static_cast<PulseEngine*>(self);
+    if (e->drain_) pa_operation_unref(std::exchange(e->drain_, nullptr));
+    if (!success || e->mode_ != Mode::Server) return;
+    e->heard_ = e->taken_;
+    e->finished_ = true;
+  }
+  static void onTick(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+    static_cast<PulseEngine*>(self)->tick();
+  }
+
+  const bool useSoundServer_;
+  pa_threaded_mainloop* loop_ = nullptr;
+  pa_mainloop_api* api_ = nullptr;
+  pa_context* context_ = nullptr;
+  pa_stream* stream_ = nullptr;  // lives as long as context_
+  pa_operation* drain_ = nullptr;
+  pa_time_event* tick_ = nullptr;
+  snd_pcm_t* pcm_ = nullptr;        // ALSA's device while it plays in place of a server
+  std::vector<std::byte> scratch_;  // the frames on their way to ALSA
+
+  // Read by start() while it waits without the loop's lock.
+  std::mutex waitMutex_;
+  std::condition_variable answered_;
+  std::atomic<int> contextState_{PA_CONTEXT_UNCONNECTED};
+  std::atomic<int> streamState_{PA_STREAM_UNCONNECTED};
+  std::atomic<bool> timed_{false};
+  std::atomic<bool> broken_{false};  // the server went away; connect afresh at the next start
+
+  // The session.
+  Mode mode_ = Mode::Idle;
   std::shared_ptr<PcmRing> ring_;
-  QTimer* timer_ = nullptr;
-  QAudioSink* sink_ = nullptr;
-  RingDevice* device_ = nullptr;  // a child of sink_
-  std::uint64_t sinkSerial_ = 0;  // counts the sinks opened, so a late failure finds its own
-  QElapsedTimer idle_;
-  bool silent_ = false;
-  QElapsedTimer clock_;
+  std::int64_t taken_ = 0;  // frames taken from the ring
+  std::int64_t heard_ = 0;  // frames played, never more than taken_
+  bool finished_ = false;
+  std::int64_t base_ = 0;  // the server's read index (bytes) at the session's first frame
+  std::atomic<bool> starved_{false};  // the server asked for more than the ring held
+  std::atomic<bool> silent_{false};
+  std::chrono::steady_clock::time_point clockStart_;
   std::int64_t clockFrames_ = 0;
-  std::int64_t silentPlayed_ = 0;
 };
 
 AudioOutput::AudioOutput(bool useSoundServer)
-    : useSoundServer_(useSoundServer), state_(std::make_shared<State>()) {}
-
-AudioOutput::~AudioOutput() {
-  if (!thread_) return;
-  stop();
-  {
-    std::lock_guard lock(state_->gate);
-    state_->worker = nullptr;  // no more kicks
-  }
-  // The worker and its timer must die on the thread they live on (the sinks it let go of are
-  // deleted as that thread finishes); then the thread ends.
-  QMetaObject::invokeMethod(
-      worker_,
-      [w = worker_] {
-        delete w;
-        QThread::currentThread()->quit();
-      },
-      Qt::QueuedConnection);
-  if (thread_->wait(QDeadlineTimer(kThreadPatienceMs))) {
-    delete thread_;
-  } else {
-    // Stuck in the sound server: left behind with what it uses (the worker and the state),
-    // rather than hang the program's exit.
-    qCWarning(lcPlayback, "the audio thread does not end; leaving it behind");
-  }
+    : engine_(std::make_unique<PulseEngine>(useSoundServer)), gate_(std::make_shared<Gate>()) {
+  gate_->engine = engine_.get();
 }
 
-void AudioOutput::ensureThread() {
-  if (thread_) return;
-  thread_ = new QThread;
-  thread_->setObjectName(QStringLiteral("audio output"));
-  worker_ = new AudioWorker(state_, useSoundServer_);
-  worker_->moveToThread(thread_);
-  {
-    std::lock_guard lock(state_->gate);
-    state_->worker = worker_;
-  }
-  thread_->start(QThread::TimeCriticalPriority);
+AudioOutput::~AudioOutput() {
+  std::lock_guard lock(gate_->mutex);  // waits out a kick in progress; no more kicks after
+  gate_->engine = nullptr;
 }
 
 void AudioOutput::start(std::shared_ptr<PcmRing> ring) {
-  ensureThread();
-  stop();
-  state_->played = 0;
-  state_->finished = false;
-  QMetaObject::invokeMethod(
-      worker_, [w = worker_, r = std::move(ring)]() mutable { w->begin(std::move(r)); },
-      Qt::QueuedConnection);
+  engine_->start(std::move(ring));
 }
 
 void AudioOutput::stop() {
-  if (!thread_) return;
-  QMetaObject::invokeMethod(
-      worker_, [w = worker_] { w->end(); }, Qt::BlockingQueuedConnection);
+  engine_->stop();
+}
+
+std::int64_t AudioOutput::framesPlayed() const {
+  return engine_->played();
+}
+
+bool AudioOutput::finished() const {
+  return engine_->finished();
+}
+
+bool AudioOutput::silent() const {
+  return engine_->silent();
 }
 
 std::function<void()> AudioOutput::kicker() const {
-  return [state = state_] {
-    std::lock_guard lock(state->gate);
-    if (AudioWorker* w = state->worker)
-      QMetaObject::invokeMethod(
-          w, [w] { w->kick(); }, Qt::QueuedConnection);
+  return [gate = gate_] {
+    std::lock_guard lock(gate->mutex);
+    if (PulseEngine* engine = gate->engine) engine->kick();
   };
 }

@@ -1,8 +1,11 @@
 #pragma once
-// PCM from a ring buffer to the sound server: 44.1 kHz, 2 channels, 16-bit, through QAudioSink
-// in pull mode on a thread of its own, so a busy GUI thread never starves it. Without a sound
-// server, or when the server goes away, a silent real-time clock takes the data instead, so
-// the position and the end of the disc keep working.
+// PCM from a ring buffer to the sound server: 44.1 kHz, 2 channels, 16-bit, through libpulse's
+// asynchronous API on its own threaded main loop, so a busy GUI thread never starves it. One
+// connection and one playback stream serve the whole life of the open device: Stop corks and
+// flushes it, Play flushes and uncorks it, so no command ever builds or tears down a stream.
+// Without a sound server, ALSA's default device plays, if it opens; without either, or when
+// the server goes away, a silent real-time clock takes the data instead, so the position and
+// the end of the disc keep working. The next start() looks for the server again.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -11,13 +14,15 @@
 
 #include "playback/PcmRing.h"
 
-class QThread;
-class AudioWorker;
+class PulseEngine;
 
 // Thread contract: the constructor, start(), stop() and the destructor are called from one
 // thread at a time (the driver's commands); framesPlayed(), finished() and silent() from any
-// thread; the kicker from any thread, even after the output is gone. Everything else runs on
-// the output's own thread. The destructor waits a bounded time for that thread to end.
+// thread except the output's own; the kicker from any thread, even after the output is gone.
+// Everything else runs on the main loop's thread, or on a caller's thread holding the main
+// loop's lock. Lock order: the kicker's gate, then the main loop's lock, then the connection
+// waiter's mutex. start() waits for the server at most a short bounded time, then plays
+// silently; nothing else waits for the server.
 class AudioOutput {
  public:
   static constexpr int kSampleRate = 44100;
@@ -29,33 +34,26 @@ class AudioOutput {
   AudioOutput(const AudioOutput&) = delete;
   AudioOutput& operator=(const AudioOutput&) = delete;
 
-  // Starts taking frames from ring; the count of played frames restarts at 0. Returns at once.
+  // Starts taking frames from ring; the count of played frames restarts at 0.
   void start(std::shared_ptr<PcmRing> ring);
   // Stops taking frames; when it returns, the played count no longer moves.
   void stop();
   // Frames heard since the last start (taken by the silent clock when there is no sound).
-  std::int64_t framesPlayed() const { return state_->played.load(std::memory_order_acquire); }
+  std::int64_t framesPlayed() const;
   // The ring was finished and its last frame has been played.
-  bool finished() const { return state_->finished.load(std::memory_order_acquire); }
+  bool finished() const;
   // Whether the current session runs on the silent clock (false once stopped).
-  bool silent() const { return state_->silent.load(std::memory_order_acquire); }
-  // Tells the output, from any thread, that new data is in the ring (wakes a sink that ran
+  bool silent() const;
+  // Tells the output, from any thread, that new data is in the ring (feeds a stream that ran
   // dry). Safe to call after the output is gone: it then does nothing.
   std::function<void()> kicker() const;
 
-  struct State {
-    std::atomic<std::int64_t> played{0};
-    std::atomic<bool> finished{false};
-    std::atomic<bool> silent{false};
-    std::mutex gate;  // guards worker against the output's destruction
-    AudioWorker* worker = nullptr;
+  struct Gate {
+    std::mutex mutex;
+    PulseEngine* engine = nullptr;  // null once the output is gone
   };
 
  private:
-  void ensureThread();
-
-  bool useSoundServer_;
-  std::shared_ptr<State> state_;
-  QThread* thread_ = nullptr;
-  AudioWorker* worker_ = nullptr;
+  std::unique_ptr<PulseEngine> engine_;
+  std::shared_ptr<Gate> gate_;
 };

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -142,6 +143,13 @@ bool SoundServer::keepAwake() {
       {"sh", "-c", "exec pacat --playback --raw --latency-msec=20 -d " + sink() + " </dev/zero"},
       clientEnv());
   return keepAwake_.pid() > 0;
+}
+
+std::string SoundServer::sinkInputs() const {
+  const std::string out = dir_.file("sink-inputs.txt");
+  ChildProcess::Start({"pactl", "list", "sink-inputs"}, clientEnv(), out).wait();
+  std::ifstream in(out);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool MonitorRecorder::start(const SoundServer& server, const std::string& path) {

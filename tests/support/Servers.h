@@ -81,6 +81,8 @@ class SoundServer {
   std::string address() const { return "unix:" + dir_.path() + "/pulse/native"; }
   std::string sink() const { return "zarncd_test"; }
   std::vector<std::string> clientEnv() const;
+  // What a mixer sees: `pactl list sink-inputs`, as text.
+  std::string sinkInputs() const;
 
  private:
   TempDir dir_;
