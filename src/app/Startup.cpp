@@ -63,24 +63,6 @@ int End_Player(std::unique_ptr<PlayerWindows>& windows, int code) {
   return code;
 }
 
-std::string Command_Line_Path(int argc, const char* const* argv, std::string_view name,
-                              const QString& parsed) {
-  const std::string option = "--" + std::string(name);
-  std::optional<std::string> found;
-  for (int i = 1; i < argc && argv[i]; ++i) {
-    const std::string_view arg(argv[i]);
-    if (arg == "--") break;
-    if (arg == option) {
-      if (i + 1 < argc && argv[i + 1]) found = argv[++i];
-    } else if (arg.size() > option.size() && arg.substr(0, option.size()) == option &&
-               arg[option.size()] == '=') {
-      found = std::string(arg.substr(option.size() + 1));
-    }
-  }
-  if (found && QFile::decodeName(QByteArray::fromStdString(*found)) == parsed) return *found;
-  return QFile::encodeName(parsed).toStdString();
-}
-
 // ---------------------------------------------------------------------------------------------
 // The command line
 

@@ -44,14 +44,6 @@ int Start_Player(std::unique_ptr<CdDriver> driver, std::unique_ptr<PlayerWindows
 // has been shown and the system's reason printed on stderr).
 int End_Player(std::unique_ptr<PlayerWindows>& windows, int code);
 
-// The value of the long option --<name> ("--name VALUE" or "--name=VALUE", the last one given,
-// none after "--") as the bytes the command line holds: a path need not be valid text, and the
-// parser's QString would turn bytes that are not UTF-8 into U+FFFD. `parsed` is the parser's
-// value of that option; should the bytes found not decode to it, its own bytes are taken.
-// argv is as the application object left it (without the options Qt took).
-std::string Command_Line_Path(int argc, const char* const* argv, std::string_view name,
-                              const QString& parsed);
-
 // The command line, read before any display is needed so that a mistake is reported on the
 // terminal: `zarncd [--device DRIVE_OR_IMAGE | DRIVE_OR_IMAGE]`, --help, --version, and the
 // toolkit's own options (-platform NAME, -display NAME, ...), which are left to it. Paths are

@@ -157,14 +157,13 @@ TEST(CommandLine, ShiftJisImageNameOpens) {
   std::ofstream(stem + ".bin", std::ios::binary)
       << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
   std::ofstream(cue) << "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
-  const QString parsed = QString::fromLocal8Bit(cue.data(), static_cast<qsizetype>(cue.size()));
   for (const std::vector<std::string>& args :
        {std::vector<std::string>{"zarncd", "--device", cue},
-        std::vector<std::string>{"zarncd", "--device=" + cue, "--", "--device=other"}}) {
+        std::vector<std::string>{"zarncd", "--device=" + cue},
+        std::vector<std::string>{"zarncd", cue}}) {
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
-    const std::string path =
-        Command_Line_Path(static_cast<int>(argv.size()), argv.data(), "device", parsed);
+    const std::string path = Parse_Command_Line(static_cast<int>(argv.size()), argv.data()).device;
     ASSERT_EQ(path, cue);
     CdAudioDevice player(std::make_unique<CdioDriver>(path));
     EXPECT_NO_THROW(player.Device_Open());
