@@ -85,8 +85,8 @@ bool Left_Button_Held() {
   xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
   if (!connection) return false;
   const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-  xcb_query_pointer_reply_t* pointer = xcb_query_pointer_reply(
-      connection, xcb_query_pointer(connection, screen->root), nullptr);
+  xcb_query_pointer_reply_t* pointer =
+      xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr);
   const bool held = pointer && (pointer->mask & XCB_BUTTON_MASK_1);
   std::free(pointer);
   return held;

@@ -80,9 +80,8 @@ class OverlayControl : public ::testing::Test {
 
   // Opens the menu over the overlay and chooses the item `downs` steps from the top.
   void Choose(int downs) {
-    const std::size_t windows = Output("xdotool search --onlyvisible --pid " +
-                                       std::to_string(player.pid()))
-                                    .size();
+    const std::size_t windows =
+        Output("xdotool search --onlyvisible --pid " + std::to_string(player.pid())).size();
     Output("xdotool mousemove --window " + overlay + " 128 24 click 3");
     ASSERT_TRUE(WaitFor(
         [&] {
@@ -170,8 +169,7 @@ TEST_F(OverlayControl, DispControlHidesTheMainWindowAndTheOverlayEndsTheProgram)
   Output("xdotool windowmove " + overlay + " 500 400");
   ASSERT_TRUE(WaitFor([&] { return Client(overlay).topLeft() == QPoint(500, 400); }, 10s));
   file.Profile_Write_Bool("Play", "RepeatDisk", false);
-  ASSERT_NO_FATAL_FAILURE(
-      Expect_End("xdotool windowactivate --sync " + overlay + " key alt+F4"));
+  ASSERT_NO_FATAL_FAILURE(Expect_End("xdotool windowactivate --sync " + overlay + " key alt+F4"));
   EXPECT_TRUE(file.Profile_Read_Bool("Play", "RepeatDisk", false));
   EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), 500);
   EXPECT_FALSE(file.Profile_Read_Bool("Window", "MainForm", true));

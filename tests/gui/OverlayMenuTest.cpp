@@ -15,7 +15,8 @@ class OverlayMenuTest : public PlayerFixture {
  protected:
   OverlayMenuTest() : PlayerFixture({60, 60, 60, 60}) {}
 
-  // A fresh drive playing track 2 for four seconds, the main window up, on the settings of a first start.
+  // A fresh drive playing track 2 for four seconds, the main window up, on the settings of a first
+  // start.
   void Start() {
     windows.reset();
     std::remove(Settings_File_Path().c_str());
@@ -30,12 +31,16 @@ class OverlayMenuTest : public PlayerFixture {
   // Everything a command may change.
   QStringList Outcome() {
     Refresh();
-    return {QString::number(sim->isPlaying()), QString::number(sim->isTrayOpen()),
+    return {QString::number(sim->isPlaying()),
+            QString::number(sim->isTrayOpen()),
             QString::number(sim->positionLsn()),
-            QString::number(Track()), QString::number(Row()), windows->SeeThrough->pupPlay->text(),
+            QString::number(Track()),
+            QString::number(Row()),
+            windows->SeeThrough->pupPlay->text(),
             QString::number(main->chkRepeatDisc->isChecked()),
             QString::number(main->chkRepeatTrack->isChecked()),
-            QString::number(PlayerSettings.MainForm), QString::number(main->isVisible())};
+            QString::number(PlayerSettings.MainForm),
+            QString::number(main->isVisible())};
   }
 };
 
