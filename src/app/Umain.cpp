@@ -98,7 +98,15 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::Set_Companions(TfrmSeeThrough* seeThrough, TfrmOption* option, TAboutBox* aboutBox,
                               TfrmCDInfo* cdInfo) {
   frmSeeThrough = seeThrough;
-  if (seeThrough) seeThrough->frmMain = this;
+  if (seeThrough) {
+    seeThrough->frmMain = this;
+    // The overlay's menu acts exactly as this window's buttons do.
+    seeThrough->chkRepeatDisc = chkRepeatDisc;
+    seeThrough->Main_Actions = {[this] { Handle(&TfrmMain::spdPlayClick); },
+                                [this] { Handle(&TfrmMain::spdNextClick); },
+                                [this] { Handle(&TfrmMain::spdRewindClick); },
+                                [this] { Handle(&TfrmMain::spdEjectClick); }};
+  }
   frmOption = option;
   AboutBox = aboutBox;
   frmCDInfo = cdInfo;

@@ -5,11 +5,14 @@
 #include <cstring>
 
 #include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScreen>
@@ -73,6 +76,39 @@ bool Compositing_Manager_Running() {
   const bool running = owner && owner->owner != XCB_NONE;
   std::free(owner);
   return running;
+}
+
+// Whether the left button is held, asked of the X server: during the window manager's move the
+// pointer belongs to the window manager, and no release reaches this program.
+bool Left_Button_Held() {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+  if (!connection) return false;
+  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+  xcb_query_pointer_reply_t* pointer =
+      xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr);
+  const bool held = pointer && (pointer->mask & XCB_BUTTON_MASK_1);
+  std::free(pointer);
+  return held;
+}
+
+// Takes a window off the screen that another program mapped while Qt holds it hidden, where
+// hiding it through Qt would do nothing: unmapped, and withdrawn as the window manager expects.
+void Withdraw(QWindow* window) {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+  if (!connection) return;
+  const auto id = static_cast<xcb_window_t>(window->winId());
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+  xcb_unmap_window(connection, id);
+  xcb_unmap_notify_event_t event{};
+  event.response_type = XCB_UNMAP_NOTIFY;
+  event.event = root;
+  event.window = id;
+  xcb_send_event(connection, 0, root,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
+                 reinterpret_cast<const char*>(&event));
+  xcb_flush(connection);
 }
 
 bool Use_Translucent_Window(bool asked) {
@@ -201,7 +237,37 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
   setAttribute(Qt::WA_NoSystemBackground);
   setAttribute(live_ ? Qt::WA_TranslucentBackground : Qt::WA_OpaquePaintEvent);
   PopupMenu = new QMenu(this);
-  pupPlay = PopupMenu->addAction(QStringLiteral("Play"));
+  const auto item = [this](const char* caption, void (TfrmSeeThrough::*handler)()) {
+    return PopupMenu->addAction(QString::fromLatin1(caption), this, handler);
+  };
+  pupPlay = item("Play", &TfrmSeeThrough::pupPlayClick);
+  pupNext = item("Next", &TfrmSeeThrough::pupNextClick);
+  pupPrevious = item("Previous", &TfrmSeeThrough::pupPreviousClick);
+  pupEject = item("Eject CD", &TfrmSeeThrough::pupEjectClick);
+  PopupMenu->addSeparator();
+  pupMinimized = item("Minimized", &TfrmSeeThrough::pupMinimizedClick);
+  // The two check items act by the mark they showed, which Qt has already flipped by the time
+  // they are triggered; the handlers set the marks themselves.
+  const auto checkItem = [this](const char* caption, void (TfrmSeeThrough::*handler)()) {
+    QAction* action = PopupMenu->addAction(QString::fromLatin1(caption));
+    action->setCheckable(true);
+    connect(action, &QAction::triggered, this, [this, action, handler](bool checked) {
+      action->setChecked(!checked);
+      (this->*handler)();
+    });
+    return action;
+  };
+  pupRepeadDisc = checkItem("Repeat Disc", &TfrmSeeThrough::pupRepeadDiscClick);
+  pupViewMain = checkItem("Disp Control", &TfrmSeeThrough::pupViewMainClick);
+  pupPowerOff = item("Power Off", &TfrmSeeThrough::pupPowerOffClick);
+  connect(PopupMenu, &QMenu::aboutToShow, this, &TfrmSeeThrough::PopupMenuPopup);
+  moveWatch_ = new QTimer(this);
+  moveWatch_->setInterval(20);
+  connect(moveWatch_, &QTimer::timeout, this, [this] {
+    if (Left_Button_Held()) return;
+    moveWatch_->stop();
+    Move_Done();
+  });
 
   fontTrackTitle.font = QFont(QStringLiteral("ＭＳ 明朝"));
   fontTrackTitle.font.setPixelSize(16);
@@ -265,6 +331,9 @@ void TfrmSeeThrough::Draw_Info(const QString& displayText, const QString& timeTe
   Flush(QRect(QPoint(kSaveLeft, kSaveTop), imageBack.size()));
   if (frmMain && frmMain->isVisible() != PlayerSettings.MainForm)
     frmMain->setVisible(PlayerSettings.MainForm);
+  else if (frmMain && !PlayerSettings.MainForm && frmMain->windowHandle() &&
+           frmMain->windowHandle()->isExposed())
+    Withdraw(frmMain->windowHandle());
 }
 
 void TfrmSeeThrough::Paint_Overlay() {
@@ -375,7 +444,142 @@ void TfrmSeeThrough::showEvent(QShowEvent* event) {
 // Qt answers an exposure from the picture it keeps and paints nothing; here it is a paint request
 // like any other, so that an uncovered window comes back over what now lies behind it.
 bool TfrmSeeThrough::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == frmMain && event->type() == QEvent::WindowStateChange &&
+      (static_cast<QWindowStateChangeEvent*>(event)->oldState() & Qt::WindowMinimized) &&
+      !frmMain->isMinimized())
+    Restore_Application();
   if (event->type() == QEvent::Expose && watched == windowHandle() && windowHandle()->isExposed())
     update();
   return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Dragging
+
+// A press of the left button anywhere moves the window, as its caption bar would if it had one.
+// The usual press processing is left out: nothing else happens on a left press.
+void TfrmSeeThrough::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) {
+    QWidget::mousePressEvent(event);
+    return;
+  }
+  event->accept();
+  if (windowHandle() && windowHandle()->startSystemMove()) {
+    moveWatch_->start();
+    return;
+  }
+  dragging_ = true;
+  dragOffset_ = event->globalPosition().toPoint() - pos();
+}
+
+void TfrmSeeThrough::mouseMoveEvent(QMouseEvent* event) {
+  if (!dragging_) {
+    QWidget::mouseMoveEvent(event);
+    return;
+  }
+  move(event->globalPosition().toPoint() - dragOffset_);
+}
+
+void TfrmSeeThrough::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::RightButton) {
+    PopupMenu->popup(event->globalPosition().toPoint());
+    return;
+  }
+  if (event->button() == Qt::LeftButton && dragging_) {
+    dragging_ = false;
+    Move_Done();
+    return;
+  }
+  QWidget::mouseReleaseEvent(event);
+}
+
+// After a drag, and after a click that moved nothing, the background is read again where the
+// window now stands. The translucent window has nothing to read.
+void TfrmSeeThrough::Move_Done() {
+  if (live_ || !isVisible() || capturing_) return;
+  Paint_Overlay();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The menu
+
+void TfrmSeeThrough::PopupMenuPopup() {
+  pupRepeadDisc->setChecked(chkRepeatDisc && chkRepeatDisc->isChecked());
+  pupViewMain->setChecked(PlayerSettings.MainForm);
+}
+
+void TfrmSeeThrough::pupPlayClick() {
+  if (Main_Actions.Play) Main_Actions.Play();
+}
+
+void TfrmSeeThrough::pupNextClick() {
+  if (Main_Actions.Next) Main_Actions.Next();
+}
+
+void TfrmSeeThrough::pupPreviousClick() {
+  if (Main_Actions.Previous) Main_Actions.Previous();
+}
+
+void TfrmSeeThrough::pupEjectClick() {
+  if (Main_Actions.Eject) Main_Actions.Eject();
+}
+
+// The main window consults the box when the disc ends; the mark is renewed when the menu opens.
+void TfrmSeeThrough::pupRepeadDiscClick() {
+  if (chkRepeatDisc) chkRepeatDisc->setChecked(!chkRepeatDisc->isChecked());
+}
+
+// From here on each tick keeps the main window as the setting says, while this window is up.
+void TfrmSeeThrough::pupViewMainClick() {
+  const bool show = !pupViewMain->isChecked();
+  PlayerSettings.MainForm = show;
+  if (frmMain) frmMain->setVisible(show);
+  pupViewMain->setChecked(show);
+}
+
+void TfrmSeeThrough::pupPowerOffClick() {
+  FormClose();
+}
+
+void TfrmSeeThrough::FormClose() {
+  if (ending_) return;
+  ending_ = true;
+  // Closing the main window is the program's one way out: it quits the message loop, and every
+  // window's destroy handler then runs.
+  if (frmMain)
+    frmMain->close();
+  else
+    QCoreApplication::quit();
+}
+
+// Accepted: quitting closes every window first, and gives up if one refuses.
+void TfrmSeeThrough::closeEvent(QCloseEvent* event) {
+  event->accept();
+  FormClose();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Minimising
+
+void TfrmSeeThrough::pupMinimizedClick() {
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window->isVisible() && !(window->windowType() == Qt::Popup)) window->showMinimized();
+  if (frmMain && !watchingMain_) {
+    frmMain->installEventFilter(this);
+    watchingMain_ = true;
+  }
+}
+
+// The application comes back whole, whichever of its windows the user restores.
+void TfrmSeeThrough::Restore_Application() {
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window->isVisible() && window->isMinimized()) window->showNormal();
+  if (isVisible() && !live_) Queue_Paint_Request();
+}
+
+void TfrmSeeThrough::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange) return;
+  const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+  if ((change->oldState() & Qt::WindowMinimized) && !isMinimized()) Restore_Application();
 }

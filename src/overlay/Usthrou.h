@@ -13,6 +13,9 @@
 // Where the screen cannot be read (a Wayland session), or where the user asks for it and a
 // compositing manager runs ([SeeThrough] Live=1), the window is translucent instead: the panel is
 // black at alpha 128 and the compositor darkens what lies beneath, live, without the vanishing.
+#include <functional>
+
+#include <QAbstractButton>
 #include <QColor>
 #include <QFont>
 #include <QImage>
@@ -75,8 +78,37 @@ class TfrmSeeThrough : public QWidget {
   // Whether the window is translucent rather than a capture of the screen.
   bool Live() const { return live_; }
 
+  // The menu, opened by releasing the right button: with the main window hidden it is the
+  // program's whole control surface.
   QMenu* PopupMenu = nullptr;
   QAction* pupPlay = nullptr;  // its caption follows the play state, set by the main window
+  QAction* pupNext = nullptr;
+  QAction* pupPrevious = nullptr;
+  QAction* pupEject = nullptr;
+  QAction* pupMinimized = nullptr;
+  QAction* pupRepeadDisc = nullptr;
+  QAction* pupViewMain = nullptr;
+  QAction* pupPowerOff = nullptr;
+
+  void PopupMenuPopup();
+  void pupPlayClick();
+  void pupNextClick();
+  void pupPreviousClick();
+  void pupEjectClick();
+  void pupMinimizedClick();
+  void pupRepeadDiscClick();
+  void pupViewMainClick();
+  void pupPowerOffClick();
+  // A request to close this window ends the program, as closing the main window does.
+  void FormClose();
+
+  // The main window's own button actions, which the menu's play commands run; handed over by it.
+  struct TMainActions {
+    std::function<void()> Play, Next, Previous, Eject;
+  };
+  TMainActions Main_Actions;
+  // The main window's "Repeat Disk" box, which holds the repeat choice.
+  QPointer<QAbstractButton> chkRepeatDisc;
 
   FontHolder fontTrackTitle;
   FontHolder fontTime;
@@ -86,6 +118,11 @@ class TfrmSeeThrough : public QWidget {
  protected:
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -99,6 +136,9 @@ class TfrmSeeThrough : public QWidget {
   void Compose();
   void Grab_Screen();
   void Queue_Paint_Request();
+  // The end of a move: the paint request that renews the background at the new place.
+  void Move_Done();
+  void Restore_Application();
   // Puts the given part of `surface_` on the screen at once.
   void Flush(const QRect& area);
 
@@ -115,6 +155,13 @@ class TfrmSeeThrough : public QWidget {
   bool paintQueued_ = false;
   bool capturing_ = false;
   bool watchingExposure_ = false;
+  // The window manager's move runs outside this program; the pointer's button says when it ends.
+  QTimer* moveWatch_ = nullptr;
+  // A move of our own, where the window manager offers none: the press point in the window.
+  bool dragging_ = false;
+  QPoint dragOffset_;
+  bool watchingMain_ = false;
+  bool ending_ = false;
 };
 
 // The unit's state; there is one see-through window per program. FormCreate resets it.

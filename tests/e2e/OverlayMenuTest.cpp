@@ -1,0 +1,178 @@
+// The see-through window as the program's control surface under a real window manager
+// (openbox): dragged and clicked with the mouse, its menu driven from the keyboard, and the
+// program ended from it. A copy of the program runs on the simulated disc beside its own
+// ZarnCD.ini.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+
+#include <QRect>
+
+#include "profile/ProfileFile.h"
+#include "support/Servers.h"
+
+using namespace std::chrono_literals;
+using testsupport::ChildProcess;
+using testsupport::Output;
+using testsupport::WaitFor;
+
+namespace {
+
+int Field(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  return at == std::string::npos ? -1 : std::stoi(text.substr(at + label.size()));
+}
+
+// The client area of a mapped window, in screen coordinates; empty while it is not mapped.
+QRect Client(const std::string& window) {
+  const std::string info = Output("xwininfo -id " + window + " 2>/dev/null");
+  if (info.find("IsViewable") == std::string::npos) return {};
+  return QRect(Field(info, "Absolute upper-left X:"), Field(info, "Absolute upper-left Y:"),
+               Field(info, "Width:"), Field(info, "Height:"));
+}
+
+class OverlayControl : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
+    wm = ChildProcess::Start({"openbox", "--sm-disable"});
+    ASSERT_TRUE(WaitFor(
+        [] {
+          return Output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
+                 std::string::npos;
+        },
+        10s));
+    const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"));
+  }
+
+  // Starts the program and waits until the overlay shows its first face.
+  void Start() {
+    player = ChildProcess::Start({dir.file("zarncd")},
+                                 {"ZARNCD_SIMULATED_DISC=1", "XDG_DATA_HOME=" + dir.path()});
+    main.clear(), overlay.clear();
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          std::istringstream ids(Output("xdotool search --pid " + std::to_string(player.pid())));
+          for (std::string id; ids >> id;) {
+            if (Output("xprop -id " + id + " _NET_WM_NAME").find("\"Information\"") !=
+                std::string::npos)
+              overlay = id;
+            else if (Output("xprop -id " + id + " WM_CLASS").find("zarncd") != std::string::npos &&
+                     main.empty() && !Client(id).isEmpty())
+              main = id;
+          }
+          return !main.empty() && !overlay.empty() && !Client(overlay).isEmpty();
+        },
+        60s));
+    // The first capture may be over before the window is found.
+    WaitFor([&] { return Client(overlay).isEmpty(); }, 1500ms);
+    ASSERT_TRUE(WaitFor([&] { return !Client(overlay).isEmpty(); }, 10s));
+  }
+
+  // A capture: the overlay leaves the screen and comes back.
+  bool Vanishes_And_Returns() {
+    return WaitFor([&] { return Client(overlay).isEmpty(); }, 10s) &&
+           WaitFor([&] { return !Client(overlay).isEmpty(); }, 10s);
+  }
+
+  // Opens the menu over the overlay and chooses the item `downs` steps from the top.
+  void Choose(int downs) {
+    const std::size_t windows =
+        Output("xdotool search --onlyvisible --pid " + std::to_string(player.pid())).size();
+    Output("xdotool mousemove --window " + overlay + " 128 24 click 3");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          return Output("xdotool search --onlyvisible --pid " + std::to_string(player.pid()))
+                     .size() > windows;
+        },
+        10s));
+    std::string keys = "xdotool key";
+    for (int i = 0; i < downs; ++i) keys += " Down";
+    Output(keys + " Return");
+  }
+
+  // The program ends by itself, or after `again` repeated until it does: a key pressed while the
+  // window manager is still busy with a window can go astray.
+  void Expect_End(const std::string& again = {}) {
+    auto next = std::chrono::steady_clock::now() + 3s;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          if (!player.running()) return true;
+          if (again.empty() || std::chrono::steady_clock::now() < next) return false;
+          Output(again);
+          next = std::chrono::steady_clock::now() + 3s;
+          return false;
+        },
+        30s));
+  }
+
+  testsupport::TempDir dir;
+  const std::string ini = dir.file("ZarnCD.ini");
+  ChildProcess wm, player;  // stopped before the directory goes
+  std::string main, overlay;
+};
+
+// Dragged, the overlay follows the mouse and renews its background where it lands; a click that
+// moves nothing renews it in place.
+TEST_F(OverlayControl, DragMovesAndAClickRecaptures) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const QRect start = Client(overlay);
+  Output("xdotool mousemove 100 30 mousedown 1");
+  // The window manager takes the move over a moment after the press.
+  int step = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        ++step;
+        Output("xdotool mousemove " + std::to_string(100 + step) + " " + std::to_string(30 + step));
+        return Client(overlay).topLeft() != start.topLeft();
+      },
+      10s));
+  Output("xdotool mousemove 500 400");
+  EXPECT_TRUE(WaitFor([&] { return Client(overlay).top() > 300; }, 10s));
+  Output("xdotool mouseup 1");
+  EXPECT_TRUE(Vanishes_And_Returns());
+  const QRect moved = Client(overlay);
+  EXPECT_GT(moved.left(), 400);
+
+  Output("xdotool mousemove --window " + overlay + " 128 24 click 1");
+  EXPECT_TRUE(Vanishes_And_Returns());
+  EXPECT_EQ(Client(overlay), moved);
+  Choose(8);  // Power Off
+  ASSERT_NO_FATAL_FAILURE(Expect_End());
+  EXPECT_EQ(ProfileFile(ini).Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0),
+            moved.left());
+}
+
+// "Disp Control" hides the main window for good while the overlay is up; "Power Off" and a close
+// request to the overlay both end the program with the settings and both placements saved.
+TEST_F(OverlayControl, DispControlHidesTheMainWindowAndTheOverlayEndsTheProgram) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  Choose(7);  // Disp Control
+  ASSERT_TRUE(WaitFor([&] { return Client(main).isEmpty(); }, 10s));
+  Output("xdotool windowmap " + main);
+  EXPECT_TRUE(WaitFor([&] { return !Client(main).isEmpty(); }, 10s));
+  EXPECT_TRUE(WaitFor([&] { return Client(main).isEmpty(); }, 1s));
+  Choose(8);  // Power Off
+  ASSERT_NO_FATAL_FAILURE(Expect_End());
+  ProfileFile file(ini);
+  EXPECT_FALSE(file.Profile_Read_Bool("Window", "MainForm", true));
+  EXPECT_NE(file.Profile_Read_Integer("Window", "PlaceNormalPos.Right", -1), -1);
+  EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), 40);
+
+  // Started hidden, the main window comes, then goes; a close request to the overlay ends it all.
+  file.Profile_Write_Bool("Play", "RepeatDisk", true);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(WaitFor([&] { return Client(main).isEmpty(); }, 10s));
+  Output("xdotool windowmove " + overlay + " 500 400");
+  ASSERT_TRUE(WaitFor([&] { return Client(overlay).topLeft() == QPoint(500, 400); }, 10s));
+  file.Profile_Write_Bool("Play", "RepeatDisk", false);
+  ASSERT_NO_FATAL_FAILURE(Expect_End("xdotool windowactivate --sync " + overlay + " key alt+F4"));
+  EXPECT_TRUE(file.Profile_Read_Bool("Play", "RepeatDisk", false));
+  EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), 500);
+  EXPECT_FALSE(file.Profile_Read_Bool("Window", "MainForm", true));
+}
+
+}  // namespace
