@@ -15,35 +15,17 @@
 
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
+using testsupport::ClientRect;
 using testsupport::Output;
 using testsupport::WaitFor;
 
 namespace {
 
-int Field(const std::string& text, const std::string& label) {
-  const std::size_t at = text.find(label);
-  return at == std::string::npos ? -1 : std::stoi(text.substr(at + label.size()));
-}
-
-// The client area of a mapped window, in screen coordinates; empty while it is not mapped.
-QRect Client(const std::string& window) {
-  const std::string info = Output("xwininfo -id " + window + " 2>/dev/null");
-  if (info.find("IsViewable") == std::string::npos) return {};
-  return QRect(Field(info, "Absolute upper-left X:"), Field(info, "Absolute upper-left Y:"),
-               Field(info, "Width:"), Field(info, "Height:"));
-}
-
 class OverlayControl : public ::testing::Test {
  protected:
   void SetUp() override {
     if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
-    wm = ChildProcess::Start({"openbox", "--sm-disable"});
-    ASSERT_TRUE(WaitFor(
-        [] {
-          return Output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
-                 std::string::npos;
-        },
-        10s));
+    ASSERT_TRUE(testsupport::StartWindowManager(wm));
     const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
     std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"));
   }
@@ -61,21 +43,21 @@ class OverlayControl : public ::testing::Test {
                 std::string::npos)
               overlay = id;
             else if (Output("xprop -id " + id + " WM_CLASS").find("zarncd") != std::string::npos &&
-                     main.empty() && !Client(id).isEmpty())
+                     main.empty() && !ClientRect(id).isEmpty())
               main = id;
           }
-          return !main.empty() && !overlay.empty() && !Client(overlay).isEmpty();
+          return !main.empty() && !overlay.empty() && !ClientRect(overlay).isEmpty();
         },
         60s));
     // The first capture may be over before the window is found.
-    WaitFor([&] { return Client(overlay).isEmpty(); }, 1500ms);
-    ASSERT_TRUE(WaitFor([&] { return !Client(overlay).isEmpty(); }, 10s));
+    WaitFor([&] { return ClientRect(overlay).isEmpty(); }, 1500ms);
+    ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 10s));
   }
 
   // A capture: the overlay leaves the screen and comes back.
   bool Vanishes_And_Returns() {
-    return WaitFor([&] { return Client(overlay).isEmpty(); }, 10s) &&
-           WaitFor([&] { return !Client(overlay).isEmpty(); }, 10s);
+    return WaitFor([&] { return ClientRect(overlay).isEmpty(); }, 10s) &&
+           WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 10s);
   }
 
   // Opens the menu over the overlay and chooses the item `downs` steps from the top.
@@ -119,7 +101,7 @@ class OverlayControl : public ::testing::Test {
 // moves nothing renews it in place.
 TEST_F(OverlayControl, DragMovesAndAClickRecaptures) {
   ASSERT_NO_FATAL_FAILURE(Start());
-  const QRect start = Client(overlay);
+  const QRect start = ClientRect(overlay);
   Output("xdotool mousemove 100 30 mousedown 1");
   // The window manager takes the move over a moment after the press.
   int step = 0;
@@ -127,19 +109,19 @@ TEST_F(OverlayControl, DragMovesAndAClickRecaptures) {
       [&] {
         ++step;
         Output("xdotool mousemove " + std::to_string(100 + step) + " " + std::to_string(30 + step));
-        return Client(overlay).topLeft() != start.topLeft();
+        return ClientRect(overlay).topLeft() != start.topLeft();
       },
       10s));
   Output("xdotool mousemove 500 400");
-  EXPECT_TRUE(WaitFor([&] { return Client(overlay).top() > 300; }, 10s));
+  EXPECT_TRUE(WaitFor([&] { return ClientRect(overlay).top() > 300; }, 10s));
   Output("xdotool mouseup 1");
   EXPECT_TRUE(Vanishes_And_Returns());
-  const QRect moved = Client(overlay);
+  const QRect moved = ClientRect(overlay);
   EXPECT_GT(moved.left(), 400);
 
   Output("xdotool mousemove --window " + overlay + " 128 24 click 1");
   EXPECT_TRUE(Vanishes_And_Returns());
-  EXPECT_EQ(Client(overlay), moved);
+  EXPECT_EQ(ClientRect(overlay), moved);
   Choose(8);  // Power Off
   ASSERT_NO_FATAL_FAILURE(Expect_End());
   EXPECT_EQ(ProfileFile(ini).Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0),
@@ -151,10 +133,10 @@ TEST_F(OverlayControl, DragMovesAndAClickRecaptures) {
 TEST_F(OverlayControl, DispControlHidesTheMainWindowAndTheOverlayEndsTheProgram) {
   ASSERT_NO_FATAL_FAILURE(Start());
   Choose(7);  // Disp Control
-  ASSERT_TRUE(WaitFor([&] { return Client(main).isEmpty(); }, 10s));
+  ASSERT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 10s));
   Output("xdotool windowmap " + main);
-  EXPECT_TRUE(WaitFor([&] { return !Client(main).isEmpty(); }, 10s));
-  EXPECT_TRUE(WaitFor([&] { return Client(main).isEmpty(); }, 1s));
+  EXPECT_TRUE(WaitFor([&] { return !ClientRect(main).isEmpty(); }, 10s));
+  EXPECT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 1s));
   Choose(8);  // Power Off
   ASSERT_NO_FATAL_FAILURE(Expect_End());
   ProfileFile file(ini);
@@ -165,9 +147,9 @@ TEST_F(OverlayControl, DispControlHidesTheMainWindowAndTheOverlayEndsTheProgram)
   // Started hidden, the main window comes, then goes; a close request to the overlay ends it all.
   file.Profile_Write_Bool("Play", "RepeatDisk", true);
   ASSERT_NO_FATAL_FAILURE(Start());
-  ASSERT_TRUE(WaitFor([&] { return Client(main).isEmpty(); }, 10s));
+  ASSERT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 10s));
   Output("xdotool windowmove " + overlay + " 500 400");
-  ASSERT_TRUE(WaitFor([&] { return Client(overlay).topLeft() == QPoint(500, 400); }, 10s));
+  ASSERT_TRUE(WaitFor([&] { return ClientRect(overlay).topLeft() == QPoint(500, 400); }, 10s));
   file.Profile_Write_Bool("Play", "RepeatDisk", false);
   ASSERT_NO_FATAL_FAILURE(Expect_End("xdotool windowactivate --sync " + overlay + " key alt+F4"));
   EXPECT_TRUE(file.Profile_Read_Bool("Play", "RepeatDisk", false));

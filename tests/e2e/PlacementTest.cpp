@@ -21,44 +21,18 @@ inline void PrintTo(const QRect& r, std::ostream* os) {
 
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
+using testsupport::ClientRect;
+using testsupport::OuterRect;
 using testsupport::Output;
 using testsupport::WaitFor;
 
 namespace {
 
-int Field(const std::string& text, const std::string& label) {
-  const std::size_t at = text.find(label);
-  return at == std::string::npos ? -1 : std::stoi(text.substr(at + label.size()));
-}
-
-// The client area of a mapped window, in screen coordinates; empty while it is not mapped.
-QRect Client(const std::string& window) {
-  const std::string info = Output("xwininfo -id " + window + " 2>/dev/null");
-  if (info.find("IsViewable") == std::string::npos) return {};
-  return QRect(Field(info, "Absolute upper-left X:"), Field(info, "Absolute upper-left Y:"),
-               Field(info, "Width:"), Field(info, "Height:"));
-}
-
-// The outer rectangle: the client area grown by the frame the window manager reports.
-QRect Outer(const std::string& window) {
-  int l = 0, r = 0, t = 0, b = 0;
-  std::sscanf(Output("xprop -id " + window + " _NET_FRAME_EXTENTS").c_str(),
-              "_NET_FRAME_EXTENTS(CARDINAL) = %d, %d, %d, %d", &l, &r, &t, &b);
-  const QRect client = Client(window);
-  return client.isEmpty() ? client : client.marginsAdded(QMargins(l, t, r, b));
-}
-
 class Placement : public ::testing::Test {
  protected:
   void SetUp() override {
     if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
-    wm = ChildProcess::Start({"openbox", "--sm-disable"});
-    ASSERT_TRUE(WaitFor(
-        [] {
-          return Output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
-                 std::string::npos;
-        },
-        10s));
+    ASSERT_TRUE(testsupport::StartWindowManager(wm));
     const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
     std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"));
   }
@@ -77,7 +51,7 @@ class Placement : public ::testing::Test {
                 std::string::npos;
             if (named)
               overlay = id;
-            else if (!Outer(id).isEmpty())
+            else if (!OuterRect(id).isEmpty())
               main = id;
           }
           return !main.empty() && (!overlay.empty() || !overlayShown);
@@ -101,8 +75,8 @@ class Placement : public ::testing::Test {
   }
   // Waits until the main window shows this outer rectangle, settled by the window manager.
   void Expect_Main(const QRect& outer) {
-    EXPECT_TRUE(WaitFor([&] { return Outer(main) == outer; }, 10s))
-        << ::testing::PrintToString(Outer(main));
+    EXPECT_TRUE(WaitFor([&] { return OuterRect(main) == outer; }, 10s))
+        << ::testing::PrintToString(OuterRect(main));
   }
 
   testsupport::TempDir dir;
@@ -114,15 +88,15 @@ class Placement : public ::testing::Test {
 TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
   ASSERT_NO_FATAL_FAILURE(Start());
   // The designed places; the window is 450 pixels high outside and 350 wide inside.
-  const int sides = Outer(main).width() - Client(main).width();
+  const int sides = OuterRect(main).width() - ClientRect(main).width();
   Expect_Main(QRect(9, 87, 350 + sides, 450));
-  EXPECT_TRUE(WaitFor([&] { return Outer(overlay) == QRect(40, 15, 256, 48); }, 10s))
-      << ::testing::PrintToString(Outer(overlay));
+  EXPECT_TRUE(WaitFor([&] { return OuterRect(overlay) == QRect(40, 15, 256, 48); }, 10s))
+      << ::testing::PrintToString(OuterRect(overlay));
 
   Output("xdotool windowmove " + main + " 300 200");
   Output("xdotool windowsize " + main + " 420 520");
-  ASSERT_TRUE(WaitFor([&] { return Client(main) == QRect(300, 200, 420, 520); }, 10s));
-  const QRect moved = Outer(main);
+  ASSERT_TRUE(WaitFor([&] { return ClientRect(main) == QRect(300, 200, 420, 520); }, 10s));
+  const QRect moved = OuterRect(main);
   ASSERT_NO_FATAL_FAILURE(Close());
 
   // The ten keys in their order, after the main window's settings, holding the outer rectangle.
@@ -146,7 +120,7 @@ TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
   file.Profile_Write_Integer("SHWindow", "PlaceShowCmd", 3);
   ASSERT_NO_FATAL_FAILURE(Start(false));
   Expect_Main(moved);
-  EXPECT_TRUE(overlay.empty() || Outer(overlay).isEmpty());
+  EXPECT_TRUE(overlay.empty() || OuterRect(overlay).isEmpty());
   ASSERT_NO_FATAL_FAILURE(Close());
   EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceShowCmd", 0), 1);
 }
@@ -160,18 +134,18 @@ TEST_F(Placement, HostileStoredValuesLeaveTheWindowsUsable) {
          "PlaceNormalPos.Right=5256\r\nPlaceNormalPos.Bottom=5048\r\n";
   ASSERT_NO_FATAL_FAILURE(Start());
   // The overlay, stored beyond the screen, is moved onto it; the file keeps what it held.
-  EXPECT_TRUE(WaitFor([&] { return Outer(overlay) == QRect(1024, 976, 256, 48); }, 10s));
+  EXPECT_TRUE(WaitFor([&] { return OuterRect(overlay) == QRect(1024, 976, 256, 48); }, 10s));
   EXPECT_EQ(ProfileFile(ini).Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), 5000);
 
   // The main window is no larger than the screen, and its controls are on it.
   const QRect screen(0, 0, 1280, 1024);
-  ASSERT_TRUE(WaitFor([&] { return Outer(main).size() == screen.size(); }, 10s))
-      << ::testing::PrintToString(Outer(main));
-  EXPECT_TRUE(screen.contains(Client(main).topLeft() + QPoint(350, 32 + 136)));
+  ASSERT_TRUE(WaitFor([&] { return OuterRect(main).size() == screen.size(); }, 10s))
+      << ::testing::PrintToString(OuterRect(main));
+  EXPECT_TRUE(screen.contains(ClientRect(main).topLeft() + QPoint(350, 32 + 136)));
 
   // Compact, the display panel shows the largest font it can hold.
   Output("xdotool mousemove --window " + main + " 175 10 click 1");
-  EXPECT_TRUE(WaitFor([&] { return Client(main).height() == 54 + 20; }, 10s));
+  EXPECT_TRUE(WaitFor([&] { return ClientRect(main).height() == 54 + 20; }, 10s));
   Close();
 }
 

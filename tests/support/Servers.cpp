@@ -222,4 +222,36 @@ std::string WindowProperty(const std::string& window, const std::string& name) {
   return line;
 }
 
+namespace {
+int Field(const std::string& text, const std::string& label) {
+  const std::size_t at = text.find(label);
+  return at == std::string::npos ? -1 : std::stoi(text.substr(at + label.size()));
+}
+}  // namespace
+
+QRect ClientRect(const std::string& window) {
+  const std::string info = Output("xwininfo -id " + window + " 2>/dev/null");
+  if (info.find("IsViewable") == std::string::npos) return {};
+  return QRect(Field(info, "Absolute upper-left X:"), Field(info, "Absolute upper-left Y:"),
+               Field(info, "Width:"), Field(info, "Height:"));
+}
+
+QRect OuterRect(const std::string& window) {
+  int l = 0, r = 0, t = 0, b = 0;
+  std::sscanf(Output("xprop -id " + window + " _NET_FRAME_EXTENTS").c_str(),
+              "_NET_FRAME_EXTENTS(CARDINAL) = %d, %d, %d, %d", &l, &r, &t, &b);
+  const QRect client = ClientRect(window);
+  return client.isEmpty() ? client : client.marginsAdded(QMargins(l, t, r, b));
+}
+
+bool StartWindowManager(ChildProcess& wm) {
+  wm = ChildProcess::Start({"openbox", "--sm-disable"});
+  return WaitFor(
+      [] {
+        return Output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
+               std::string::npos;
+      },
+      std::chrono::seconds(10));
+}
+
 }  // namespace testsupport

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include <QRect>
+
 namespace testsupport {
 
 // A child process; killed (and reaped) when stopped or destroyed.
@@ -121,5 +123,12 @@ class XServer {
 std::string Output(const std::string& command);
 // A text property of a window as xprop shows it, without the quotes; "(unset)" when missing.
 std::string WindowProperty(const std::string& window, const std::string& name);
+
+// The client area of a mapped window in screen coordinates, from xwininfo; empty while unmapped.
+QRect ClientRect(const std::string& window);
+// The outer rectangle: the client area grown by the frame the window manager reports.
+QRect OuterRect(const std::string& window);
+// Starts a window manager (openbox) on the current display and waits until it manages windows.
+bool StartWindowManager(ChildProcess& wm);
 
 }  // namespace testsupport
