@@ -49,10 +49,20 @@ std::optional<std::string> Override;
 
 const char kFileName[] = "ZarnCD.ini";
 
+// The folders of installed programs: root may write there, but a settings file has no place
+// beside /usr/bin/zarncd.
+bool Is_System_Folder(const std::string& dir) {
+  if (dir == "/bin" || dir == "/sbin") return true;
+  for (const char* prefix : {"/usr/", "/opt/"})
+    if (dir.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
 }  // namespace
 
 std::string Settings_File_Path_For(const std::string& executableDir) {
-  if (!executableDir.empty() && ::access(executableDir.c_str(), W_OK) == 0)
+  if (!executableDir.empty() && !Is_System_Folder(executableDir) &&
+      ::access(executableDir.c_str(), W_OK) == 0)
     return executableDir + "/" + kFileName;
   return Xdg_Base_Directory("XDG_CONFIG_HOME", ".config") + "/" + kFileName;
 }

@@ -79,8 +79,8 @@ struct TStoredSettings {
   bool RepeatTrack = disp_default::RepeatTrack;
 };
 
-// Where ZarnCD.ini lives: beside the executable, or, when that directory is not writable (an
-// installed copy), in $XDG_CONFIG_HOME or ~/.config.
+// Where ZarnCD.ini lives: beside the executable, or, when that directory is not writable or is
+// a system folder (an installed copy), in $XDG_CONFIG_HOME or ~/.config.
 std::string Settings_File_Path();
 std::string Settings_File_Path_For(const std::string& executableDir);
 // Tests point the settings at a file of their own; nullopt returns to the usual place.

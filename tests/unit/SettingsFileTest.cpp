@@ -48,8 +48,10 @@ TEST(SettingsFile, BesideTheExecutableOrInTheConfigDirectory) {
   EXPECT_EQ(Settings_File_Path_For(dir.file("missing")), dir.file("config/ZarnCD.ini"));
   ::setenv("XDG_CONFIG_HOME", "relative", 1);
   EXPECT_EQ(Settings_File_Path_For(dir.file("missing")), "/home/someone/.config/ZarnCD.ini");
+  EXPECT_EQ(Settings_File_Path_For("/usr/bin"), "/home/someone/.config/ZarnCD.ini");
   ::unsetenv("XDG_CONFIG_HOME");
   EXPECT_EQ(Settings_File_Path_For(dir.file("missing")), "/home/someone/.config/ZarnCD.ini");
+  EXPECT_EQ(Settings_File_Path_For("/usr/bin"), "/home/someone/.config/ZarnCD.ini");
 
   // An installed copy: a directory the user may not write to. The first save makes the
   // configuration directory, private to the user.
