@@ -10,45 +10,23 @@
 
 #include <QRect>
 
+#include "ManagedPlayer.h"
 #include "profile/ProfileFile.h"
 #include "support/Servers.h"
 
 using namespace std::chrono_literals;
-using testsupport::ChildProcess;
 using testsupport::ClientRect;
 using testsupport::Output;
 using testsupport::WaitFor;
 
 namespace {
 
-class OverlayControl : public ::testing::Test {
+class OverlayControl : public ManagedPlayer {
  protected:
-  void SetUp() override {
-    if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
-    ASSERT_TRUE(testsupport::StartWindowManager(wm));
-    const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"));
-  }
-
   // Starts the program and waits until the overlay shows its first face.
   void Start() {
-    player = ChildProcess::Start({dir.file("zarncd")},
-                                 {"ZARNCD_SIMULATED_DISC=1", "XDG_DATA_HOME=" + dir.path()});
-    main.clear(), overlay.clear();
-    ASSERT_TRUE(WaitFor(
-        [&] {
-          std::istringstream ids(Output("xdotool search --pid " + std::to_string(player.pid())));
-          for (std::string id; ids >> id;) {
-            if (Output("xprop -id " + id + " _NET_WM_NAME").find("\"Information\"") !=
-                std::string::npos)
-              overlay = id;
-            else if (Output("xprop -id " + id + " WM_CLASS").find("zarncd") != std::string::npos &&
-                     main.empty() && !ClientRect(id).isEmpty())
-              main = id;
-          }
-          return !main.empty() && !overlay.empty() && !ClientRect(overlay).isEmpty();
-        },
-        60s));
+    ASSERT_TRUE(Launch(true));
+    ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 60s));
     // The first capture may be over before the window is found.
     WaitFor([&] { return ClientRect(overlay).isEmpty(); }, 1500ms);
     ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 10s));
@@ -76,25 +54,8 @@ class OverlayControl : public ::testing::Test {
     Output(keys + " Return");
   }
 
-  // The program ends by itself, or after `again` repeated until it does: a key pressed while the
-  // window manager is still busy with a window can go astray.
-  void Expect_End(const std::string& again = {}) {
-    auto next = std::chrono::steady_clock::now() + 3s;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-          if (!player.running()) return true;
-          if (again.empty() || std::chrono::steady_clock::now() < next) return false;
-          Output(again);
-          next = std::chrono::steady_clock::now() + 3s;
-          return false;
-        },
-        30s));
-  }
-
-  testsupport::TempDir dir;
-  const std::string ini = dir.file("ZarnCD.ini");
-  ChildProcess wm, player;  // stopped before the directory goes
-  std::string main, overlay;
+  // The program ends by itself, or after `again` repeated until it does.
+  void Expect_End(const std::string& again = {}) { ASSERT_TRUE(Until_Ended(again, 3s)); }
 };
 
 // Dragged, the overlay follows the mouse and renews its background where it lands; a click that

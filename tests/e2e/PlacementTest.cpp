@@ -16,11 +16,11 @@ inline void PrintTo(const QRect& r, std::ostream* os) {
   *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
 }
 
+#include "ManagedPlayer.h"
 #include "profile/ProfileFile.h"
 #include "support/Servers.h"
 
 using namespace std::chrono_literals;
-using testsupport::ChildProcess;
 using testsupport::ClientRect;
 using testsupport::OuterRect;
 using testsupport::Output;
@@ -28,61 +28,19 @@ using testsupport::WaitFor;
 
 namespace {
 
-class Placement : public ::testing::Test {
+class Placement : public ManagedPlayer {
  protected:
-  void SetUp() override {
-    if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
-    ASSERT_TRUE(testsupport::StartWindowManager(wm));
-    const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"));
-  }
-
   // Starts the program and waits for its main window, and for the overlay when it is shown.
-  void Start(bool overlayShown = true) {
-    player = ChildProcess::Start({dir.file("zarncd")},
-                                 {"ZARNCD_SIMULATED_DISC=1", "XDG_DATA_HOME=" + dir.path()});
-    main.clear(), overlay.clear();
-    ASSERT_TRUE(WaitFor(
-        [&] {
-          std::istringstream ids(Output("xdotool search --pid " + std::to_string(player.pid())));
-          for (std::string id; ids >> id;) {
-            const bool named =
-                Output("xprop -id " + id + " _NET_WM_NAME").find("\"Information\"") !=
-                std::string::npos;
-            if (named)
-              overlay = id;
-            else if (!OuterRect(id).isEmpty())
-              main = id;
-          }
-          return !main.empty() && (!overlay.empty() || !overlayShown);
-        },
-        60s));
-  }
+  void Start(bool overlayShown = true) { ASSERT_TRUE(Launch(overlayShown)); }
   // Closes the main window as a user does, through the window manager, and waits for the end.
-  // A key pressed while the window manager is still busy with the window can go astray; it is
-  // pressed again until the program ends.
   void Close() {
-    auto next = std::chrono::steady_clock::now();
-    ASSERT_TRUE(WaitFor(
-        [&] {
-          if (!player.running()) return true;
-          if (std::chrono::steady_clock::now() < next) return false;
-          Output("xdotool windowactivate --sync " + main + " key alt+F4");
-          next = std::chrono::steady_clock::now() + 3s;
-          return false;
-        },
-        30s));
+    ASSERT_TRUE(Until_Ended("xdotool windowactivate --sync " + main + " key alt+F4", 0ms));
   }
   // Waits until the main window shows this outer rectangle, settled by the window manager.
   void Expect_Main(const QRect& outer) {
     EXPECT_TRUE(WaitFor([&] { return OuterRect(main) == outer; }, 10s))
         << ::testing::PrintToString(OuterRect(main));
   }
-
-  testsupport::TempDir dir;
-  const std::string ini = dir.file("ZarnCD.ini");
-  ChildProcess wm, player;  // stopped before the directory goes
-  std::string main, overlay;
 };
 
 TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
