@@ -1,6 +1,8 @@
 #include "overlay/Usthrou.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,9 +23,11 @@
 
 #include <xcb/xcb.h>
 
+#include "app/Application.h"
 #include "log/Log.h"
 #include "overlay/Artwork.h"
 #include "settings/PlayerSettings.h"
+#include "settings/Winplace.h"
 
 namespace {
 
@@ -108,6 +112,32 @@ void Withdraw(QWindow* window) {
   xcb_send_event(connection, 0, root,
                  XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                  reinterpret_cast<const char*>(&event));
+  xcb_flush(connection);
+}
+
+// Marks a window to be mapped in its normal state. Qt marks a window it minimises to be mapped
+// minimised, and leaves the mark when the window manager restores the window, so that the next
+// hide and show would put the window back in the taskbar.
+void Map_Normal_Next_Time(QWindow* window) {
+  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+  if (!connection) return;
+  const auto id = static_cast<xcb_window_t>(window->winId());
+  // WM_HINTS: flags, input, initial_state, then six fields this leaves alone.
+  constexpr std::uint32_t kStateHint = 1U << 1, kNormalState = 1;
+  std::array<std::uint32_t, 9> hints{};
+  xcb_get_property_reply_t* reply = xcb_get_property_reply(
+      connection,
+      xcb_get_property(connection, 0, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, hints.size()),
+      nullptr);
+  if (reply && reply->format == 32)
+    std::memcpy(hints.data(), xcb_get_property_value(reply),
+                std::min<std::size_t>(xcb_get_property_value_length(reply), sizeof hints));
+  std::free(reply);
+  hints[0] |= kStateHint;
+  hints[2] = kNormalState;
+  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS,
+                      32, hints.size(), hints.data());
   xcb_flush(connection);
 }
 
@@ -221,10 +251,6 @@ int Text_Line_Width(const TFontHolder& holder, const QString& text) {
 
 // ---------------------------------------------------------------------------------------------
 // The window
-
-#include "app/Application.h"
-#include "settings/PlayerSettings.h"
-#include "settings/Winplace.h"
 
 TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint),
@@ -428,7 +454,8 @@ void TfrmSeeThrough::Queue_Paint_Request() {
       this,
       [this] {
         paintQueued_ = false;
-        if (isVisible() && !capturing_) Paint_Overlay();
+        // A minimised window has nothing behind it to show; its restore asks again.
+        if (isVisible() && !isMinimized() && !capturing_) Paint_Overlay();
       },
       Qt::QueuedConnection);
 }
@@ -570,11 +597,19 @@ void TfrmSeeThrough::pupMinimizedClick() {
   }
 }
 
-// The application comes back whole, whichever of its windows the user restores.
+// The application comes back whole, whichever of its windows the user restores, and the overlay
+// over what lies behind it now. A capture half-way through the window manager's restore could
+// leave the overlay minimised, so it waits for the window's exposure unless that came first.
 void TfrmSeeThrough::Restore_Application() {
-  for (QWidget* window : QApplication::topLevelWidgets())
-    if (window->isVisible() && window->isMinimized()) window->showNormal();
-  if (isVisible() && !live_) Queue_Paint_Request();
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (!window->isVisible() || window->windowType() == Qt::Popup) continue;
+    if (window->isMinimized())
+      window->showNormal();
+    else if (window->windowHandle())
+      Map_Normal_Next_Time(window->windowHandle());
+  }
+  State.Grab_Next_Paint = false;
+  if (isVisible() && !live_ && windowHandle() && windowHandle()->isExposed()) Queue_Paint_Request();
 }
 
 void TfrmSeeThrough::changeEvent(QEvent* event) {

@@ -4,10 +4,12 @@
 // ZarnCD.ini.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
 
+#include <QColor>
 #include <QRect>
 
 #include "ManagedPlayer.h"
@@ -52,6 +54,16 @@ class OverlayControl : public ManagedPlayer {
     std::string keys = "xdotool key";
     for (int i = 0; i < downs; ++i) keys += " Down";
     Output(keys + " Return");
+  }
+
+  // The colour on the screen at (x, y).
+  static QColor Pixel(int x, int y) {
+    unsigned r = 0, g = 0, b = 0;
+    std::sscanf(Output("import -window root -crop 1x1+" + std::to_string(x) + "+" +
+                       std::to_string(y) + " -depth 8 txt:- | tail -1")
+                    .c_str(),
+                "%*s (%u,%u,%u", &r, &g, &b);
+    return QColor(r, g, b);
   }
 
   // The program ends by itself, or after `again` repeated until it does.
@@ -116,6 +128,36 @@ TEST_F(OverlayControl, DispControlHidesTheMainWindowAndTheOverlayEndsTheProgram)
   EXPECT_TRUE(file.Profile_Read_Bool("Play", "RepeatDisk", false));
   EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), 500);
   EXPECT_FALSE(file.Profile_Read_Bool("Window", "MainForm", true));
+}
+
+// "Minimized" takes every window off the screen; restored, the overlay shows what lies behind
+// it now, not what lay there before.
+TEST_F(OverlayControl, MinimizedLeavesTheScreenAndComesBackOverWhatIsNowBehind) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const QRect at = ClientRect(overlay);
+  const QPoint probe = at.topLeft() + QPoint(200, 6);
+  EXPECT_LT(Pixel(probe.x(), probe.y()).blue(), 40);
+  Choose(5);  // Minimized
+  ASSERT_TRUE(
+      WaitFor([&] { return ClientRect(overlay).isEmpty() && ClientRect(main).isEmpty(); }, 10s));
+
+  // A blue window takes the overlay's place meanwhile.
+  testsupport::ChildProcess blue = testsupport::ChildProcess::Start(
+      {"display", "-size", "400x200", "-geometry",
+       "+" + std::to_string(at.left() - 50) + "+" + std::to_string(at.top() - 50), "xc:blue"},
+      {});
+  ASSERT_TRUE(WaitFor([&] { return Pixel(probe.x(), probe.y()).blue() > 200; }, 20s));
+  Output("xdotool windowactivate " + overlay);
+  ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 10s));
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const QColor c = Pixel(probe.x(), probe.y());
+        return !ClientRect(overlay).isEmpty() && !ClientRect(main).isEmpty() && c.blue() > 40 &&
+               c.blue() < 200;
+      },
+      10s));
+  Choose(8);  // Power Off
+  ASSERT_NO_FATAL_FAILURE(Expect_End());
 }
 
 }  // namespace
