@@ -227,11 +227,11 @@ class LinuxDriveIo : public DriveIo {
 
   bool readAudio(std::int32_t lsn, int count, std::byte* out) override {
     std::lock_guard lock(readMutex_);
-    if (!readHandle_) readHandle_ = cdio_open(path_.c_str(), DRIVER_LINUX);
-    if (!readHandle_) return false;
-    if (wantedSpeed_ >= 0) {
-      cdio_set_speed(readHandle_, wantedSpeed_);  // a drive that refuses keeps its own speed
-      wantedSpeed_ = -1;
+    if (!readHandle_) {
+      readHandle_ = cdio_open(path_.c_str(), DRIVER_LINUX);
+      if (!readHandle_) return false;
+      // Drives forget the speed with the disc; a drive that refuses keeps its own.
+      if (speed_ >= 0) cdio_set_speed(readHandle_, speed_);
     }
     const bool ok = cdio_read_audio_sectors(readHandle_, out, lsn,
                                             static_cast<std::uint32_t>(count)) == DRIVER_OP_SUCCESS;
@@ -246,11 +246,8 @@ class LinuxDriveIo : public DriveIo {
 
   void setSpeed(int times) override {
     std::lock_guard lock(readMutex_);
-    wantedSpeed_ = times;
-    if (readHandle_) {
-      cdio_set_speed(readHandle_, times);
-      wantedSpeed_ = -1;
-    }
+    speed_ = times;
+    if (readHandle_) cdio_set_speed(readHandle_, times);
   }
 
   bool eject() override {
@@ -276,7 +273,7 @@ class LinuxDriveIo : public DriveIo {
   // The reader thread's, released by the monitor thread.
   std::mutex readMutex_;
   CdIo_t* readHandle_ = nullptr;
-  int wantedSpeed_ = -1;
+  int speed_ = -1;  // as asked by the reader, for every handle it reads through; -1: never asked
 };
 
 }  // namespace
