@@ -14,8 +14,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <regex>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -73,6 +77,47 @@ bool readableFile(const std::string& path, std::string* why) {
   const bool file = ::fstat(fd, &st) == 0 && isFile(st);
   ::close(fd);
   return file || fail("not a regular file");
+}
+
+// libcdio looks for the files a cdrdao TOC names in the current folder, not the TOC's, and opens
+// them only on its first read, on the reader thread, where a FIFO would hang it. So it is given
+// a copy of the TOC that names them by absolute paths, each checked to be a regular file first.
+// Returns the copy's path (the caller removes it once the image is open), or "" and why.
+std::string AbsoluteTocCopy(const std::string& toc, std::string* why) {
+  std::ifstream in(toc);
+  std::ostringstream copy;
+  const std::filesystem::path folder = std::filesystem::path(toc).parent_path();
+  static const std::regex named(R"re(\b((?:AUDIO|DATA)?FILE\s+)"([^"]*)")re");
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t comment = line.find("//");
+    std::string text = line.substr(0, comment), out;
+    std::size_t done = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), named), end; it != end; ++it) {
+      const std::string path = (folder / (*it)[2].str()).lexically_normal().string();
+      if (!readableFile(path, why)) {
+        *why = "its data file " + path + ": " + *why;
+        return {};
+      }
+      out += text.substr(done, static_cast<std::size_t>(it->position()) - done);
+      out += (*it)[1].str() + '"' + path + '"';
+      done = static_cast<std::size_t>(it->position() + it->length());
+    }
+    copy << out << text.substr(done) << (comment == std::string::npos ? "" : line.substr(comment))
+         << '\n';
+  }
+  std::error_code error;
+  std::filesystem::path folderForCopy = std::filesystem::temp_directory_path(error);
+  if (error) folderForCopy = "/tmp";
+  std::string path = (folderForCopy / "zarncd-XXXXXX.toc").string();
+  const int fd = ::mkstemps(path.data(), 4);
+  const std::string text = copy.str();
+  const bool written =
+      fd >= 0 && ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+  if (fd >= 0) ::close(fd);
+  if (written) return path;
+  *why = std::string("a copy of the TOC cannot be written: ") + std::strerror(errno);
+  if (fd >= 0) ::unlink(path.c_str());
+  return {};
 }
 
 // An image behind a virtual tray. Eject opens the tray; inserting an image closes it.
@@ -327,8 +372,12 @@ CdIo_t* OpenCdioImage(const std::string& path, std::string* error) {
     driver = DRIVER_BINCUE;
   } else if (cdio_is_nrg(source.c_str())) {
     driver = DRIVER_NRG;
-  } else if (cdio_is_tocfile(source.c_str())) {
-    driver = DRIVER_CDRDAO;
+  } else if (endsWithIgnoringCase(source, ".toc")) {
+    const std::string copy = AbsoluteTocCopy(source, &why);
+    if (copy.empty()) return fail(why);
+    CdIo_t* cdio = cdio_is_tocfile(copy.c_str()) ? cdio_open(copy.c_str(), DRIVER_CDRDAO) : nullptr;
+    ::unlink(copy.c_str());  // read whole at opening
+    return cdio ? cdio : fail("not a CD image (the cdrdao TOC cannot be read)");
   } else {
     return fail("not a CD image (CUE/BIN, cdrdao TOC or NRG)");
   }
