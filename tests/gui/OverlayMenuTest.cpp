@@ -1,5 +1,5 @@
-// The see-through window's pop-up menu: its items, the marks it renews as it opens, and each
-// command ending exactly where the main window's own control would.
+// The see-through window's pop-up menu: the marks it renews as it opens, and each command ending
+// exactly where the main window's own control would.
 #include "PlayerFixture.h"
 
 #include <cstdio>
@@ -47,11 +47,6 @@ class OverlayMenuTest : public PlayerFixture {
 TEST_F(OverlayMenuTest, ItemsActAsTheMainWindowsControlsAndMarksAreRenewedOnOpening) {
   Start();
   TfrmSeeThrough& overlay = *windows->SeeThrough;
-  QStringList captions;
-  for (QAction* a : overlay.PopupMenu->actions()) captions << (a->isSeparator() ? "-" : a->text());
-  EXPECT_EQ(captions, QStringList({"Stop", "Next", "Previous", "Eject CD", "-", "Minimized",
-                                   "Repeat Disc", "Disp Control", "Power Off"}));
-
   // The marks follow what changed elsewhere since the menu last opened.
   overlay.show();
   ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));

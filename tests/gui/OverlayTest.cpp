@@ -57,21 +57,12 @@ TEST(SeeThroughDrawing, DarkeningHalvesEachChannelOfThePanelOnly) {
   }
 }
 
-// The artwork keeps the mask convention and the brackets their lit and shaded lines; the OR and
-// AND copies give each opaque pixel its picture's colour and leave the others alone.
+// The artwork is white wherever its mask lets the target show through; the OR and AND copies give
+// each opaque pixel its picture's colour and leave the others alone.
 TEST(SeeThroughDrawing, MaskedArtworkGivesExactColoursAndLeavesTheRest) {
   const TMaskedPicture art[] = {
       Logo_Artwork(), Bracket_Artwork(TCorner::TopLeft), Bracket_Artwork(TCorner::BottomLeft),
       Bracket_Artwork(TCorner::TopRight), Bracket_Artwork(TCorner::BottomRight)};
-  // Across the middle of a bracket's horizontal edge, from the window's edge inwards.
-  const QRgb lit[] = {0xFFFFFFFF, 0xFFC0C0C0, 0xFF808080, 0xFFFFFFFF};
-  const QRgb shaded[] = {0xFF808080, 0xFFC0C0C0, 0xFFFFFFFF, 0xFFFFFFFF};
-  for (int i = 1; i <= 4; ++i) {
-    const bool top = i == 1 || i == 3;
-    for (int d = 0; d < 4; ++d)
-      EXPECT_EQ(art[i].picture.pixel(8, top ? d : 15 - d), (top ? lit : shaded)[d]) << i;
-    EXPECT_EQ(art[i].mask.pixel(i < 3 ? 0 : 15, top ? 0 : 15), 0xFF000000u) << "softened corner";
-  }
   for (const TMaskedPicture& a : art)
     for (bool live : {false, true})
       for (int ground : {0, 2}) {
