@@ -29,8 +29,7 @@ TEST_F(DiscLoadingTest, DiscWithoutAnEntryOrAnIdentityGetsTheDefaultNames) {
     const std::string database = failed ? "[]\r\nartist=Nobody\r\n" : "";
     if (failed) Put(Disc_Database_Path(), database);
     sim->failIdentity(failed);
-    Build(false);
-    Refresh();
+    Load(false);
     EXPECT_EQ(Rows(), QStringList({"1 ﾄﾗｯｸ1", "2 ﾄﾗｯｸ2", "3 ﾄﾗｯｸ3", "4 ﾄﾗｯｸ4"}));
     EXPECT_EQ(main->panelArtist->text() + main->panelTitle->text(), "新しいｱｰﾁｽﾄ新しいﾀｲﾄﾙ");
     EXPECT_EQ(Bytes(Disc_Database_Path()), database);
@@ -60,8 +59,7 @@ TEST_F(DiscLoadingTest, DiscFoundPlayingKeepsPlayingAndStoppedDiscGoesToTrackOne
   }
   windows.reset();
   sim->setPosition(Lsn(2, 30));
-  Build(false);
-  Refresh();
+  Load(false);
   EXPECT_FALSE(sim->isPlaying());
   EXPECT_EQ(sim->positionLsn(), Lsn(1));
   EXPECT_EQ(Row(), 1);
@@ -81,8 +79,7 @@ TEST_F(DiscLoadingTest, ErrorWhileTheListIsRefilledLeavesTheClockRunning) {
 TEST_F(DiscLoadingTest, EmptyEntryMovesNothingAndReloadingShowsNamesStoredMeanwhile) {
   Write_Entry("numtracks=0\r\n");
   sim->setPosition(Lsn(3, 10));
-  Build(false);
-  Refresh();
+  Load(false);
   EXPECT_TRUE(Rows().isEmpty());
   EXPECT_EQ(main->ListBoxTracks->currentRow(), -1);
   EXPECT_EQ(sim->positionLsn(), Lsn(3, 10));
@@ -104,8 +101,7 @@ TEST_F(DiscLoadingTest, EmptyEntryMovesNothingAndReloadingShowsNamesStoredMeanwh
 // The caption is rewritten only when its text changes.
 TEST_F(DiscLoadingTest, TextsWithTheDefaultFlags) {
   Write_Entry("artist=Ann\r\ntitle=Blue\r\nnumtracks=4\r\n0=One\r\n1=Two\r\n2=Sky\r\n3=Four\r\n");
-  Build(false);
-  Refresh();
+  Load(false);
   main->CD_Seek(3);
   Refresh();
   EXPECT_EQ(Texts(), QStringList({"Stopped Ann  Blue  ", "Stopped Blue  Sky", "Track3 Sky",
@@ -128,8 +124,7 @@ TEST_F(DiscLoadingTest, TextsWithTheDefaultFlags) {
 
 TEST_F(DiscLoadingTest, FieldsAndSeparators) {
   Write_Entry("artist=\r\ntitle=Blue\r\nnumtracks=2\r\n0=One\r\n1=Two\r\n");
-  Build(false);
-  Refresh();
+  Load(false);
 
   // Every flag clear: the prefix alone while stopped, nothing while playing; no leading zeros.
   PlayerSettings = TPlayerSettings{};

@@ -16,18 +16,12 @@ class MainWindowTest : public PlayerFixture {
 };
 
 TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
-  Build();
-  Tick(5);  // nothing is read before the sixth tick
-  EXPECT_EQ(Texts(), QStringList({"Zarn's CDPlayer", "Wait!!", "Zarn'sCDPlayer", "", ""}));
-  Tick();
-  EXPECT_EQ(Rows().size(), 10);
+  Load();
   ClickRow(5);
   main->spdPlay->click();
-  ExpectPlayState(true);
   Tick(60);  // 12 s into track 5
   main->spdPlay->click();
   EXPECT_TRUE(AtTrackStart(5) && !sim->isPlaying());
-  ExpectPlayState(false);
   main->Play->trigger();  // the display's menu does the same
   EXPECT_TRUE(sim->isPlaying());
 
@@ -73,8 +67,7 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
 // The keyboard reaches every control that takes focus, in the order of the layout; Space presses
 // the focused button, Enter the focused transport button or else the default button, Play.
 TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
-  Build();
-  Refresh();
+  Load();
   main->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(main));
   main->chkRepeatDisc->setFocus();
@@ -96,8 +89,7 @@ TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
 }
 
 TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeats) {
-  Build();
-  Refresh();
+  Load();
   // Repeat Track takes precedence over Repeat Disk.
   const struct {
     bool disc, track, playing;
@@ -138,13 +130,6 @@ TEST_F(MainWindowTest, RepeatTrackWaitsForATrackUndoesNextAndFollowsTheList) {
   Tick();
   EXPECT_EQ(Track(), 3);
 
-  // Checking the box again remembers the track of that moment.
-  main->chkRepeatTrack->setChecked(false);
-  main->spdNextClick();
-  Tick();
-  main->chkRepeatTrack->setChecked(true);
-  EXPECT_EQ(main->Repeat_Track_No, 4);
-
   // A track remembered from a disc that left is forgotten with it.
   ClickRow(9);
   main->spdEjectClick();
@@ -159,8 +144,7 @@ TEST_F(MainWindowTest, RepeatTrackWaitsForATrackUndoesNextAndFollowsTheList) {
 }
 
 TEST_F(MainWindowTest, OpenDriveDisablesTheDiscButtonsAndEjectStopsFirst) {
-  Build();
-  Refresh();
+  Load();
   sim->openTray();
   Refresh();
   for (QToolButton* b :
@@ -187,8 +171,7 @@ TEST_F(MainWindowTest, OpenDriveDisablesTheDiscButtonsAndEjectStopsFirst) {
 // Only a plain left click chooses a row; other buttons and modified clicks leave the list alone.
 // While a button is held down in the list, refreshes leave its selection where it is.
 TEST_F(MainWindowTest, OnlyAPlainLeftClickChoosesAndAHeldButtonKeepsTheListStill) {
-  Build();
-  Refresh();
+  Load();
   QWidget* rows = main->ListBoxTracks->viewport();
   const std::pair<Qt::MouseButton, Qt::KeyboardModifiers> clicks[] = {
       {Qt::RightButton, {}},
@@ -213,8 +196,7 @@ TEST_F(MainWindowTest, OnlyAPlainLeftClickChoosesAndAHeldButtonKeepsTheListStill
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
-  Build();
-  Refresh();
+  Load();
   windows->SeeThrough->show();  // a window still up does not keep the program running
   QApplication::setQuitOnLastWindowClosed(false);
   QTimer::singleShot(0, main, [this] { main->close(); });
@@ -227,8 +209,7 @@ TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
 }
 
 TEST_F(MainWindowTest, ErrorsAreReportedAndOnlyADeviceThatCannotOpenEndsTheProgram) {
-  Build();
-  Refresh();
+  Load();
   Application::Instance()->Set_Title("Track3 Sky");
   main->Device().Device_Close();
   QTest::mouseClick(main->spdEject, Qt::LeftButton);  // stopping a closed device raises

@@ -64,8 +64,7 @@ class SettingsTest : public PlayerFixture {
 };
 
 TEST_F(SettingsTest, CancelAndAFailedOkChangeNothingShown) {
-  Build();
-  Refresh();
+  Load();
   const QFont font = main->PanelDisplay->font();
   // The stored name reaches an installed Japanese face that has half-width katakana.
   EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0xFF71)));  // ｱ
@@ -125,8 +124,7 @@ TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
 TEST_F(SettingsTest, OkWritesTheOptionKeysOnlyAndAppliesThem) {
   // Keys of the placement and of the exit, and a stranger, must survive untouched.
   Put(path, "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n[Play]\r\nRepeatDisk=1\r\n");
-  Build();
-  Refresh();
+  Load();
   QFont font = main->PanelDisplay->font();
   font.setPixelSize(24);  // 18 points
   font.setBold(false);
