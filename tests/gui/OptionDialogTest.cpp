@@ -10,9 +10,11 @@
 #include "PlayerFixture.h"
 #include "settings/Uoption.h"
 
-// Widened captions must neither be cut short nor reach into the next column.
+// The designed widths were made for Arial's metrics, which its substitute shares; widened
+// captions must neither be cut short nor reach into the next column.
 TEST(OptionDialog, CaptionsFitTheDesignedLayout) {
   TfrmOption option;
+  EXPECT_EQ(QFontInfo(option.chkIconTrackNum->font()).family(), "Liberation Sans");
   for (QGroupBox* group : {option.GroupBoxInfo, option.GroupBoxFont, option.GroupBoxST}) {
     const auto boxes = group->findChildren<QCheckBox*>();
     for (QCheckBox* box : boxes) {
