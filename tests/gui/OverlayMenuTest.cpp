@@ -1,8 +1,9 @@
-// The see-through window's pop-up menu: its items, the marks it renews as it opens, and each
-// command ending exactly where the main window's own control would.
+// The see-through window's pop-up menu: the marks it renews as it opens, and each command ending
+// exactly where the main window's own control would.
 #include "PlayerFixture.h"
 
 #include <cstdio>
+#include <tuple>
 
 #include <QCheckBox>
 #include <QMenu>
@@ -21,37 +22,25 @@ class OverlayMenuTest : public PlayerFixture {
     windows.reset();
     std::remove(Settings_File_Path().c_str());
     sim = std::make_shared<SimulatedDriver>(SimulatedDriver::MakeDisc({60, 60, 60, 60}));
-    Build();
-    Refresh();
+    Load();
     main->spdNextClick();
     main->spdPlayClick();
     Tick(20);
   }
 
   // Everything a command may change.
-  QStringList Outcome() {
+  auto Outcome() {
     Refresh();
-    return {QString::number(sim->isPlaying()),
-            QString::number(sim->isTrayOpen()),
-            QString::number(sim->positionLsn()),
-            QString::number(Track()),
-            QString::number(Row()),
-            windows->SeeThrough->pupPlay->text(),
-            QString::number(main->chkRepeatDisc->isChecked()),
-            QString::number(main->chkRepeatTrack->isChecked()),
-            QString::number(PlayerSettings.MainForm),
-            QString::number(main->isVisible())};
+    return std::tuple(sim->isPlaying(), sim->isTrayOpen(), sim->positionLsn(), Track(), Row(),
+                      windows->SeeThrough->pupPlay->text(), main->chkRepeatDisc->isChecked(),
+                      main->chkRepeatTrack->isChecked(), PlayerSettings.MainForm,
+                      main->isVisible());
   }
 };
 
 TEST_F(OverlayMenuTest, ItemsActAsTheMainWindowsControlsAndMarksAreRenewedOnOpening) {
   Start();
   TfrmSeeThrough& overlay = *windows->SeeThrough;
-  QStringList captions;
-  for (QAction* a : overlay.PopupMenu->actions()) captions << (a->isSeparator() ? "-" : a->text());
-  EXPECT_EQ(captions, QStringList({"Stop", "Next", "Previous", "Eject CD", "-", "Minimized",
-                                   "Repeat Disc", "Disp Control", "Power Off"}));
-
   // The marks follow what changed elsewhere since the menu last opened.
   overlay.show();
   ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
@@ -79,9 +68,9 @@ TEST_F(OverlayMenuTest, ItemsActAsTheMainWindowsControlsAndMarksAreRenewedOnOpen
   };
   for (const auto& c : cases) {
     Start();
-    const QStringList before = Outcome();
+    const auto before = Outcome();
     c.control(*main);
-    const QStringList byControl = Outcome();
+    const auto byControl = Outcome();
     Start();
     Outcome();
     (windows->SeeThrough.get()->*c.action)->trigger();

@@ -30,11 +30,9 @@ TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
     int outer;
     bool tall;
   } cases[] = {
-      {"", 450, true},
       {"[Window]\r\nTallHeight=100\r\n", frame + 188, true},  // raised to the tall minimum
       {"[Window]\r\nTallHeight=-5\r\n", frame + 188, true},
       {"[Window]\r\nTallHeight=2147483647\r\n[Disp]\r\nFontSize=2147483647\r\n", screen, true},
-      {"[Window]\r\nPlayerMode=0\r\n[Disp]\r\nFontSize=16\r\n", frame + 16 + 20, false},
       {"[Window]\r\nPlayerMode=0\r\n[Disp]\r\nFontSize=2147483647\r\n", frame + 54 + 20, false},
   };
   for (const Case& c : cases) {

@@ -83,6 +83,11 @@ class PlayerFixture : public ::testing::Test {
       ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
     }
   }
+  // The windows with the disc read by the first refresh.
+  void Load(bool show = true) {
+    Build(show);
+    Refresh();
+  }
   // One tick of the clock, with the drive moving on by the same 200 ms first.
   void Tick(int n = 1) {
     for (int i = 0; i < n; ++i) {
