@@ -45,12 +45,6 @@ int Write(const std::string& path, const std::string& value) {
   }
 }
 
-struct stat Stat(const std::string& path) {
-  struct stat st {};
-  ::stat(path.c_str(), &st);
-  return st;
-}
-
 // A folder this user may not write gets no lock file and no temporary file: a file there is
 // written in place when the user may write it, else refused. A file with a second name, or
 // another user's, is written in place too.
@@ -97,8 +91,34 @@ TEST(ProfileFault, ReadOnlyFoldersAndFilesAndWhatARenameWouldLose) {
   EXPECT_EQ(Stat(path).st_ino, inode);
 }
 
-TEST(ProfileFault, MissingFolderIsNotMade) {
+// A replaced file keeps its mode, a new one follows the umask; a symbolic link stays a link to
+// the file it names, which gets the lock beside it; temporary files of a killed writer go, other
+// programs' files stay. A missing folder is not made.
+TEST(ProfileFault, ReplacingKeepsModesAndLinksAndRemovesOnlyOurStaleCopies) {
   TempDir dir;
+  const mode_t mask = ::umask(022);
+  ::mkdir(dir.file("real").c_str(), 0755);
+  WriteFile(dir.file("real/db.ini"), kContent);
+  ::chmod(dir.file("real/db.ini").c_str(), 0640);
+  WriteFile(dir.file("real/.db.ini.zarncd-AbC123"), "half written");
+  WriteFile(dir.file("real/.db.ini.other"), "not ours");
+  ASSERT_EQ(::symlink("real/db.ini", dir.file("link1.ini").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("link1.ini").c_str(), dir.file("link2.ini").c_str()), 0);
+  ASSERT_EQ(::symlink("real/new.ini", dir.file("dangling.ini").c_str()), 0);
+  EXPECT_EQ(Write(dir.file("link2.ini"), "through links"), 0);
+  EXPECT_EQ(Write(dir.file("dangling.ini"), "v"), 0);
+  ::umask(mask);
+  EXPECT_EQ(ReadFile(dir.file("real/db.ini")), "; kept\r\n[S]\r\nk=through links\r\n");
+  EXPECT_EQ(Stat(dir.file("real/db.ini")).st_mode & 07777, 0640u);
+  EXPECT_EQ(Stat(dir.file("real/new.ini")).st_mode & 07777, 0644u);
+  EXPECT_EQ(
+      ListDir(dir.file("real")),
+      (std::set<std::string>{".db.ini.other", "db.ini", "db.ini.lock", "new.ini", "new.ini.lock"}));
+  for (const char* link : {"link1.ini", "link2.ini", "dangling.ini"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file(link).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+  }
   EXPECT_EQ(Write(dir.file("not/there/db.ini"), "x"), 1);
   EXPECT_FALSE(std::filesystem::exists(dir.file("not")));
 }

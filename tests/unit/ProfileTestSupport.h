@@ -2,6 +2,7 @@
 #pragma once
 
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +48,12 @@ inline std::set<std::string> ListDir(const std::string& dir) {
   for (const auto& e : std::filesystem::directory_iterator(dir))
     names.insert(e.path().filename().string());
   return names;
+}
+
+inline struct stat Stat(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st;
 }
 
 constexpr int kSkip = 77;
