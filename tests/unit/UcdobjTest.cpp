@@ -2,10 +2,10 @@
 #include "disc/Ucdobj.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ProfileTestSupport.h"
@@ -51,40 +51,30 @@ TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecima
   EXPECT_EQ(Stored("numplay"), "2");
 }
 
-TEST_F(CdObject, StoredTrackCountWinsOverTheDevice) {
+TEST_F(CdObject, TrackCountIsTheStoredOneElseTheDevicesButNeverMoreThanNinetyNine) {
+  const std::tuple<const char*, int, int, std::size_t> cases[] = {
+      // stored count, the device's count, track count, titles
+      {"0", 10, 0, 0},    {"-3", 10, -3, 0},         {"", 10, 10, 10},        {"", 150, 99, 99},
+      {"100", 5, 99, 99}, {"2147483647", 5, 99, 99}, {"$7FFFFFFF", 5, 99, 99}};
+  for (const auto& [count, device, tracks, titles] : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    CD_Object cd = Read(std::string("[A0]\r\nnumtracks=") + count + "\r\n", "A0", device);
+    EXPECT_EQ(cd.Num_Tracks, tracks) << count;
+    EXPECT_EQ(cd.Num_Play, tracks) << count;
+    EXPECT_EQ(cd.Track_Titles.size(), titles) << count;
+    EXPECT_EQ(cd.Play_Order.empty(), titles == 0) << count;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << count;
+  }
   // Fewer than the device has: the titles stored beyond the count stay as they are. (More: the
   // editor tests.)
   CD_Object fewer = Read("[ABCDEF]\r\nnumtracks=8\r\n8=beyond\r\n9=beyond too\r\n", "ABCDEF", 10);
   EXPECT_EQ(fewer.Track_Titles.size(), 8u);
   fewer.Write_Disc_Info();
   EXPECT_EQ(Stored("9"), "beyond too");
-
-  // Zero or negative: no titles; empty: the device's count.
-  for (const auto& [count, tracks, titles] :
-       {std::tuple{"0", 0, 0u}, {"-3", -3, 0u}, {"", 10, 10u}}) {
-    CD_Object cd = Read(std::string("[A0]\r\nnumtracks=") + count + "\r\n", "A0", 10);
-    EXPECT_EQ(cd.Num_Tracks, tracks) << count;
-    EXPECT_EQ(cd.Num_Play, tracks) << count;
-    EXPECT_EQ(cd.Track_Titles.size(), titles) << count;
-    EXPECT_EQ(cd.Play_Order.empty(), titles == 0) << count;
-  }
 }
 
-TEST_F(CdObject, HugeTrackCountReadsAsNinetyNineQuickly) {
-  for (const char* count : {"99", "100", "100000000", "2147483647", "$7FFFFFFF"}) {
-    const auto start = std::chrono::steady_clock::now();
-    CD_Object cd = Read(std::string("[E0]\r\nnumtracks=") + count + "\r\n", "E0", 5);
-    EXPECT_EQ(cd.Num_Tracks, 99) << count;
-    EXPECT_EQ(cd.Track_Titles.size(), 99u);
-    EXPECT_EQ(cd.Num_Play, 99);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-  }
-  CD_Object device(db_);
-  device.Read_Disc_Info("F0", 150);
-  EXPECT_EQ(device.Num_Tracks, 99);
-}
-
-TEST_F(CdObject, WritingAddsMissingKeysAndKeepsUnknownKeysAndOtherEntries) {
+// All keys are written in one update: a title that cannot be stored leaves the file as it was.
+TEST_F(CdObject, WritingAddsMissingKeysAndKeepsUnknownKeysAndOtherEntriesAllOrNothing) {
   CD_Object cd = Read(
       "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=Old\r\nnumtracks=2\r\n0=a\r\n1=b\r\nmystery=kept\r\n"
       "\r\n; end\r\n[OTHER2]\r\nk=v",
@@ -92,20 +82,16 @@ TEST_F(CdObject, WritingAddsMissingKeysAndKeepsUnknownKeysAndOtherEntries) {
   EXPECT_EQ(cd.Play_Order, " 0 1");
   cd.Artist = "New";
   cd.Write_Disc_Info();
-  EXPECT_EQ(ReadFile(db_),
-            "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=New\r\nnumtracks=2\r\n0=a\r\n1=b\r\n"
-            "mystery=kept\r\nEntryType=1\r\ntitle=" +
-                std::string(cd_defaults::kTitle) +
-                "\r\norder= 0 1\r\nnumplay=2\r\n\r\n; end\r\n[OTHER2]\r\nk=v");
-}
-
-TEST_F(CdObject, WriteStoresAllKeysOrNone) {
-  const std::string file = "[0000FF]\r\nartist=Old\r\n";
-  CD_Object cd = Read(file, "0000FF", 3);
-  cd.Artist = "New";
-  cd.Track_Titles[2] = "broken\r\n[injected]";
+  const std::string written =
+      "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=New\r\nnumtracks=2\r\n0=a\r\n1=b\r\n"
+      "mystery=kept\r\nEntryType=1\r\ntitle=" +
+      std::string(cd_defaults::kTitle) +
+      "\r\norder= 0 1\r\nnumplay=2\r\n\r\n; end\r\n[OTHER2]\r\nk=v";
+  EXPECT_EQ(ReadFile(db_), written);
+  cd.Artist = "Newer";
+  cd.Track_Titles[1] = "broken\r\n[injected]";
   EXPECT_THROW(cd.Write_Disc_Info(), EProfileError);
-  EXPECT_EQ(ReadFile(db_), file);
+  EXPECT_EQ(ReadFile(db_), written);
 }
 
 TEST_F(CdObject, LongStoredValueWrittenBackUnchangedKeepsItsFullText) {
@@ -122,24 +108,19 @@ TEST_F(CdObject, LongStoredValueWrittenBackUnchangedKeepsItsFullText) {
   EXPECT_NE(ReadFile(db_).find("title=" + longTitle + "\r\n"), std::string::npos);
 }
 
-TEST_F(CdObject, MissingDatabaseDirectoryIsCreatedPrivate) {
-  const std::string path = dir_.file("data/nested/cdplayer.ini");
-  CD_Object cd(path);
-  cd.Read_Disc_Info("0000FF", 1);
-  cd.Write_Disc_Info();
-  EXPECT_EQ(ProfileFile(path).Profile_Read_Integer("0000FF", "numtracks", 0), 1);
-  struct stat st {};
-  ASSERT_EQ(::stat(dir_.file("data/nested").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
-}
-
-TEST(DiscDatabasePath, XdgDataHomeOrLocalShare) {
+// The first write makes the missing folders, private to the user.
+TEST_F(CdObject, DatabaseLivesInXdgDataHomeOrLocalShare) {
   SavedEnv data("XDG_DATA_HOME"), home("HOME");
   ::setenv("HOME", "/home/someone", 1);
-  ::setenv("XDG_DATA_HOME", "/data/here", 1);
-  EXPECT_EQ(Disc_Database_Path(), "/data/here/cdplayer.ini");
   ::setenv("XDG_DATA_HOME", "", 1);
   EXPECT_EQ(Disc_Database_Path(), "/home/someone/.local/share/cdplayer.ini");
+  ::setenv("XDG_DATA_HOME", dir_.file("data/nested").c_str(), 1);
+  ASSERT_EQ(Disc_Database_Path(), dir_.file("data/nested/cdplayer.ini"));
+  CD_Object cd(Disc_Database_Path());
+  cd.Read_Disc_Info("0000FF", 1);
+  cd.Write_Disc_Info();
+  EXPECT_EQ(ProfileFile(Disc_Database_Path()).Profile_Read_Integer("0000FF", "numtracks", 0), 1);
+  EXPECT_EQ(Stat(dir_.file("data/nested")).st_mode & 0777, 0700u);
 }
 
 }  // namespace
