@@ -190,14 +190,12 @@ TEST(ProfileFault, NotARegularFileNeitherBlocksNorGetsALockFile) {
       {"folder", [](const std::string& p) { return ::mkdir(p.c_str(), 0755); }}};
   for (const auto& [kind, make] : kinds) {
     ASSERT_EQ(make(db) | make(settings), 0) << kind;
-    if (const pid_t pid = ::fork(); pid == 0) {
-      ::alarm(10);
-      ::_exit(ReadDefaultsAndRefuseWrites(db, settings));
-    } else {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << kind << " " << status;
-    }
+    EXPECT_EQ(ExitCode(Spawn([&] {
+                ::alarm(10);
+                return ReadDefaultsAndRefuseWrites(db, settings);
+              })),
+              0)
+        << kind;
     EXPECT_EQ(ListDir(dir.path()), (std::set<std::string>{"ZarnCD.ini", "cdplayer.ini"}));
     std::filesystem::remove(db);
     std::filesystem::remove(settings);
@@ -228,16 +226,12 @@ TEST(ProfileFault, WriterKilledInTheMiddleOfAThousandWrites) {
     TempDir dir;
     const std::string path = dir.file("db.ini");
     WriteFile(path, kInitial);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      try {
-        ProfileFile file(path);
-        for (int i = 0; i < 1000; ++i)
-          file.Profile_Write_String("Disc", std::to_string(i), "value-" + std::to_string(i));
-      } catch (...) {
-      }
-      ::_exit(0);
-    }
+    const pid_t pid = Spawn([&] {
+      ProfileFile file(path);
+      for (int i = 0; i < 1000; ++i)
+        file.Profile_Write_String("Disc", std::to_string(i), "value-" + std::to_string(i));
+      return 0;
+    });
     // Every version seen while it is written is a whole state, and never an older one.
     int seen = 0;
     while (seen < target) {
@@ -246,9 +240,7 @@ TEST(ProfileFault, WriterKilledInTheMiddleOfAThousandWrites) {
       seen = k;
     }
     ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status)) << "the writer finished before it was killed";
+    EXPECT_EQ(ExitCode(pid), -1) << "the writer finished before it was killed";
 
     const int k = WhichState(ReadFile(path));
     ASSERT_GE(k, seen) << "after the kill the file is no state before or after a write";
@@ -267,34 +259,24 @@ void ExpectRaceLosesNothing(const TempDir& dir, int keys, bool bAsAnotherUser) {
   ASSERT_EQ(::pipe(gate), 0);
   std::vector<pid_t> writers;
   for (char prefix : {'a', 'b'}) {
-    if (pid_t pid = ::fork(); pid != 0) {
-      writers.push_back(pid);
-      continue;
-    }
-    ::close(gate[1]);
-    auto writer = [&] {
+    auto writer = [&, prefix] {
       char c;
       (void)::read(gate[0], &c, 1);  // returns when every writing end is closed: both start
-      try {
-        ProfileFile file(path);
-        for (int i = 0; i < keys; ++i) {
-          const std::string key = prefix + std::to_string(i);
-          file.Profile_Write_String("Both", key, "v" + key);
-        }
-      } catch (...) {
-        return 1;
+      ProfileFile file(path);
+      for (int i = 0; i < keys; ++i) {
+        const std::string key = prefix + std::to_string(i);
+        file.Profile_Write_String("Both", key, "v" + key);
       }
       return 0;
     };
-    ::_exit(prefix == 'b' && bAsAnotherUser ? RunUnprivileged(writer) : writer());
+    writers.push_back(Spawn([&] {
+      ::close(gate[1]);
+      return prefix == 'b' && bAsAnotherUser ? RunUnprivileged(writer) : writer();
+    }));
   }
   ::close(gate[0]);
   ::close(gate[1]);
-  for (pid_t pid : writers) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
+  for (pid_t pid : writers) EXPECT_EQ(ExitCode(pid), 0);
   const std::string bytes = ReadFile(path);
   int present = 0;
   for (char prefix : {'a', 'b'})
