@@ -148,7 +148,6 @@ TEST_F(DeviceTest, NextAndPreviousTargets) {
     void (CdAudioDevice::*button)();
     const char* sent;
   } cases[] = {
-      {tmsf::Make(2, 0, 30, 0), &CdAudioDevice::Device_Next, "seek/WT@3"},
       {tmsf::Make(5, 0, 30, 0), &CdAudioDevice::Device_Next, "seek/WT@5"},  // the last
       {tmsf::Make(5, 0, 0, 74), &CdAudioDevice::Device_Previous, "seek/WT@4"},
       {tmsf::Make(5, 0, 1, 0), &CdAudioDevice::Device_Previous, "seek/WT@5"},

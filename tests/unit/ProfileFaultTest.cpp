@@ -51,9 +51,12 @@ int Write(const std::string& path, const std::string& value) {
 TEST(ProfileFault, ReadOnlyFoldersAndFilesAndWhatARenameWouldLose) {
   TempDir dir;
   const std::string path = dir.file("db.ini");
+  auto modes = [&](mode_t file, mode_t folder) {
+    ::chmod(path.c_str(), file);
+    ::chmod(dir.path().c_str(), folder);
+  };
   WriteFile(path, kContent);
-  ::chmod(path.c_str(), 0444);
-  ::chmod(dir.path().c_str(), 0555);
+  modes(0444, 0555);
   const int code = RunUnprivileged([&] {
     return ProfileFile(path).Profile_Read_String("S", "k", "") == "old" ? Write(path, "x") : 3;
   });
@@ -65,14 +68,12 @@ TEST(ProfileFault, ReadOnlyFoldersAndFilesAndWhatARenameWouldLose) {
   EXPECT_EQ(ListDir(dir.path()), std::set<std::string>{"db.ini"});
 
   // With the lock file of an earlier write there, the refusal comes later.
-  ::chmod(path.c_str(), 0644);
-  ::chmod(dir.path().c_str(), 0755);
+  modes(0644, 0755);
   ASSERT_EQ(Write(path, "old"), 0);
-  ::chmod(path.c_str(), 0444);
-  ::chmod(dir.path().c_str(), 0555);
+  modes(0444, 0555);
   EXPECT_EQ(RunUnprivileged([&] { return Write(path, "x"); }), 1);
   // A read-only file in a writable folder is not replaced either.
-  ::chmod(dir.path().c_str(), 0777);
+  modes(0444, 0777);
   EXPECT_EQ(RunUnprivileged([&] { return Write(path, "x"); }), 1);
   EXPECT_EQ(ReadFile(path), kContent);
   EXPECT_EQ(ListDir(dir.path()), kFileAndLock);
