@@ -32,23 +32,18 @@ std::string Refusal(const std::string& path) {
 }
 
 // 0 when writing [S] k succeeded and reads back, 1 when it was refused with the message naming
-// the path, 2 on anything else.
-int Write(const std::string& path, const std::string& value) {
+// the path (its errno in *error), 2 on anything else.
+int Write(const std::string& path, const std::string& value, int* error = nullptr) {
   try {
     ProfileFile(path).Profile_Write_String("S", "k", value);
     ProfileFile::Clear_Cache();
     return ProfileFile(path).Profile_Read_String("S", "k", "") == value ? 0 : 2;
   } catch (const EProfileError& e) {
+    if (error) *error = e.error();
     return e.what() == Refusal(path) ? 1 : 2;
   } catch (...) {
     return 2;
   }
-}
-
-struct stat Stat(const std::string& path) {
-  struct stat st {};
-  ::stat(path.c_str(), &st);
-  return st;
 }
 
 // A folder this user may not write gets no lock file and no temporary file: a file there is
@@ -57,9 +52,12 @@ struct stat Stat(const std::string& path) {
 TEST(ProfileFault, ReadOnlyFoldersAndFilesAndWhatARenameWouldLose) {
   TempDir dir;
   const std::string path = dir.file("db.ini");
+  auto modes = [&](mode_t file, mode_t folder) {
+    ::chmod(path.c_str(), file);
+    ::chmod(dir.path().c_str(), folder);
+  };
   WriteFile(path, kContent);
-  ::chmod(path.c_str(), 0444);
-  ::chmod(dir.path().c_str(), 0555);
+  modes(0444, 0555);
   const int code = RunUnprivileged([&] {
     return ProfileFile(path).Profile_Read_String("S", "k", "") == "old" ? Write(path, "x") : 3;
   });
@@ -71,14 +69,12 @@ TEST(ProfileFault, ReadOnlyFoldersAndFilesAndWhatARenameWouldLose) {
   EXPECT_EQ(ListDir(dir.path()), std::set<std::string>{"db.ini"});
 
   // With the lock file of an earlier write there, the refusal comes later.
-  ::chmod(path.c_str(), 0644);
-  ::chmod(dir.path().c_str(), 0755);
+  modes(0644, 0755);
   ASSERT_EQ(Write(path, "old"), 0);
-  ::chmod(path.c_str(), 0444);
-  ::chmod(dir.path().c_str(), 0555);
+  modes(0444, 0555);
   EXPECT_EQ(RunUnprivileged([&] { return Write(path, "x"); }), 1);
   // A read-only file in a writable folder is not replaced either.
-  ::chmod(dir.path().c_str(), 0777);
+  modes(0444, 0777);
   EXPECT_EQ(RunUnprivileged([&] { return Write(path, "x"); }), 1);
   EXPECT_EQ(ReadFile(path), kContent);
   EXPECT_EQ(ListDir(dir.path()), kFileAndLock);
@@ -97,8 +93,34 @@ TEST(ProfileFault, ReadOnlyFoldersAndFilesAndWhatARenameWouldLose) {
   EXPECT_EQ(Stat(path).st_ino, inode);
 }
 
-TEST(ProfileFault, MissingFolderIsNotMade) {
+// A replaced file keeps its mode, a new one follows the umask; a symbolic link stays a link to
+// the file it names, which gets the lock beside it; temporary files of a killed writer go, other
+// programs' files stay. A missing folder is not made.
+TEST(ProfileFault, ReplacingKeepsModesAndLinksAndRemovesOnlyOurStaleCopies) {
   TempDir dir;
+  const mode_t mask = ::umask(022);
+  ::mkdir(dir.file("real").c_str(), 0755);
+  WriteFile(dir.file("real/db.ini"), kContent);
+  ::chmod(dir.file("real/db.ini").c_str(), 0640);
+  WriteFile(dir.file("real/.db.ini.zarncd-AbC123"), "half written");
+  WriteFile(dir.file("real/.db.ini.other"), "not ours");
+  ASSERT_EQ(::symlink("real/db.ini", dir.file("link1.ini").c_str()), 0);
+  ASSERT_EQ(::symlink(dir.file("link1.ini").c_str(), dir.file("link2.ini").c_str()), 0);
+  ASSERT_EQ(::symlink("real/new.ini", dir.file("dangling.ini").c_str()), 0);
+  EXPECT_EQ(Write(dir.file("link2.ini"), "through links"), 0);
+  EXPECT_EQ(Write(dir.file("dangling.ini"), "v"), 0);
+  ::umask(mask);
+  EXPECT_EQ(ReadFile(dir.file("real/db.ini")), "; kept\r\n[S]\r\nk=through links\r\n");
+  EXPECT_EQ(Stat(dir.file("real/db.ini")).st_mode & 07777, 0640u);
+  EXPECT_EQ(Stat(dir.file("real/new.ini")).st_mode & 07777, 0644u);
+  EXPECT_EQ(
+      ListDir(dir.file("real")),
+      (std::set<std::string>{".db.ini.other", "db.ini", "db.ini.lock", "new.ini", "new.ini.lock"}));
+  for (const char* link : {"link1.ini", "link2.ini", "dangling.ini"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.file(link).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << link;
+  }
   EXPECT_EQ(Write(dir.file("not/there/db.ini"), "x"), 1);
   EXPECT_FALSE(std::filesystem::exists(dir.file("not")));
 }
@@ -119,13 +141,9 @@ TEST(ProfileFault, FullFileSystem) {
     content += "[" + std::to_string(i) + "]\r\ntitle=" + std::string(60, 'x') + "\r\n";
   WriteFile(path, content);
   ASSERT_EQ(ReadFile(path), content);
-  try {
-    ProfileFile(path).Profile_Write_String("0", "title", "changed");
-    FAIL() << "the write succeeded on a full file system";
-  } catch (const EProfileError& e) {
-    EXPECT_EQ(e.what(), Refusal(path));
-    EXPECT_EQ(e.error(), ENOSPC);
-  }
+  int error = 0;
+  EXPECT_EQ(Write(path, "changed", &error), 1);
+  EXPECT_EQ(error, ENOSPC);
   EXPECT_EQ(ReadFile(path), content);
   EXPECT_EQ(ListDir(mnt), kFileAndLock);
   // Written in place, a text that does not fit is refused before a byte changes.
@@ -170,14 +188,12 @@ TEST(ProfileFault, NotARegularFileNeitherBlocksNorGetsALockFile) {
       {"folder", [](const std::string& p) { return ::mkdir(p.c_str(), 0755); }}};
   for (const auto& [kind, make] : kinds) {
     ASSERT_EQ(make(db) | make(settings), 0) << kind;
-    if (const pid_t pid = ::fork(); pid == 0) {
-      ::alarm(10);
-      ::_exit(ReadDefaultsAndRefuseWrites(db, settings));
-    } else {
-      int status = 0;
-      ::waitpid(pid, &status, 0);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << kind << " " << status;
-    }
+    EXPECT_EQ(ExitCode(Spawn([&] {
+                ::alarm(10);
+                return ReadDefaultsAndRefuseWrites(db, settings);
+              })),
+              0)
+        << kind;
     EXPECT_EQ(ListDir(dir.path()), (std::set<std::string>{"ZarnCD.ini", "cdplayer.ini"}));
     std::filesystem::remove(db);
     std::filesystem::remove(settings);
@@ -208,16 +224,12 @@ TEST(ProfileFault, WriterKilledInTheMiddleOfAThousandWrites) {
     TempDir dir;
     const std::string path = dir.file("db.ini");
     WriteFile(path, kInitial);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-      try {
-        ProfileFile file(path);
-        for (int i = 0; i < 1000; ++i)
-          file.Profile_Write_String("Disc", std::to_string(i), "value-" + std::to_string(i));
-      } catch (...) {
-      }
-      ::_exit(0);
-    }
+    const pid_t pid = Spawn([&] {
+      ProfileFile file(path);
+      for (int i = 0; i < 1000; ++i)
+        file.Profile_Write_String("Disc", std::to_string(i), "value-" + std::to_string(i));
+      return 0;
+    });
     // Every version seen while it is written is a whole state, and never an older one.
     int seen = 0;
     while (seen < target) {
@@ -226,9 +238,7 @@ TEST(ProfileFault, WriterKilledInTheMiddleOfAThousandWrites) {
       seen = k;
     }
     ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFSIGNALED(status)) << "the writer finished before it was killed";
+    EXPECT_EQ(ExitCode(pid), -1) << "the writer finished before it was killed";
 
     const int k = WhichState(ReadFile(path));
     ASSERT_GE(k, seen) << "after the kill the file is no state before or after a write";
@@ -247,34 +257,24 @@ void ExpectRaceLosesNothing(const TempDir& dir, int keys, bool bAsAnotherUser) {
   ASSERT_EQ(::pipe(gate), 0);
   std::vector<pid_t> writers;
   for (char prefix : {'a', 'b'}) {
-    if (pid_t pid = ::fork(); pid != 0) {
-      writers.push_back(pid);
-      continue;
-    }
-    ::close(gate[1]);
-    auto writer = [&] {
+    auto writer = [&, prefix] {
       char c;
       (void)::read(gate[0], &c, 1);  // returns when every writing end is closed: both start
-      try {
-        ProfileFile file(path);
-        for (int i = 0; i < keys; ++i) {
-          const std::string key = prefix + std::to_string(i);
-          file.Profile_Write_String("Both", key, "v" + key);
-        }
-      } catch (...) {
-        return 1;
+      ProfileFile file(path);
+      for (int i = 0; i < keys; ++i) {
+        const std::string key = prefix + std::to_string(i);
+        file.Profile_Write_String("Both", key, "v" + key);
       }
       return 0;
     };
-    ::_exit(prefix == 'b' && bAsAnotherUser ? RunUnprivileged(writer) : writer());
+    writers.push_back(Spawn([&] {
+      ::close(gate[1]);
+      return prefix == 'b' && bAsAnotherUser ? RunUnprivileged(writer) : writer();
+    }));
   }
   ::close(gate[0]);
   ::close(gate[1]);
-  for (pid_t pid : writers) {
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  }
+  for (pid_t pid : writers) EXPECT_EQ(ExitCode(pid), 0);
   const std::string bytes = ReadFile(path);
   int present = 0;
   for (char prefix : {'a', 'b'})

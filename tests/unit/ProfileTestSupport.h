@@ -2,6 +2,7 @@
 #pragma once
 
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,26 +50,41 @@ inline std::set<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
+inline struct stat Stat(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st;
+}
+
 constexpr int kSkip = 77;
 
-// Runs `body` in a forked child and returns its return value, or -1 when it died of a signal.
-// Root ignores permission bits: as root the child runs as "nobody" (kSkip when that fails).
-inline int RunUnprivileged(const std::function<int()>& body) {
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-      ::_exit(kSkip);
-    int code = 98;
-    try {
-      code = body();
-    } catch (...) {
-    }
-    ::_exit(code);
+// Runs `body` in a forked child, whose exit code is the body's return value.
+inline pid_t Spawn(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  int code = 98;
+  try {
+    code = body();
+  } catch (...) {
   }
+  ::_exit(code);
+}
+
+// The child's exit code, or -1 when a signal ended it.
+inline int ExitCode(pid_t pid) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Root ignores permission bits: as root the child runs as "nobody" (kSkip when that fails).
+inline int RunUnprivileged(const std::function<int()>& body) {
+  return ExitCode(Spawn([&] {
+    if (::geteuid() == 0 &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+      return kSkip;
+    return body();
+  }));
 }
 
 }  // namespace profile_test

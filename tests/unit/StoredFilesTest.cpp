@@ -1,0 +1,183 @@
+// The two files the program keeps. cdplayer.ini: the entry of a disc (CD_Object), its defaults
+// and its mends. ZarnCD.ini: what FormCreate reads and where the file lives; what the Option
+// dialog and the exit write is tested with the running player.
+#include "disc/Ucdobj.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "ProfileTestSupport.h"
+#include "profile/ProfileFile.h"
+#include "settings/PlayerSettings.h"
+
+using namespace profile_test;
+
+namespace {
+
+class CdObject : public ::testing::Test {
+ protected:
+  CD_Object Read(const std::string& file, const std::string& id, int deviceTracks) {
+    WriteFile(db_, file);
+    ProfileFile::Clear_Cache();
+    CD_Object cd(db_);
+    cd.Read_Disc_Info(id, deviceTracks);
+    return cd;
+  }
+  std::string Stored(const std::string& key) {
+    return ProfileFile(db_).Profile_Read_String("ABCDEF", key, "<none>");
+  }
+  TempDir dir_;
+  std::string db_ = dir_.file("cdplayer.ini");
+};
+
+TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecimal) {
+  CD_Object cd = Read(
+      "[abcdef]\r\nENTRYTYPE=2\r\nArtist=A\r\nTitle=T\r\nNumTracks=0x2\r\n0=one\r\n1=two\r\n"
+      "Order= 1 0\r\nNumPlay=abc\r\n",
+      "ABCDEF", 5);
+  EXPECT_EQ(cd.Entry_Type, 2);
+  EXPECT_EQ(cd.Artist, "A");
+  EXPECT_EQ(cd.Title, "T");
+  EXPECT_EQ(cd.Num_Tracks, 2);
+  EXPECT_EQ(cd.Track_Titles, (std::vector<std::string>{"one", "two"}));
+  EXPECT_EQ(cd.Play_Order, "1 0");
+  EXPECT_EQ(cd.Num_Play, 2);  // not a number: the track count
+  std::vector<std::string> rows{"old row"};
+  cd.Fill_Track_List(rows);
+  EXPECT_EQ(rows, (std::vector<std::string>{"1 one", "2 two"}));
+  cd.Write_Disc_Info();
+  EXPECT_EQ(Stored("numtracks"), "2");
+  EXPECT_EQ(Stored("numplay"), "2");
+}
+
+TEST_F(CdObject, TrackCountIsTheStoredOneElseTheDevicesButNeverMoreThanNinetyNine) {
+  const std::tuple<const char*, int, int, std::size_t> cases[] = {
+      // stored count, the device's count, track count, titles
+      {"0", 10, 0, 0},    {"-3", 10, -3, 0},         {"", 10, 10, 10},        {"", 150, 99, 99},
+      {"100", 5, 99, 99}, {"2147483647", 5, 99, 99}, {"$7FFFFFFF", 5, 99, 99}};
+  for (const auto& [count, device, tracks, titles] : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    CD_Object cd = Read(std::string("[A0]\r\nnumtracks=") + count + "\r\n", "A0", device);
+    EXPECT_EQ(cd.Num_Tracks, tracks) << count;
+    EXPECT_EQ(cd.Num_Play, tracks) << count;
+    EXPECT_EQ(cd.Track_Titles.size(), titles) << count;
+    EXPECT_EQ(cd.Play_Order.empty(), titles == 0) << count;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << count;
+  }
+  // Fewer than the device has: the titles stored beyond the count stay as they are. (More: the
+  // editor tests.)
+  CD_Object fewer = Read("[ABCDEF]\r\nnumtracks=8\r\n8=beyond\r\n9=beyond too\r\n", "ABCDEF", 10);
+  EXPECT_EQ(fewer.Track_Titles.size(), 8u);
+  fewer.Write_Disc_Info();
+  EXPECT_EQ(Stored("9"), "beyond too");
+}
+
+// All keys are written in one update: a title that cannot be stored leaves the file as it was.
+TEST_F(CdObject, WritingAddsMissingKeysAndKeepsUnknownKeysAndOtherEntriesAllOrNothing) {
+  CD_Object cd = Read(
+      "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=Old\r\nnumtracks=2\r\n0=a\r\n1=b\r\nmystery=kept\r\n"
+      "\r\n; end\r\n[OTHER2]\r\nk=v",
+      "C0", 5);
+  EXPECT_EQ(cd.Play_Order, " 0 1");
+  cd.Artist = "New";
+  cd.Write_Disc_Info();
+  const std::string written =
+      "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=New\r\nnumtracks=2\r\n0=a\r\n1=b\r\n"
+      "mystery=kept\r\nEntryType=1\r\ntitle=" +
+      std::string(cd_defaults::kTitle) +
+      "\r\norder= 0 1\r\nnumplay=2\r\n\r\n; end\r\n[OTHER2]\r\nk=v";
+  EXPECT_EQ(ReadFile(db_), written);
+  cd.Artist = "Newer";
+  cd.Track_Titles[1] = "broken\r\n[injected]";
+  EXPECT_THROW(cd.Write_Disc_Info(), EProfileError);
+  EXPECT_EQ(ReadFile(db_), written);
+}
+
+TEST_F(CdObject, LongStoredValueWrittenBackUnchangedKeepsItsFullText) {
+  const std::string longTitle = std::string(1500, 'T') + "!";
+  const std::string file = "[0000FF]\r\nEntryType=1\r\nartist=A\r\ntitle=" + longTitle +
+                           "\r\nnumtracks=1\r\n0=" + std::string(1100, 'x') +
+                           "\r\norder= 0\r\nnumplay=1\r\n";
+  CD_Object cd = Read(file, "0000FF", 1);
+  EXPECT_EQ(cd.Title.size(), 1023u);
+  cd.Write_Disc_Info();
+  EXPECT_EQ(ReadFile(db_), file);
+  cd.Artist = "B";
+  cd.Write_Disc_Info();
+  EXPECT_NE(ReadFile(db_).find("title=" + longTitle + "\r\n"), std::string::npos);
+}
+
+// The first write makes the missing folders, private to the user.
+TEST_F(CdObject, DatabaseLivesInXdgDataHomeOrLocalShare) {
+  SavedEnv data("XDG_DATA_HOME"), home("HOME");
+  ::setenv("HOME", "/home/someone", 1);
+  ::setenv("XDG_DATA_HOME", "", 1);
+  EXPECT_EQ(Disc_Database_Path(), "/home/someone/.local/share/cdplayer.ini");
+  ::setenv("XDG_DATA_HOME", dir_.file("data/nested").c_str(), 1);
+  ASSERT_EQ(Disc_Database_Path(), dir_.file("data/nested/cdplayer.ini"));
+  CD_Object cd(Disc_Database_Path());
+  cd.Read_Disc_Info("0000FF", 1);
+  cd.Write_Disc_Info();
+  EXPECT_EQ(ProfileFile(Disc_Database_Path()).Profile_Read_Integer("0000FF", "numtracks", 0), 1);
+  EXPECT_EQ(Stat(dir_.file("data/nested")).st_mode & 0777, 0700u);
+}
+
+TStoredSettings Read_File(const std::string& path) {
+  return Read_Settings(ProfileFile(path).Read_Snapshot());
+}
+
+// The defaults show in the window tests (texts, look, the exit keys) and in ProfileFaultTest.
+TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
+  TempDir dir;
+  const std::string path = dir.file("ZarnCD.ini");
+  WriteFile(path,
+            "[Title_Bar]\r\nTrackNo=1\r\nArtist=0\r\nTime=abc\r\n"
+            "[window]\r\nTrackNo=-1\r\nCDTitle=0\r\nTallHeight=$258\r\nMainForm=0\r\n"
+            "PlayerMode=0\r\n[Icon]\r\nTrackTitle=0\r\n[Disp]\r\nPanelColor=-1\r\n"
+            "[Play]\r\nRepeatTrack=7\r\n[SeeThrough]\r\nUse=2\r\n");
+  const TStoredSettings r = Read_File(path);
+  EXPECT_TRUE(r.Player.Title_Bar_TrackNo && r.Player.Window_TrackNo);  // any non-zero number
+  EXPECT_FALSE(r.Player.Title_Bar_Artist || r.Player.Window_CDTitle || r.Player.MainForm ||
+               r.Player.PlayerMode || r.Player.Icon_TrackTitle);
+  EXPECT_FALSE(r.Player.Title_Bar_Time);  // not a number: the default
+  EXPECT_EQ(r.Player.TallHeight, 600);
+  EXPECT_EQ(r.Disp.PanelColor, 0xFFFFFFFFu);
+  EXPECT_TRUE(r.RepeatTrack && r.Player.SeeThrough_Use);
+}
+
+TEST(SettingsFile, BesideTheExecutableOrInTheConfigDirectory) {
+  SavedEnv config("XDG_CONFIG_HOME"), home("HOME");
+  TempDir dir;
+  ::setenv("HOME", "/home/someone", 1);
+  ::setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+  EXPECT_EQ(Settings_File_Path_For(dir.path()), dir.file("ZarnCD.ini"));
+  EXPECT_EQ(Settings_File_Path_For(dir.file("missing")), dir.file("config/ZarnCD.ini"));
+  // A relative or missing XDG_CONFIG_HOME means ~/.config; so does a system folder, even one
+  // the user may write.
+  ::setenv("XDG_CONFIG_HOME", "relative", 1);
+  EXPECT_EQ(Settings_File_Path_For(dir.file("missing")), "/home/someone/.config/ZarnCD.ini");
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(Settings_File_Path_For("/usr/bin"), "/home/someone/.config/ZarnCD.ini");
+
+  // An installed copy: a directory the user may not write to. The first save makes the
+  // configuration directory, private to the user.
+  ::setenv("XDG_CONFIG_HOME", dir.file("config/deeper").c_str(), 1);
+  ASSERT_EQ(::mkdir(dir.file("bin").c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  const int code = RunUnprivileged([&] {
+    const std::string path = Settings_File_Path_For(dir.file("bin"));
+    if (path != dir.file("config/deeper/ZarnCD.ini")) return 1;
+    Write_Settings(path, Exit_Settings_Update(true, false, Default_Player_Settings()));
+    return Read_File(path).RepeatDisk ? 0 : 2;
+  });
+  if (code == kSkip) GTEST_SKIP() << "cannot drop privileges";
+  ASSERT_EQ(code, 0);
+  EXPECT_EQ(Stat(dir.file("config/deeper")).st_mode & 0777, 0700u);
+}
+
+}  // namespace
