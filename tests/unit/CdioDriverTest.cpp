@@ -179,6 +179,10 @@ TEST(CdioDriver, OpenFailuresNameThePathAndTheReasonAndTheDriveInUse) {
   WriteAudio(dir.file("24.flac"), SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 44100, 2);
   ASSERT_EQ(::mkfifo(dir.file("pipe.bin").c_str(), 0600), 0);
   ASSERT_EQ(::mkfifo(dir.file("fifo.cue").c_str(), 0600), 0);
+  // TOC files name their data files from their own folder, not the program's current one.
+  for (const char* name : {"pipe", "disc"})
+    std::ofstream(dir.file(std::string(name) + ".toc"))
+        << "CD_DA\nTRACK AUDIO\nFILE \"" << name << ".bin\" 0 00:04:00\n";
   // A second player on the same image, under another name, finds it in use until it closes.
   const std::string cue = WriteImage(dir, "disc", {300, 300}), alias = dir.file("alias.cue");
   std::filesystem::create_symlink(cue, alias);
@@ -205,6 +209,7 @@ TEST(CdioDriver, OpenFailuresNameThePathAndTheReasonAndTheDriveInUse) {
        {"album1.cue: its data file ", "Album Name.bin: No such"}},
       {sheet("pipe.bin BINARY"), {"album2.cue: its data file ", "pipe.bin: not a regular file"}},
       {sheet("/dev/zero BINARY"), {"album3.cue: its data file ", "/dev/zero: not a regular file"}},
+      {dir.file("pipe.toc"), {"its data file ", "pipe.bin: not a regular file"}},
       {sheet("48k.wav WAVE"), {"48k.wav" + kNotCdAudio + "it is sampled at 48000"}},
       {sheet("mono.wav WAVE"), {"mono.wav" + kNotCdAudio + "it has 1 channel"}},
       {sheet("24.flac WAVE"), {"24.flac" + kNotCdAudio + "its samples are Signed 24"}},
@@ -216,6 +221,7 @@ TEST(CdioDriver, OpenFailuresNameThePathAndTheReasonAndTheDriveInUse) {
   }
   first.reset();
   EXPECT_EQ(OpenError(alias), "");
+  EXPECT_EQ(OpenError(dir.file("disc.toc")), "");
 }
 
 // An image has a virtual tray; what cannot be put in it leaves the tray as it was. An image
