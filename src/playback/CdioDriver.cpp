@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
@@ -31,6 +32,8 @@ namespace {
 constexpr std::size_t kRingBytes = 3 * 75 * kBytesPerSector;  // about three seconds
 // How long closing waits for a worker thread stuck in the drive before leaving it behind.
 constexpr auto kJoinPatience = std::chrono::seconds(5);
+// How long a table of contents that makes no sense is read again at each poll.
+constexpr auto kNonsensePatience = std::chrono::seconds(10);
 
 std::string realPath(const std::string& path) {
   char buffer[PATH_MAX];
@@ -191,6 +194,7 @@ struct Player {
 
 void Player::monitor() {
   bool tocRead = false;  // the disc in the drive has been read (or found unreadable)
+  std::optional<std::chrono::steady_clock::time_point> firstNonsense;  // from this disc
   for (;;) {
     Order todo;
     bool reread;
@@ -208,11 +212,18 @@ void Player::monitor() {
     bool readNow = false;
     if (now != DriveIo::Status::DiscOk) {
       tocRead = false;
+      firstNonsense.reset();
     } else if (!tocRead || reread) {
       read = io->readToc();
       readNow = true;
-      // A drive still spinning up cannot answer yet: ask again at the next poll.
-      tocRead = read.has_value();
+      // A drive still spinning up cannot answer yet, or answers nonsense: ask again at the next
+      // polls, for a while.
+      const auto at = std::chrono::steady_clock::now();
+      if (read && read->IsValid())
+        firstNonsense.reset();
+      else if (read && !firstNonsense)
+        firstNonsense = at;
+      tocRead = read && (!firstNonsense || at - *firstNonsense >= kNonsensePatience);
     }
     publish(now, readNow, std::move(read));
 
