@@ -63,7 +63,7 @@ class Playback : public Listening {
   std::unique_ptr<CdAudioDevice> device_;
 };
 
-TEST_F(Playback, EachTrackSoundsItsOwnToneWithoutGapsAndStopIsSilent) {
+TEST_F(Playback, EachTrackSoundsItsOwnToneStopSilencesAndACommandStormStillSounds) {
   ASSERT_TRUE(listen());
   open("tones", {{6, kTone[0]}, {6, kTone[1]}, {6, kTone[2]}, {6, kTone[3]}});
   device_->Device_Play();
@@ -97,6 +97,17 @@ TEST_F(Playback, EachTrackSoundsItsOwnToneWithoutGapsAndStopIsSilent) {
   EXPECT_EQ(device_->Device_Position(), tmsf::TrackStart(2));
   ASSERT_TRUE(quiets()) << "Stop did not silence the disc";
   EXPECT_LT(Rms(recorded(sound_.frames(), kRate)), 0.01) << "sound came back after Stop";
+
+  // A thousand commands in quick succession, and the player still sounds.
+  for (int i = 0; i < 1000; ++i) {
+    if (i % 4 == 0) device_->Device_Play();
+    if (i % 4 == 1) device_->Device_Next();
+    if (i % 4 == 2) device_->Device_Stop();
+    if (i % 4 == 3) device_->Device_Seek(tmsf::TrackStart(1 + i % 3));
+  }
+  playTrack(3);
+  EXPECT_TRUE(hears(kTone[2]));
+  EXPECT_FALSE(driver_->isSilent());
 }
 
 TEST_F(Playback, ReportedPositionAgreesWithWhatIsHeard) {
@@ -167,20 +178,6 @@ TEST_F(Playback, ImageTruncatedOrDeletedDuringPlay) {
   EXPECT_EQ(device_->Device_Position(), tmsf::TrackStart(1));
   device_->Device_Play();
   EXPECT_TRUE(hears(kTone[1])) << "the image put back did not play";
-}
-
-TEST_F(Playback, ThousandCommandsInQuickSuccessionStillSound) {
-  ASSERT_TRUE(listen());
-  open("tones", {{8, kTone[0]}, {8, kTone[1]}, {8, kTone[2]}});
-  for (int i = 0; i < 1000; ++i) {
-    if (i % 4 == 0) device_->Device_Play();
-    if (i % 4 == 1) device_->Device_Next();
-    if (i % 4 == 2) device_->Device_Stop();
-    if (i % 4 == 3) device_->Device_Seek(tmsf::TrackStart(1 + i % 3));
-  }
-  playTrack(3);
-  EXPECT_TRUE(hears(kTone[2]));
-  EXPECT_FALSE(driver_->isSilent());
 }
 
 TEST_F(Playback, WithoutASoundServerAlsaPlaysTheDisc) {
