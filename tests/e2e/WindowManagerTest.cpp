@@ -12,7 +12,6 @@
 #include <string>
 
 #include <QByteArray>
-#include <QColor>
 #include <QRect>
 
 inline void PrintTo(const QRect& r, std::ostream* os) {

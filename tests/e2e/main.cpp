@@ -3,18 +3,15 @@
 
 #include <QApplication>
 #include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "support/Servers.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  bool listing = false;
-  for (int i = 1; i < argc; ++i)
-    listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;
   testsupport::XServer x;
-  if (!listing) {
+  if (!GTEST_FLAG_GET(list_tests)) {
     std::string error;
     if (x.start(&error)) {
       ::setenv("DISPLAY", x.display().c_str(), 1);
