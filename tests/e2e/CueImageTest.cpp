@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cdio/cdio.h>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -24,7 +23,7 @@ constexpr std::int32_t kGap = 38;  // track 2's INDEX 00, half a second before i
 
 struct DataFile {
   std::string name;  // as the sheet writes it
-  const char* type;  // BINARY, MOTOROLA, WAVE
+  std::string type;  // BINARY, MOTOROLA, WAVE
   std::int32_t first, end;
   std::string onDisk = {};  // when it differs from name
 };
@@ -69,20 +68,17 @@ class CueLayouts : public ::testing::Test {
 
   void writeFile(const DataFile& p) {
     const std::string path = dir_.file(p.onDisk.empty() ? p.name : p.onDisk);
-    std::vector<char> bytes(disc_.begin() + p.first * 2352, disc_.begin() + p.end * 2352);
-    if (std::strcmp(p.type, "MOTOROLA") == 0)
-      for (std::size_t i = 0; i < bytes.size(); i += 2) std::swap(bytes[i], bytes[i + 1]);
-    if (std::strcmp(p.type, "WAVE") != 0) {
-      std::ofstream(path, std::ios::binary).write(bytes.data(), std::ssize(bytes));
-      return;
-    }
     SF_INFO info{};
     info.samplerate = 44100;
     info.channels = 2;
-    info.format = (p.name.ends_with(".flac") ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | SF_FORMAT_PCM_16;
+    info.format = SF_FORMAT_PCM_16 | (p.type == "MOTOROLA"        ? SF_FORMAT_RAW | SF_ENDIAN_BIG
+                                      : p.type == "BINARY"        ? SF_FORMAT_RAW | SF_ENDIAN_LITTLE
+                                      : p.name.ends_with(".flac") ? SF_FORMAT_FLAC
+                                                                  : SF_FORMAT_WAV);
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_TRUE(file) << sf_strerror(nullptr);
-    sf_writef_short(file, reinterpret_cast<const short*>(bytes.data()), std::ssize(bytes) / 4);
+    sf_writef_short(file, reinterpret_cast<const short*>(&disc_[p.first * 2352]),
+                    (p.end - p.first) * 588);
     sf_close(file);
   }
 

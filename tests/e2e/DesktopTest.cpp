@@ -10,11 +10,10 @@
 #include <QUrl>
 #include <QApplication>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ToneImage.h"
@@ -33,13 +32,7 @@ namespace {
 
 // What a shell command prints on stdout and stderr, and its exit code after "rc=".
 std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen((command + " 2>&1; echo rc=$?").c_str(), "r")) {
-    char buffer[512];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return out;
+  return testsupport::Output(command + " 2>&1; echo rc=$?");
 }
 
 std::filesystem::path Program() {
@@ -51,71 +44,62 @@ std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// A drive or image given as a desktop or a shell gives it, with the toolkit's options left alone.
-TEST(Desktop, CommandLineNamesTheDriveOrImage) {
-  auto device = [](std::vector<const char*> args) {
+// A drive or image given as a desktop or a shell gives it, with the toolkit's options left alone;
+// mistakes, and no display to show a window on, end with a message and an exit code.
+TEST(Desktop, CommandLineNamesTheDriveOrImageAndMistakesEndWithAMessage) {
+  const std::pair<std::vector<const char*>, std::string> named[] = {
+      {{"cdda://sr0"}, "/dev/sr0"},
+      {{"-platform", "offscreen", "cdda:///dev/sr1"}, "/dev/sr1"},
+      {{"--device=file:///a%20b/\xe9.cue"}, "/a b/\xe9.cue"},
+      {{"--", "-odd.cue"}, "-odd.cue"},
+      {{}, ""}};
+  for (auto [args, device] : named) {
     args.insert(args.begin(), "zarncd");
     const Command_Line line = Parse_Command_Line(static_cast<int>(args.size()), args.data());
     EXPECT_EQ(line.action, Command_Line::Action::Run) << line.error;
-    return line.device;
-  };
-  EXPECT_EQ(device({"cdda://sr0"}), "/dev/sr0");
-  EXPECT_EQ(device({"-platform", "offscreen", "cdda:///dev/sr1"}), "/dev/sr1");
-  EXPECT_EQ(device({"--device=file:///a%20b/\xe9.cue"}), "/a b/\xe9.cue");
-  EXPECT_EQ(device({"--", "-odd.cue"}), "-odd.cue");
-  EXPECT_EQ(device({}), "");
-}
+    EXPECT_EQ(line.device, device);
+  }
 
-TEST(Desktop, MistakesOnTheCommandLineAndNoDisplayEndWithAMessage) {
   const std::string player =
       "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + Program().string();
-  std::string out = Shell(player + " --bogus");
-  EXPECT_NE(out.find("zarncd: unknown option '--bogus'\nUsage: zarncd"), std::string::npos) << out;
-  EXPECT_NE(out.find("rc=2"), std::string::npos) << out;
-  out = Shell(player + " --device");
-  EXPECT_NE(out.find("zarncd: option '--device' needs a drive or image"), std::string::npos) << out;
-  EXPECT_NE(out.find("rc=2"), std::string::npos) << out;
-  out = Shell(player + " cdda://sr0");
-  EXPECT_EQ(out, "zarncd: cannot connect to the X display\nrc=1\n");
+  for (const auto& [args, said] : {
+           std::pair{" --bogus", "zarncd: unknown option '--bogus'\nUsage: zarncd"},
+           std::pair{" --device", "zarncd: option '--device' needs a drive or image"},
+       }) {
+    const std::string out = Shell(player + args);
+    EXPECT_NE(out.find(said), std::string::npos) << out;
+    EXPECT_NE(out.find("rc=2"), std::string::npos) << out;
+  }
+  EXPECT_EQ(Shell(player + " cdda://sr0"), "zarncd: cannot connect to the X display\nrc=1\n");
 }
 
 // playerctl against a player on a private session bus.
-class MediaControls : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
-    bus_ = testsupport::ChildProcess::Start(
-        {"dbus-daemon", "--session", "--nofork", "--print-address"}, {}, dir_.file("bus"));
-    ASSERT_TRUE(
-        WaitFor([&] { return Slurp(dir_.file("bus")).find('\n') != std::string::npos; }, 10s));
-    address_ = Slurp(dir_.file("bus"));
-    address_.pop_back();
-    std::filesystem::copy_file(Program(), dir_.file("zarncd"));
-  }
-
-  testsupport::ChildProcess start(const std::string& image) {
+TEST(Desktop, PlayerctlDrivesThePlayerASecondCopyHandsOverAndSigtermSaves) {
+  if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
+  testsupport::TempDir dir;
+  auto bus = testsupport::ChildProcess::Start(
+      {"dbus-daemon", "--session", "--nofork", "--print-address"}, {}, dir.file("bus"));
+  ASSERT_TRUE(WaitFor([&] { return Slurp(dir.file("bus")).find('\n') != std::string::npos; }, 10s));
+  std::string address = Slurp(dir.file("bus"));
+  address.pop_back();
+  std::filesystem::copy_file(Program(), dir.file("zarncd"));
+  auto start = [&](const std::string& image) {
     return testsupport::ChildProcess::Start(
-        {dir_.file("zarncd"), image},
-        {"DBUS_SESSION_BUS_ADDRESS=" + address_, "XDG_DATA_HOME=" + dir_.path()});
-  }
-  std::string ctl(const std::string& args) {
-    std::string out =
-        Shell("DBUS_SESSION_BUS_ADDRESS='" + address_ + "' playerctl -p zarncd " + args);
+        {dir.file("zarncd"), image},
+        {"DBUS_SESSION_BUS_ADDRESS=" + address, "XDG_DATA_HOME=" + dir.path()});
+  };
+  auto ctl = [&](const std::string& args) {
+    const std::string out =
+        Shell("DBUS_SESSION_BUS_ADDRESS='" + address + "' playerctl -p zarncd " + args);
     return out.substr(0, out.rfind("rc="));
-  }
-  bool answers(const std::string& args, const std::string& wanted) {
+  };
+  auto answers = [&](const std::string& args, const std::string& wanted) {
     return WaitFor([&] { return ctl(args) == wanted + "\n"; }, 20s);
-  }
+  };
 
-  testsupport::TempDir dir_;
-  testsupport::ChildProcess bus_;
-  std::string address_;
-};
-
-TEST_F(MediaControls, PlayerctlDrivesThePlayerASecondCopyHandsOverAndSigtermSaves) {
   // Track 1 lasts 3 s on the first disc and 2 s on the second, which tells them apart.
-  const std::string first = WriteToneImage(dir_.path(), "first", {{3, 440}, {3, 620}, {3, 830}});
-  const std::string second = WriteToneImage(dir_.path(), "second", {{2, 500}, {2, 700}});
+  const std::string first = WriteToneImage(dir.path(), "first", {{3, 440}, {3, 620}, {3, 830}});
+  const std::string second = WriteToneImage(dir.path(), "second", {{2, 500}, {2, 700}});
   auto player = start(first);
   ASSERT_TRUE(answers("metadata xesam:trackNumber", "1"));
   EXPECT_EQ(ctl("status"), "Stopped\n");
@@ -146,7 +130,7 @@ TEST_F(MediaControls, PlayerctlDrivesThePlayerASecondCopyHandsOverAndSigtermSave
   ASSERT_TRUE(answers("status", "Playing"));
   ::kill(player.pid(), SIGTERM);
   EXPECT_EQ(player.wait(), 0);
-  const std::string ini = Slurp(dir_.file("ZarnCD.ini"));
+  const std::string ini = Slurp(dir.file("ZarnCD.ini"));
   for (const char* key : {"[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n", "TallHeight=", "MainForm=",
                           "PlayerMode=", "[Window]", "[SHWindow]", "PlaceNormalPos.Left="})
     EXPECT_NE(ini.find(key), std::string::npos) << key << " in\n" << ini;

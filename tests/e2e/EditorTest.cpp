@@ -54,7 +54,6 @@ TEST(Editor, NamesTheDiscFromTheEditButton) {
 
   // The user's steps run inside the dialog's modal loop, each once the dialog shows the last one
   // done: keys sent before the dialog has the focus would be lost.
-  const QPoint row1(60, info.panelTrack->y() + 12);
   const QPoint ok = info.btnOk->mapTo(&info, info.btnOk->rect().center());
   bool finished = false;
   std::function<void()> user = [&] {
@@ -66,10 +65,6 @@ TEST(Editor, NamesTheDiscFromTheEditButton) {
     finished = step({"windowfocus", "--sync", id}, [&] { return info.edArtist->hasFocus(); }) &&
                step({"key", "ctrl+a", "A", "y", "u", "m", "i", "Tab", "B", "e", "s", "t"},
                     [&] { return info.edTitle->text() == "Best"; }) &&
-               step({"mousemove", "--window", id, N(row1.x()), N(row1.y()), "click", "1"},
-                    [&] { return info.edTrack->text() == "ﾄﾗｯｸ1"; }) &&
-               step({"key", "Tab", "I", "n", "t", "r", "o", "Return"},
-                    [&] { return info.listTracks->item(0)->text() == "1 Intro"; }) &&
                step({"mousemove", "--window", id, N(ok.x()), N(ok.y()), "click", "1"},
                     [&] { return !info.isVisible(); });
     if (info.isVisible()) info.reject();
@@ -83,8 +78,6 @@ TEST(Editor, NamesTheDiscFromTheEditButton) {
   const std::string section = Disc_ID_From_Identity(sim->disc()->IdentityText());
   EXPECT_EQ(database.Profile_Read_String(section, "artist", ""), "Ayumi");
   EXPECT_EQ(database.Profile_Read_String(section, "title", ""), "Best");
-  EXPECT_EQ(database.Profile_Read_String(section, "0", ""), "Intro");
-  EXPECT_EQ(main.ListBoxTracks->item(0)->text(), "1 Intro");
   EXPECT_TRUE(WaitFor([&] { return main.windowTitle() == "Stopped Ayumi  Best  "; }, 5s))
       << main.windowTitle().toStdString();
   windows.reset();

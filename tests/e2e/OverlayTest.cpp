@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
 
 #include <QGuiApplication>
@@ -14,7 +13,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include "overlay/Artwork.h"
 #include "overlay/Usthrou.h"
 #include "settings/PlayerSettings.h"
 #include "support/Servers.h"
@@ -42,48 +40,23 @@ QImage Screen(const QRect& area) {
       .convertToFormat(QImage::Format_RGB32);
 }
 
-// Where `shot` differs from the window's face over `beneath`: the artwork where its masks put it,
-// the text in kInk within the two lines' fields, the panel halved (within 1 where a compositor
-// blends), and the screen unchanged around it. Empty when it does not.
+// What is wrong with `shot` as the window's face over `beneath`, or nothing: the panel shows
+// what lies beneath halved (within 1 where a compositor blends) but for the artwork and the text
+// over it, and the text shows its first colour. The drawing itself is checked pixel for pixel on
+// pictures; here a stale, shifted or self-made capture must show.
 std::string Mismatch(const QImage& shot, const QImage& beneath, bool live) {
-  const struct {
-    QPoint at;
-    TMaskedPicture art;
-  } placed[] = {{{16, 8}, Logo_Artwork()},
-                {{0, 0}, Bracket_Artwork(TCorner::TopLeft)},
-                {{0, 32}, Bracket_Artwork(TCorner::BottomLeft)},
-                {{240, 0}, Bracket_Artwork(TCorner::TopRight)},
-                {{240, 32}, Bracket_Artwork(TCorner::BottomRight)}};
-  int ink = 0;
-  for (int y = 0; y < 48; ++y)
-    for (int x = 0; x < 256; ++x) {
-      const QRgb got = shot.pixel(x, y), under = beneath.pixel(x, y);
-      std::optional<QRgb> art;
-      for (const auto& p : placed) {
-        const QPoint at = QPoint(x, y) - p.at;
-        if (p.art.mask.rect().contains(at) && p.art.mask.pixel(at) == 0xFFFFFFFF)
-          art = p.art.picture.pixel(at);
-      }
-      const bool panel = x >= 6 && x <= 250 && y >= 6 && y <= 42;
-      const bool text =
-          QRect(63, 10, 185, 17).contains(x, y) || QRect(59, 23, 185, 22).contains(x, y);
-      const QRgb halved = 0xFF000000 | ((under >> 1) & 0x7F7F7F);
-      const auto near = [](QRgb a, QRgb b) {  // a compositor's blend rounds its own way
-        return std::abs(qRed(a) - qRed(b)) <= 1 && std::abs(qGreen(a) - qGreen(b)) <= 1 &&
-               std::abs(qBlue(a) - qBlue(b)) <= 1;
-      };
-      bool ok = true;
-      if (art)
-        ok = got == *art;
-      else if (text && got == kInk)
-        ++ink;
-      else if (panel)
-        ok = live ? near(got, halved) : got == halved;
-      else
-        ok = got == under;
-      if (!ok)
-        return QString::asprintf("(%d, %d) is %08x over %08x", x, y, got, under).toStdString();
+  const int slack = live ? 1 : 0;
+  int halved = 0, ink = 0;
+  for (int y = 6; y <= 42; ++y)
+    for (int x = 6; x <= 250; ++x) {
+      const QRgb got = shot.pixel(x, y), want = (beneath.pixel(x, y) >> 1) & 0x7F7F7F;
+      ink += got == kInk;
+      halved += std::abs(qRed(got) - qRed(want)) <= slack &&
+                std::abs(qGreen(got) - qGreen(want)) <= slack &&
+                std::abs(qBlue(got) - qBlue(want)) <= slack;
     }
+  // The artwork and the text cover about a sixth of the panel.
+  if (halved < 245 * 37 * 3 / 4) return std::to_string(halved) + " panel pixels show it halved";
   return ink > 100 ? "" : "no text";
 }
 

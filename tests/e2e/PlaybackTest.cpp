@@ -5,14 +5,16 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <thread>
 
 #include "ToneImage.h"
 #include "device/CdAudioDevice.h"
-#include "playback/CdioDriver.h"
 #include "device/Tmsf.h"
+#include "playback/CdioDriver.h"
 #include "support/Servers.h"
 
 using namespace std::chrono_literals;
@@ -22,23 +24,10 @@ namespace {
 
 constexpr std::int64_t kRate = 44100;
 constexpr std::uint8_t kStopped = 1, kPlaying = 2, kOpen = 6;
-constexpr double kHeard = 0.08;  // a tone at half scale measures about 0.5
 constexpr double kTone[] = {440, 620, 830, 1050};
 
-class Playback : public ::testing::Test {
+class Playback : public Listening {
  protected:
-  void SetUp() override {
-    std::string error;
-    ASSERT_TRUE(sound_.start(&error)) << error;
-    sound_.keepAwake();
-    ASSERT_TRUE(recorder_.start(sound_, dir_.file("monitor.raw")));
-  }
-  void TearDown() override {
-    device_.reset();
-    recorder_.stop();
-    sound_.stop();
-  }
-
   void open(const std::string& name, const std::vector<ToneTrack>& tracks) {
     auto driver = std::make_unique<CdioDriver>(WriteToneImage(dir_.path(), name, tracks));
     driver_ = driver.get();
@@ -50,47 +39,56 @@ class Playback : public ::testing::Test {
     device_->Device_Seek(tmsf::TrackStart(track));
     device_->Device_Play();
   }
+  // The player's Next button.
+  void next() {
+    device_->Device_Set_Wait(true);
+    device_->Device_Next();
+    device_->Device_Set_Wait(false);
+  }
 
   // The left channel of [from, from + count) once it is recorded.
   std::vector<std::int16_t> recorded(std::int64_t from, std::int64_t count) {
-    EXPECT_TRUE(WaitFor([&] { return recorder_.frames() > from + count; }, 10s));
-    return recorder_.left(from, count);
-  }
-  std::vector<std::int16_t> latest() const {
-    return recorder_.left(recorder_.frames() - kRate / 10, kRate / 10);
-  }
-  bool hears(double hz) {
-    return WaitFor([&] { return ToneLevel(latest(), hz) > kHeard; }, 10s);
-  }
-  bool quiets() {
-    return WaitFor([&] { return Rms(latest()) < 0.01; }, 5s);
+    EXPECT_TRUE(WaitFor([&] { return sound_.frames() > from + count; }, 10s));
+    return sound_.left(from, count);
   }
   bool mode(std::uint8_t wanted) {
     return WaitFor([&] { return device_->Device_Mode() == wanted; }, 20s);
   }
+  bool advances(std::int64_t frames) {
+    const std::int64_t then = driver_->positionFrames();
+    return WaitFor([&] { return driver_->positionFrames() > then + frames; }, 10s);
+  }
 
-  testsupport::TempDir dir_;
-  testsupport::SoundServer sound_;
-  testsupport::MonitorRecorder recorder_;
   CdioDriver* driver_ = nullptr;
   std::unique_ptr<CdAudioDevice> device_;
 };
 
-TEST_F(Playback, EachTrackSoundsItsOwnToneAndStopIsSilent) {
+TEST_F(Playback, EachTrackSoundsItsOwnToneStopSilencesAndACommandStormStillSounds) {
+  ASSERT_TRUE(listen());
   open("tones", {{6, kTone[0]}, {6, kTone[1]}, {6, kTone[2]}, {6, kTone[3]}});
   device_->Device_Play();
   ASSERT_TRUE(hears(kTone[0])) << "track 1 was not heard";
   EXPECT_LE(ToneLevel(latest(), kTone[1]), kHeard);
   EXPECT_EQ(device_->Device_Mode(), kPlaying);
+  const std::string inputs = testsupport::Output("pactl list sink-inputs");  // as a mixer shows
+  for (const char* property : {"application.name = \"Zarn's CDPlayer\"",
+                               "application.icon_name = \"zarncd\"", "media.role = \"music\""})
+    EXPECT_NE(inputs.find(property), std::string::npos) << inputs;
 
-  // The player's Next button.
-  device_->Device_Set_Wait(true);
-  device_->Device_Next();
-  device_->Device_Set_Wait(false);
+  // The GUI thread busy with something else for a second leaves no 10 ms without sound.
+  const std::int64_t from = sound_.frames();
+  std::this_thread::sleep_for(1s);
+  const auto heard = recorded(from, kRate * 13 / 10);
+  double quietest = 1;
+  for (auto at = heard.begin(); at + 441 <= heard.end(); at += 441)
+    quietest = std::min(quietest, Rms({at, at + 441}));
+  EXPECT_GT(quietest, 0.1) << "a gap in the sound while the GUI thread was blocked";
+
+  next();
   ASSERT_TRUE(hears(kTone[1])) << "Next did not bring track 2";
   EXPECT_EQ(tmsf::Track(device_->Device_Position()), 2);
   // Once the new track sounds, the old one is gone for good.
-  EXPECT_LT(ToneLevel(recorded(recorder_.frames(), kRate / 2), kTone[0]), kHeard / 2);
+  EXPECT_LT(ToneLevel(recorded(sound_.frames(), kRate / 2), kTone[0]), kHeard / 2);
 
   // The player's Stop button.
   device_->Device_Stop();
@@ -98,12 +96,24 @@ TEST_F(Playback, EachTrackSoundsItsOwnToneAndStopIsSilent) {
   EXPECT_EQ(device_->Device_Mode(), kStopped);
   EXPECT_EQ(device_->Device_Position(), tmsf::TrackStart(2));
   ASSERT_TRUE(quiets()) << "Stop did not silence the disc";
-  EXPECT_LT(Rms(recorded(recorder_.frames(), kRate)), 0.01) << "sound came back after Stop";
+  EXPECT_LT(Rms(recorded(sound_.frames(), kRate)), 0.01) << "sound came back after Stop";
+
+  // A thousand commands in quick succession, and the player still sounds.
+  for (int i = 0; i < 1000; ++i) {
+    if (i % 4 == 0) device_->Device_Play();
+    if (i % 4 == 1) device_->Device_Next();
+    if (i % 4 == 2) device_->Device_Stop();
+    if (i % 4 == 3) device_->Device_Seek(tmsf::TrackStart(1 + i % 3));
+  }
+  playTrack(3);
+  EXPECT_TRUE(hears(kTone[2]));
+  EXPECT_FALSE(driver_->isSilent());
 }
 
 TEST_F(Playback, ReportedPositionAgreesWithWhatIsHeard) {
   // One sweep from 300 Hz to 3300 Hz over 14 s: the pitch heard tells the position heard.
   constexpr double kFrom = 300, kTo = 3300, kSeconds = 14;
+  ASSERT_TRUE(listen());
   open("sweep", {{kSeconds, kFrom, kTo}});
   device_->Device_Play();
   ASSERT_TRUE(WaitFor([&] { return driver_->positionFrames() >= 10 * kRate; }, 40s));
@@ -111,9 +121,9 @@ TEST_F(Playback, ReportedPositionAgreesWithWhatIsHeard) {
   for (int i = 0; i < 3; ++i) {
     const double reported = static_cast<double>(driver_->positionFrames()) / kRate;
     // The 50 ms just recorded, once they are surely on disk.
-    const std::int64_t now = recorder_.frames();
-    ASSERT_TRUE(WaitFor([&] { return recorder_.frames() > now + kRate / 10; }, 10s));
-    const double hz = ZeroCrossingHz(recorder_.left(now - kRate / 20, kRate / 20));
+    const std::int64_t now = sound_.frames();
+    ASSERT_TRUE(WaitFor([&] { return sound_.frames() > now + kRate / 10; }, 10s));
+    const double hz = ZeroCrossingHz(sound_.left(now - kRate / 20, kRate / 20));
     const double heard = (hz - kFrom) / (kTo - kFrom) * kSeconds + 0.025;
     errors.push_back(std::abs(heard - reported));
   }
@@ -123,8 +133,9 @@ TEST_F(Playback, ReportedPositionAgreesWithWhatIsHeard) {
 
 TEST_F(Playback, DataTracksAreNeverHeardAndTheEndOfTheDiscStops) {
   constexpr double kData = 3000;
+  ASSERT_TRUE(listen());
   open("mixed", {{2, kData, 0, true}, {2, kTone[0]}, {2, kData, 0, true}, {2, kTone[2]}});
-  const std::int64_t start = recorder_.frames();
+  const std::int64_t start = sound_.frames();
   device_->Device_Play();  // from track 1, a data track
   ASSERT_TRUE(hears(kTone[0]));
   ASSERT_TRUE(hears(kTone[2]));
@@ -136,18 +147,19 @@ TEST_F(Playback, DataTracksAreNeverHeardAndTheEndOfTheDiscStops) {
   EXPECT_TRUE(quiets());
   // Over all that was recorded, in 50 ms steps, the data never sounded.
   double loudest = 0;
-  for (std::int64_t at = start; at + 2205 <= recorder_.frames(); at += 2205)
-    loudest = std::max(loudest, ToneLevel(recorder_.left(at, 2205), kData));
+  for (std::int64_t at = start; at + 2205 <= sound_.frames(); at += 2205)
+    loudest = std::max(loudest, ToneLevel(sound_.left(at, 2205), kData));
   EXPECT_LT(loudest, kHeard / 2);
 }
 
 TEST_F(Playback, ImageTruncatedOrDeletedDuringPlay) {
+  ASSERT_TRUE(listen());
   open("cut", {{2.5, kTone[0]}, {2.5, kTone[1]}, {2.5, kTone[2]}});
   device_->Device_Play();
   ASSERT_TRUE(hears(kTone[0]));
   // Cut the image inside track 1: the rest reads as errors, which play as silence.
   std::filesystem::resize_file(dir_.file("cut.bin"), 2352 * 75);
-  ASSERT_TRUE(WaitFor([&] { return Rms(latest()) < 0.01; }, 15s)) << "the missing sectors sounded";
+  ASSERT_TRUE(quiets(15s)) << "the missing sectors sounded";
   ASSERT_TRUE(mode(kStopped)) << "playback did not end";
 
   open("gone", {{6, kTone[3]}});
@@ -158,98 +170,83 @@ TEST_F(Playback, ImageTruncatedOrDeletedDuringPlay) {
   std::filesystem::remove(dir_.file("gone.cue"));
   EXPECT_TRUE(mode(kOpen));
   EXPECT_TRUE(quiets());
-  // Put back (another disc under the same name), it is a disc put in: stopped at its start,
-  // and what plays is the new one.
+  // Put back (another disc under the same name), it is a disc put in, and what plays is the
+  // new one.
   WriteToneImage(dir_.path(), "gone", {{6, kTone[1]}, {6, kTone[2]}});
   ASSERT_TRUE(mode(kStopped));
-  EXPECT_EQ(device_->Device_Tracks(), 2u);
-  EXPECT_EQ(device_->Device_Position(), tmsf::TrackStart(1));
   device_->Device_Play();
   EXPECT_TRUE(hears(kTone[1])) << "the image put back did not play";
 }
 
-TEST_F(Playback, SoundServerKilledDuringPlayKeepsTheClock) {
-  open("long", {{8, kTone[0]}});
+TEST_F(Playback, WithoutASoundServerAlsaPlaysTheDisc) {
+  ::setenv("PULSE_SERVER", sound_.address().c_str(), 1);  // nobody answers there
+  // ALSA's default device as a file of what it was given.
+  const std::string written = dir_.file("alsa.raw");
+  std::ofstream(dir_.file("asound.conf"))
+      << "pcm.!default { type file slave.pcm { type null } file \"" << written
+      << "\" format raw }\n";
+  ::setenv("ALSA_CONFIG_PATH", dir_.file("asound.conf").c_str(), 1);
+  open("tones", {{8, kTone[0]}});
   device_->Device_Play();
-  ASSERT_TRUE(hears(kTone[0]));
-  sound_.kill();
-  ASSERT_TRUE(WaitFor([&] { return driver_->isSilent(); }, 10s));
-  const std::int64_t then = driver_->positionFrames();
-  EXPECT_TRUE(WaitFor([&] { return driver_->positionFrames() > then + kRate; }, 10s))
-      << "the position stopped with the sound server";
-  EXPECT_EQ(device_->Device_Mode(), kPlaying);
-  EXPECT_TRUE(mode(kStopped)) << "the silent clock never reached the end of the disc";
+  EXPECT_FALSE(driver_->isSilent());
+  EXPECT_TRUE(advances(kRate));
+  ::unsetenv("ALSA_CONFIG_PATH");
+  EXPECT_GT(ToneLevel(testsupport::LeftChannel(written, 0, 4410), kTone[0]), kHeard)
+      << "ALSA was not given the disc";
 }
 
-// Play, the sound server dies under the player: Next, Stop and Play go on, silently, on the
-// clock; and when the server is back, the next Play is heard through it.
-class ServerDeath : public Playback {
- protected:
-  void run(bool term, bool restart) {
-    open("died", {{20, kTone[0]}, {20, kTone[1]}, {20, kTone[2]}});
-    device_->Device_Play();
-    ASSERT_TRUE(hears(kTone[0]));
-    if (term)
-      sound_.terminate();
-    else
-      sound_.kill();
-    ASSERT_TRUE(WaitFor([&] { return driver_->isSilent(); }, 10s));
-    if (restart) {
-      std::string error;
-      ASSERT_TRUE(sound_.start(&error)) << error;
-      sound_.keepAwake();
-      ASSERT_TRUE(recorder_.start(sound_, dir_.file("monitor2.raw")));
-    }
-    device_->Device_Set_Wait(true);
-    device_->Device_Next();
-    device_->Device_Set_Wait(false);
-    ASSERT_TRUE(mode(kPlaying));
-    EXPECT_EQ(tmsf::Track(device_->Device_Position()), 2);
-    if (restart) {
-      EXPECT_TRUE(hears(kTone[1])) << "the server came back and was not used";
-    }
-    EXPECT_EQ(driver_->isSilent(), !restart);
-    device_->Device_Stop();
-    EXPECT_EQ(device_->Device_Mode(), kStopped);
-    EXPECT_FALSE(driver_->isSilent()) << "a stopped player still says it plays silently";
-    device_->Device_Play();
-    ASSERT_TRUE(mode(kPlaying));
-    const std::int64_t then = driver_->positionFrames();
-    EXPECT_TRUE(WaitFor([&] { return driver_->positionFrames() > then + kRate / 2; }, 10s))
-        << "the position no longer moves";
-    if (restart) {
-      EXPECT_TRUE(hears(kTone[1]));
-    }
-    device_->Device_Stop();
-    device_.reset();  // and the player closes cleanly
-  }
+// The sound server not there when playing starts, killed under the player, or shut down in
+// order; then back, or gone for good. Play, Next and Stop go on, silently, on the clock, to the
+// end of the disc; and once the server is back, what plays is heard through it.
+enum class Gone { Absent, Killed, Terminated };
+struct Death {
+  Gone gone;
+  bool back;
+  const char* name;
 };
+void PrintTo(const Death& death, std::ostream* os) {
+  *os << death.name;
+}
+class ServerDeath : public Playback, public ::testing::WithParamInterface<Death> {};
 
-TEST_F(ServerDeath, KilledThenNextStopAndPlay) {
-  run(false, false);
-}
-TEST_F(ServerDeath, KilledAndBackThenNextStopAndPlay) {
-  run(false, true);
-}
-TEST_F(ServerDeath, TerminatedThenNextStopAndPlay) {
-  run(true, false);
-}
-TEST_F(ServerDeath, TerminatedAndBackThenNextStopAndPlay) {
-  run(true, true);
-}
-
-TEST_F(Playback, BlockedGuiThreadLeavesNoGap) {
-  open("steady", {{6, kTone[1]}});
+TEST_P(ServerDeath, PlayerGoesOnByTheClockAndIsHeardOnceTheServerIsBack) {
+  const auto [gone, back, name] = GetParam();
+  const bool absent = gone == Gone::Absent;
+  if (absent) ::setenv("PULSE_SERVER", sound_.address().c_str(), 1);  // nobody answers there yet
+  ASSERT_TRUE(absent || listen());
+  open("died", {{20, kTone[0]}, {20, kTone[1]}, {3, kTone[2]}});
   device_->Device_Play();
-  ASSERT_TRUE(hears(kTone[1]));
-  const std::int64_t from = recorder_.frames();
-  std::this_thread::sleep_for(1s);  // the GUI thread busy with something else
-  const auto heard = recorded(from, kRate * 13 / 10);
-  double quietest = 1;
-  for (std::size_t at = 0; at + 441 <= heard.size(); at += 441)
-    quietest = std::min(quietest, Rms({heard.begin() + static_cast<std::ptrdiff_t>(at),
-                                       heard.begin() + static_cast<std::ptrdiff_t>(at + 441)}));
-  EXPECT_GT(quietest, 0.1) << "a gap in the sound while the GUI thread was blocked";
+  ASSERT_TRUE(absent || hears(kTone[0]));
+  if (gone == Gone::Killed) sound_.kill();
+  if (gone == Gone::Terminated) sound_.terminate();
+  ASSERT_TRUE(WaitFor([&] { return driver_->isSilent(); }, 10s));
+  EXPECT_TRUE(advances(kRate)) << "the position stopped with the sound server";
+  EXPECT_EQ(device_->Device_Mode(), kPlaying);
+
+  ASSERT_TRUE(!back || listen());
+  next();
+  ASSERT_TRUE(mode(kPlaying));
+  EXPECT_EQ(tmsf::Track(device_->Device_Position()), 2);
+  EXPECT_TRUE(!back || hears(kTone[1])) << "the server came back and was not used";
+  EXPECT_EQ(driver_->isSilent(), !back);
+  device_->Device_Stop();
+  EXPECT_EQ(device_->Device_Mode(), kStopped);
+  EXPECT_FALSE(driver_->isSilent()) << "a stopped player still says it plays silently";
+  device_->Device_Play();
+  ASSERT_TRUE(mode(kPlaying));
+  EXPECT_TRUE(advances(kRate / 2)) << "the position no longer moves";
+  EXPECT_TRUE(!back || hears(kTone[1]));
+  next();  // onto the last track, 3 s long
+  EXPECT_TRUE(mode(kStopped)) << "the clock never reached the end of the disc";
+  device_.reset();  // and the player closes cleanly
 }
+
+INSTANTIATE_TEST_SUITE_P(, ServerDeath,
+                         ::testing::Values(Death{Gone::Absent, false, "AbsentForGood"},
+                                           Death{Gone::Absent, true, "AbsentThenBack"},
+                                           Death{Gone::Killed, false, "KilledForGood"},
+                                           Death{Gone::Killed, true, "KilledThenBack"},
+                                           Death{Gone::Terminated, false, "TerminatedForGood"},
+                                           Death{Gone::Terminated, true, "TerminatedThenBack"}));
 
 }  // namespace

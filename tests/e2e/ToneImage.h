@@ -1,9 +1,14 @@
 #pragma once
 // Test discs whose every track sounds a tone of its own, and the checks that tell from a
 // recording which of them was heard.
+#include <gtest/gtest.h>
+
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "support/Servers.h"
 
 struct ToneTrack {
   double seconds = 2;
@@ -22,3 +27,28 @@ double ToneLevel(const std::vector<std::int16_t>& samples, double hz);
 double Rms(const std::vector<std::int16_t>& samples);
 // The frequency of a pure tone, from its zero crossings.
 double ZeroCrossingHz(const std::vector<std::int16_t>& samples);
+
+constexpr double kHeard = 0.08;  // a tone at half scale measures about 0.5
+
+// A test with a sound server of its own, whose monitor tells what was heard.
+class Listening : public ::testing::Test {
+ protected:
+  bool listen() {
+    std::string error;
+    if (sound_.start(&error)) return true;
+    ADD_FAILURE() << error;
+    return false;
+  }
+  // The last 100 ms recorded.
+  std::vector<std::int16_t> latest() const { return sound_.left(sound_.frames() - 4410, 4410); }
+  bool hears(double hz) const {
+    return testsupport::WaitFor([&] { return ToneLevel(latest(), hz) > kHeard; },
+                                std::chrono::seconds(15));
+  }
+  bool quiets(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const {
+    return testsupport::WaitFor([&] { return Rms(latest()) < 0.01; }, deadline);
+  }
+
+  testsupport::TempDir dir_;  // the images, outliving whatever plays them
+  testsupport::SoundServer sound_;
+};

@@ -3,25 +3,20 @@
 
 #include <QApplication>
 #include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "support/Servers.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  bool listing = false;
-  for (int i = 1; i < argc; ++i)
-    listing = listing || std::strcmp(argv[i], "--gtest_list_tests") == 0;
   testsupport::XServer x;
-  if (!listing) {
-    std::string error;
-    if (x.start(&error)) {
-      ::setenv("DISPLAY", x.display().c_str(), 1);
-      ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    } else {
-      std::fprintf(stderr, "e2e: %s; using the offscreen platform\n", error.c_str());
-    }
+  std::string error;
+  if (x.start(&error)) {
+    ::setenv("DISPLAY", x.display().c_str(), 1);
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  } else {
+    std::fprintf(stderr, "e2e: %s; using the offscreen platform\n", error.c_str());
   }
   int result;
   {

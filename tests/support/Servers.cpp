@@ -103,6 +103,10 @@ TempDir::~TempDir() {
   if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
+namespace {
+const std::string kSink = "zarncd_test";
+}  // namespace
+
 std::vector<std::string> SoundServer::clientEnv() const {
   return {"PULSE_SERVER=" + address(), "XDG_RUNTIME_DIR=" + dir_.path(),
           "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
@@ -114,10 +118,11 @@ bool SoundServer::start(std::string* error) {
     stop();
     return false;
   };
+  stop();
   if (dir_.path().empty()) return fail("no temporary directory");
   // Its own HOME for its cookie and state, and no session bus (looking for one takes seconds).
   server_ = ChildProcess::Start({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                                 "--disable-shm=yes", "--load=module-null-sink sink_name=" + sink(),
+                                 "--disable-shm=yes", "--load=module-null-sink sink_name=" + kSink,
                                  "--load=module-native-protocol-unix auth-anonymous=1"},
                                 {"XDG_RUNTIME_DIR=" + dir_.path(), "HOME=" + dir_.path(),
                                  "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
@@ -130,44 +135,35 @@ bool SoundServer::start(std::string* error) {
       std::chrono::seconds(20));
   if (!ready || !server_.running()) return fail("pulseaudio did not come up");
   ::setenv("PULSE_SERVER", address().c_str(), 1);
+  keepAwake_ = ChildProcess::Start(
+      {"sh", "-c", "exec pacat --playback --raw --latency-msec=20 -d " + kSink + " </dev/zero"},
+      clientEnv());
+  recorder_ = ChildProcess::Start({"parec", "-d", kSink + ".monitor", "--raw", "--format=s16le",
+                                   "--rate=44100", "--channels=2", "--latency-msec=10"},
+                                  clientEnv(), dir_.file("monitor.raw"));
+  if (!WaitFor([&] { return frames() > 0; }, std::chrono::seconds(20)))
+    return fail("the monitor records nothing");
   return true;
 }
 
 void SoundServer::stop() {
+  recorder_.stop();
   keepAwake_.stop();
   server_.stop();
 }
 
-bool SoundServer::keepAwake() {
-  keepAwake_ = ChildProcess::Start(
-      {"sh", "-c", "exec pacat --playback --raw --latency-msec=20 -d " + sink() + " </dev/zero"},
-      clientEnv());
-  return keepAwake_.pid() > 0;
-}
-
-std::string SoundServer::sinkInputs() const {
-  const std::string out = dir_.file("sink-inputs.txt");
-  ChildProcess::Start({"pactl", "list", "sink-inputs"}, clientEnv(), out).wait();
-  std::ifstream in(out);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-bool MonitorRecorder::start(const SoundServer& server, const std::string& path) {
-  path_ = path;
-  recorder_ =
-      ChildProcess::Start({"parec", "-d", server.sink() + ".monitor", "--raw", "--format=s16le",
-                           "--rate=44100", "--channels=2", "--latency-msec=10"},
-                          server.clientEnv(), path);
-  return recorder_.pid() > 0 && WaitFor([&] { return frames() > 0; }, std::chrono::seconds(20));
-}
-
-std::int64_t MonitorRecorder::frames() const {
+std::int64_t SoundServer::frames() const {
   struct stat st {};
-  return ::stat(path_.c_str(), &st) == 0 ? st.st_size / 4 : 0;
+  return ::stat(dir_.file("monitor.raw").c_str(), &st) == 0 ? st.st_size / 4 : 0;
 }
 
-std::vector<std::int16_t> MonitorRecorder::left(std::int64_t from, std::int64_t count) const {
-  std::ifstream in(path_, std::ios::binary);
+std::vector<std::int16_t> SoundServer::left(std::int64_t from, std::int64_t count) const {
+  return LeftChannel(dir_.file("monitor.raw"), from, count);
+}
+
+std::vector<std::int16_t> LeftChannel(const std::string& path, std::int64_t from,
+                                      std::int64_t count) {
+  std::ifstream in(path, std::ios::binary);
   if (from < 0) {
     count += from;
     from = 0;
@@ -183,22 +179,18 @@ std::vector<std::int16_t> MonitorRecorder::left(std::int64_t from, std::int64_t 
 }
 
 bool XServer::start(std::string* error) {
-  for (int n = 90; n < 140; ++n) {
-    const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-    if (::access(lock.c_str(), F_OK) == 0) continue;
-    server_ = ChildProcess::Start({"Xvfb", ":" + std::to_string(n), "-screen", "0", "1280x1024x24",
-                                   "-nolisten", "tcp", "-noreset"});
-    if (server_.pid() <= 0) break;
-    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-    if (WaitFor([&] { return !server_.running() || ::access(socket.c_str(), F_OK) == 0; },
-                std::chrono::seconds(20)) &&
-        server_.running()) {
-      number_ = n;
-      return true;
-    }
-    server_.stop();  // lost a race for this display: try the next
-  }
+  // Xvfb takes a free display number itself and writes it once it accepts connections.
+  const std::string number = dir_.file("display");
+  server_ = ChildProcess::Start(
+      {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
+      {}, number);
+  WaitFor([&] { return !server_.running() || !Output("cat " + number).empty(); },
+          std::chrono::seconds(20));
+  display_ = ":" + Output("cat " + number);
+  while (display_.back() == '\n') display_.pop_back();
+  if (server_.running() && display_.size() > 1) return true;
   if (error) *error = "Xvfb could not be started";
+  stop();
   return false;
 }
 

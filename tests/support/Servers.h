@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -67,44 +66,30 @@ bool WaitFor(Ready ready, std::chrono::milliseconds deadline) {
   }
 }
 
-// PulseAudio with one null sink named "zarncd_test".
+// PulseAudio with one null sink, kept awake by a silent stream so that sound reaches its monitor
+// at once, and the monitor recorded as raw s16le stereo 44.1 kHz.
 class SoundServer {
  public:
-  SoundServer() = default;
   ~SoundServer() { stop(); }
-  // Starts the server, waits until it answers, and points this process's clients at it.
+  // (Re)starts the server and the recorder, and points this process's clients at the server.
   bool start(std::string* error = nullptr);
   void stop();
   void kill() { server_.kill(); }
   void terminate() { server_.stop(); }  // SIGTERM: a server that shuts down in order
-  bool running() { return server_.running(); }
-  // A silent stream that keeps the sink awake, so that sound reaches the monitor at once.
-  bool keepAwake();
   std::string address() const { return "unix:" + dir_.path() + "/pulse/native"; }
-  std::string sink() const { return "zarncd_test"; }
   std::vector<std::string> clientEnv() const;
-  // What a mixer sees: `pactl list sink-inputs`, as text.
-  std::string sinkInputs() const;
-
- private:
-  TempDir dir_;
-  ChildProcess server_;
-  ChildProcess keepAwake_;
-};
-
-// Records the sink's monitor as raw s16le stereo 44.1 kHz into a file.
-class MonitorRecorder {
- public:
-  bool start(const SoundServer& server, const std::string& path);
-  void stop() { recorder_.stop(); }
-  std::int64_t frames() const;  // recorded so far
+  std::int64_t frames() const;  // recorded since the last start
   // The left channel of frames [from, from + count), as far as recorded.
   std::vector<std::int16_t> left(std::int64_t from, std::int64_t count) const;
 
  private:
-  std::string path_;
-  ChildProcess recorder_;
+  TempDir dir_;
+  ChildProcess server_, keepAwake_, recorder_;
 };
+
+// The left channel of frames [from, from + count) of raw s16le stereo, as far as the file holds.
+std::vector<std::int16_t> LeftChannel(const std::string& path, std::int64_t from,
+                                      std::int64_t count);
 
 // An X server on a free display number.
 class XServer {
@@ -112,11 +97,12 @@ class XServer {
   ~XServer() { stop(); }
   bool start(std::string* error = nullptr);
   void stop() { server_.stop(); }
-  std::string display() const { return ":" + std::to_string(number_); }
+  const std::string& display() const { return display_; }
 
  private:
+  TempDir dir_;
   ChildProcess server_;
-  int number_ = -1;
+  std::string display_;
 };
 
 // What a shell command prints on stdout (xprop, xdotool, xwininfo, pactl).

@@ -1,0 +1,282 @@
+// The player's windows under a real window manager (openbox): a copy of the program runs on the
+// simulated disc beside its own ZarnCD.ini, is driven with xdotool, and its windows are measured
+// from the X server's side.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <QByteArray>
+#include <QRect>
+
+inline void PrintTo(const QRect& r, std::ostream* os) {
+  *os << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+}
+
+#include "profile/ProfileFile.h"
+#include "support/Servers.h"
+
+using namespace std::chrono_literals;
+using testsupport::ClientRect;
+using testsupport::OuterRect;
+using testsupport::Output;
+using testsupport::WaitFor;
+using testsupport::WindowProperty;
+
+namespace {
+
+class ManagedPlayer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
+    ASSERT_TRUE(testsupport::StartWindowManager(wm));
+    const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"));
+  }
+
+  // Starts the program; true once its main window is mapped, and the overlay (titled
+  // "Information") too when `withOverlay`.
+  bool Launch(bool withOverlay = true) {
+    player = testsupport::ChildProcess::Start(
+        {dir.file("zarncd")}, {"ZARNCD_SIMULATED_DISC=1", "XDG_DATA_HOME=" + dir.path()});
+    main.clear(), overlay.clear();
+    return WaitFor(
+        [&] {
+          std::istringstream ids(Output("xdotool search --pid " + std::to_string(player.pid())));
+          for (std::string id; ids >> id;) {
+            if (WindowProperty(id, "_NET_WM_NAME") == "Information")
+              overlay = id;
+            else if (WindowProperty(id, "WM_CLASS").find("zarncd") != std::string::npos &&
+                     main.empty() && !ClientRect(id).isEmpty())
+              main = id;
+          }
+          return !main.empty() && (!withOverlay || !overlay.empty());
+        },
+        60s);
+  }
+
+  // True once the program has ended; `again` (when given) is run every 3 s until it does: a key
+  // pressed while the window manager is still busy with a window can go astray.
+  bool Until_Ended(const std::string& again = {}) {
+    auto next = std::chrono::steady_clock::now();
+    return WaitFor(
+        [&] {
+          if (!player.running()) return true;
+          if (again.empty() || std::chrono::steady_clock::now() < next) return false;
+          Output(again);
+          next = std::chrono::steady_clock::now() + 3s;
+          return false;
+        },
+        30s);
+  }
+  // Closes the main window as a user does, through the window manager.
+  bool Closed() { return Until_Ended("xdotool windowactivate --sync " + main + " key alt+F4"); }
+
+  testsupport::TempDir dir;
+  const std::string ini = dir.file("ZarnCD.ini");
+  testsupport::ChildProcess wm, player;  // stopped before the directory goes
+  std::string main, overlay;
+};
+
+using Placement = ManagedPlayer;
+
+TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
+  ASSERT_TRUE(Launch());
+  // The designed places; the window is 450 pixels high outside and 350 wide inside.
+  const int sides = OuterRect(main).width() - ClientRect(main).width();
+  EXPECT_TRUE(WaitFor([&] { return OuterRect(main) == QRect(9, 87, 350 + sides, 450); }, 10s))
+      << ::testing::PrintToString(OuterRect(main));
+  EXPECT_TRUE(WaitFor([&] { return OuterRect(overlay) == QRect(40, 15, 256, 48); }, 10s))
+      << ::testing::PrintToString(OuterRect(overlay));
+
+  Output("xdotool windowmove " + main + " 300 200");
+  Output("xdotool windowsize " + main + " 420 520");
+  ASSERT_TRUE(WaitFor([&] { return ClientRect(main) == QRect(300, 200, 420, 520); }, 10s));
+  const QRect moved = OuterRect(main);
+  ASSERT_TRUE(Closed());
+
+  // The ten keys in their order, after the main window's settings, holding the outer rectangle.
+  std::ifstream in(ini, std::ios::binary);
+  const std::string text(std::istreambuf_iterator<char>(in), {});
+  std::size_t at = text.find("[Window]");
+  for (const char* key :
+       {"PlayerMode=", "PlaceFlags=0", "PlaceShowCmd=1", "PlaceMinPos.X=-1", "PlaceMinPos.Y=-1",
+        "PlaceMaxPos.X=-1", "PlaceMaxPos.Y=-1", "PlaceNormalPos.Left=", "PlaceNormalPos.Top=",
+        "PlaceNormalPos.Right=", "PlaceNormalPos.Bottom="}) {
+    at = text.find(key, at);
+    ASSERT_NE(at, std::string::npos) << key << " in\n" << text;
+  }
+  ProfileFile file(ini);
+  EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceNormalPos.Left", 0), moved.x());
+  EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceNormalPos.Bottom", 0), moved.bottom() + 1);
+
+  // An overlay not in use is placed but stays hidden, its stored show state unread.
+  file.Profile_Write_Bool("SeeThrough", "Use", false);
+  file.Profile_Write_Integer("SHWindow", "PlaceShowCmd", 3);
+  ASSERT_TRUE(Launch(false));
+  EXPECT_TRUE(WaitFor([&] { return OuterRect(main) == moved; }, 10s))
+      << ::testing::PrintToString(OuterRect(main));
+  EXPECT_TRUE(overlay.empty() || OuterRect(overlay).isEmpty());
+  ASSERT_TRUE(Closed());
+  EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceShowCmd", 0), 1);
+}
+
+// Stored values out of every range leave the windows usable. With every caption and taskbar
+// field switched off, the playing player's caption and the application title are empty, and
+// must stay so: the X11 back end would put the program's name in an empty caption.
+TEST_F(Placement, HostileStoredValuesAndEmptyCaptionsLeaveTheWindowsUsable) {
+  std::ofstream(ini, std::ios::binary)
+      << "[Window]\r\nTallHeight=2147483647\r\nPlaceNormalPos.Left=-2147483648\r\n"
+         "PlaceNormalPos.Top=5\r\nPlaceNormalPos.Right=2147483647\r\nPlaceNormalPos.Bottom=-3\r\n"
+         "[Disp]\r\nFontSize=2147483647\r\n"
+         "[SHWindow]\r\nPlaceNormalPos.Left=5000\r\nPlaceNormalPos.Top=5000\r\n"
+         "PlaceNormalPos.Right=5256\r\nPlaceNormalPos.Bottom=5048\r\n"
+         "[Title_Bar]\r\nTrackNo=0\r\nTime=0\r\nArtist=0\r\nCDTitle=0\r\nTrackTitle=0\r\n"
+         "[Icon]\r\nTrackNo=0\r\nTime=0\r\nArtist=0\r\nCDTitle=0\r\nTrackTitle=0\r\n";
+  ASSERT_TRUE(Launch());
+  // The overlay, stored beyond the screen, is moved onto it; the file keeps what it held.
+  EXPECT_TRUE(WaitFor([&] { return OuterRect(overlay) == QRect(1024, 976, 256, 48); }, 10s));
+  EXPECT_EQ(ProfileFile(ini).Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), 5000);
+  // The main window is no larger than the screen, and its controls are on it.
+  const QRect screen(0, 0, 1280, 1024);
+  ASSERT_TRUE(WaitFor([&] { return OuterRect(main).size() == screen.size(); }, 10s))
+      << ::testing::PrintToString(OuterRect(main));
+  EXPECT_TRUE(screen.contains(ClientRect(main).topLeft() + QPoint(350, 32 + 136)));
+
+  // "Stopped " once the first refresh has named the disc.
+  ASSERT_TRUE(WaitFor([&] { return WindowProperty(main, "_NET_WM_NAME") == "Stopped "; }, 10s));
+  Output("xdotool windowfocus --sync " + main + " key Return");  // Play
+  ASSERT_TRUE(WaitFor([&] { return WindowProperty(main, "_NET_WM_NAME") != "Stopped "; }, 10s));
+  EXPECT_EQ(WindowProperty(main, "_NET_WM_NAME"), "");
+  EXPECT_EQ(WindowProperty(main, "WM_NAME"), "");
+  EXPECT_EQ(WindowProperty(overlay, "_NET_WM_NAME"), "Information");
+  for (const std::string& window : {main, overlay})
+    EXPECT_EQ(WindowProperty(window, "_NET_WM_ICON_NAME"), "") << window;
+  EXPECT_TRUE(Closed());
+}
+
+// The see-through window as the program's control surface: dragged and clicked with the mouse,
+// its menu driven from the keyboard, and the program ended from it.
+class OverlayControl : public ManagedPlayer {
+ protected:
+  // Starts the program and waits until the overlay shows its first face.
+  void Start() {
+    ASSERT_TRUE(Launch());
+    ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 60s));
+    // The first capture may be over before the window is found.
+    WaitFor([&] { return ClientRect(overlay).isEmpty(); }, 1500ms);
+    ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 10s));
+  }
+
+  // A capture: the overlay leaves the screen and comes back.
+  bool Vanishes_And_Returns() {
+    return WaitFor([&] { return ClientRect(overlay).isEmpty(); }, 10s) &&
+           WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 10s);
+  }
+
+  // Opens the menu over the overlay and chooses the item `downs` steps from the top.
+  void Choose(int downs) {
+    const std::string visible =
+        "xdotool search --onlyvisible --pid " + std::to_string(player.pid());
+    const std::size_t windows = Output(visible).size();
+    Output("xdotool mousemove --window " + overlay + " 128 24 click 3");
+    ASSERT_TRUE(WaitFor([&] { return Output(visible).size() > windows; }, 10s));
+    std::string keys = "xdotool key";
+    for (int i = 0; i < downs; ++i) keys += " Down";
+    Output(keys + " Return");
+  }
+
+  // How blue the screen is at this point.
+  static int Blue(const QPoint& at) {
+    unsigned r = 0, g = 0, b = 0;
+    std::sscanf(Output("import -window root -crop 1x1+" + std::to_string(at.x()) + "+" +
+                       std::to_string(at.y()) + " -depth 8 txt:- | tail -1")
+                    .c_str(),
+                "%*s (%u,%u,%u", &r, &g, &b);
+    return static_cast<int>(b);
+  }
+};
+
+// Dragged, the overlay follows the mouse and renews its background where it lands, and a click
+// that moves nothing renews it in place. "Minimized" takes every window off the screen; restored,
+// the overlay shows what lies behind it now, not what lay there before. "Disp Control" hides the
+// main window for good while the overlay is up, and "Power Off" ends the program with the
+// settings and both placements saved.
+TEST_F(OverlayControl, DraggedClickedMinimizedAndPoweredOff) {
+  ASSERT_NO_FATAL_FAILURE(Start());
+  const QRect start = ClientRect(overlay);
+  Output("xdotool mousemove 100 30 mousedown 1");
+  // The window manager takes the move over a moment after the press.
+  int step = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        ++step;
+        Output("xdotool mousemove " + std::to_string(100 + step) + " " + std::to_string(30 + step));
+        return ClientRect(overlay).topLeft() != start.topLeft();
+      },
+      10s));
+  Output("xdotool mousemove 500 400");
+  EXPECT_TRUE(WaitFor([&] { return ClientRect(overlay).top() > 300; }, 10s));
+  Output("xdotool mouseup 1");
+  EXPECT_TRUE(Vanishes_And_Returns());
+  const QRect moved = ClientRect(overlay);
+  EXPECT_GT(moved.left(), 400);
+  Output("xdotool mousemove --window " + overlay + " 128 24 click 1");
+  EXPECT_TRUE(Vanishes_And_Returns());
+  EXPECT_EQ(ClientRect(overlay), moved);
+
+  const QPoint probe = moved.topLeft() + QPoint(200, 6);
+  EXPECT_LT(Blue(probe), 40);
+  Choose(5);  // Minimized
+  ASSERT_TRUE(
+      WaitFor([&] { return ClientRect(overlay).isEmpty() && ClientRect(main).isEmpty(); }, 10s));
+  // A blue window takes the overlay's place meanwhile.
+  auto blue = testsupport::ChildProcess::Start(
+      {"display", "-size", "400x200", "-geometry",
+       "+" + std::to_string(moved.left() - 50) + "+" + std::to_string(moved.top() - 50),
+       "xc:blue"});
+  ASSERT_TRUE(WaitFor([&] { return Blue(probe) > 200; }, 20s));
+  Output("xdotool windowactivate " + overlay);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const int b = Blue(probe);
+        return !ClientRect(overlay).isEmpty() && !ClientRect(main).isEmpty() && b > 40 && b < 200;
+      },
+      10s));
+
+  Choose(7);  // Disp Control
+  ASSERT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 10s));
+  Output("xdotool windowmap " + main);
+  EXPECT_TRUE(WaitFor([&] { return !ClientRect(main).isEmpty(); }, 10s));
+  EXPECT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 1s));
+  Choose(8);  // Power Off
+  ASSERT_TRUE(Until_Ended());
+  ProfileFile file(ini);
+  EXPECT_FALSE(file.Profile_Read_Bool("Window", "MainForm", true));
+  EXPECT_NE(file.Profile_Read_Integer("Window", "PlaceNormalPos.Right", -1), -1);
+  EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), moved.left());
+}
+
+// Started with the main window hidden, it comes, then goes; a close request to the overlay ends
+// the program with the settings and the overlay's placement saved.
+TEST_F(OverlayControl, CloseRequestToTheOverlayEndsTheProgramAndSaves) {
+  ProfileFile file(ini);
+  file.Profile_Write_Bool("Window", "MainForm", false);
+  file.Profile_Write_Bool("Play", "RepeatDisk", true);
+  ASSERT_NO_FATAL_FAILURE(Start());
+  ASSERT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 10s));
+  Output("xdotool windowmove " + overlay + " 500 400");
+  ASSERT_TRUE(WaitFor([&] { return ClientRect(overlay).topLeft() == QPoint(500, 400); }, 10s));
+  file.Profile_Write_Bool("Play", "RepeatDisk", false);
+  ASSERT_TRUE(Until_Ended("xdotool windowactivate --sync " + overlay + " key alt+F4"));
+  EXPECT_TRUE(file.Profile_Read_Bool("Play", "RepeatDisk", false));
+  EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), 500);
+  EXPECT_FALSE(file.Profile_Read_Bool("Window", "MainForm", true));
+}
+
+}  // namespace
