@@ -164,6 +164,7 @@ TEST_F(Drive, DiscsSwappedUnreadableAndHungPlayWhatTheyCan) {
   ASSERT_TRUE(captionBecomes("Stopped Track1 0m 0s Second  Disc  ")) << caption();
   click(kPlay);
   ASSERT_TRUE(hears(kTone[3]));
+  EXPECT_EQ(count("speed 4x"), 3) << "a disc put in is read at full speed\n" << log();
   ASSERT_TRUE(quiets()) << "the unreadable second sounded\n" << log();
   EXPECT_TRUE(hears(kTone[3])) << "playback ended at the unreadable sectors";
 
