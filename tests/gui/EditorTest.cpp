@@ -78,9 +78,15 @@ TEST_F(EditorTest, ModifyAppliesTitlesAndOkKeepsWhatTheUserLeftAlone) {
   Write_Entry("artist=A\x81 B\r\nnumtracks=4\r\n1=Old\xFF\r\n");
   Open_Player();
   Edit([&] {
+    // Typing starts in the artist's field; Tab takes the title's whole text to be typed over.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(info));
+    ASSERT_EQ(QApplication::focusWidget(), info->edArtist);
+    QTest::keyClick(info->edArtist, Qt::Key_Tab);
+    EXPECT_EQ(info->edTitle->selectedText(), "新しいﾀｲﾄﾙ");
     ClickRow(2, info->listTracks);
     QTest::keyClick(info->listTracks, Qt::Key_Return);  // applied as it was, bytes and all
     EXPECT_FALSE(info->btnOk->isEnabled());
+    Type(info->edTitle, "Best");
     Type(info->edTrack, "", true);
     Type(info->edTrack, "  lead", true);  // the last track wraps to the first
     EXPECT_EQ(info->edTrack->selectedText(), "ﾄﾗｯｸ1");
@@ -91,10 +97,10 @@ TEST_F(EditorTest, ModifyAppliesTitlesAndOkKeepsWhatTheUserLeftAlone) {
   Refresh();
   EXPECT_EQ(Disc().Track_Titles, std::vector<std::string>({"a b  c", "Old\xFF", "", "  lead"}));
   EXPECT_EQ(Rows(), QStringList({"1 a b  c", "2 Old\uFFFD", "3 ", "4   lead"}));
-  EXPECT_EQ(main->windowTitle(), "Stopped A\uFFFD B  新しいﾀｲﾄﾙ  ");
+  EXPECT_EQ(main->windowTitle(), "Stopped A\uFFFD B  Best  ");
   const std::string db = Bytes(Disc_Database_Path());
-  for (const char* line :
-       {"\r\nartist=A\x81 B\r\n", "\r\n1=Old\xFF\r\n", "\r\n2=\r\n", "\r\n3=  lead\r\n"})
+  for (const char* line : {"\r\nartist=A\x81 B\r\n", "\r\ntitle=Best\r\n", "\r\n1=Old\xFF\r\n",
+                           "\r\n2=\r\n", "\r\n3=  lead\r\n"})
     EXPECT_NE(db.find(line), std::string::npos) << line;
 }
 
