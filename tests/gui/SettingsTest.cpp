@@ -207,11 +207,18 @@ TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode)
   PlayerSettings.TallHeight = 600;
   PlayerSettings.PlayerMode = false;
   EXPECT_EQ(End_Player(windows, 0), 0);  // saved: the message loop's code stands
-  // The placements follow, written by each window after its settings.
-  EXPECT_NE(Bytes(path).find("[Play]\r\nRepeatDisk=1\r\nRepeatTrack=0\r\n"
-                             "[Window]\r\nTallHeight=600\r\nMainForm=1\r\nPlayerMode=0\r\nPlace"),
-            std::string::npos)
-      << Bytes(path);
+  // Each window writes its placement, in the designed places, after its own settings.
+  auto place = [](int left, int top, int right, int bottom) {
+    return "PlaceFlags=0\r\nPlaceShowCmd=1\r\nPlaceMinPos.X=-1\r\nPlaceMinPos.Y=-1\r\n"
+           "PlaceMaxPos.X=-1\r\nPlaceMaxPos.Y=-1\r\nPlaceNormalPos.Left=" +
+           std::to_string(left) + "\r\nPlaceNormalPos.Top=" + std::to_string(top) +
+           "\r\nPlaceNormalPos.Right=" + std::to_string(right) +
+           "\r\nPlaceNormalPos.Bottom=" + std::to_string(bottom) + "\r\n";
+  };
+  EXPECT_EQ(Bytes(path), "[SHWindow]\r\n" + place(40, 15, 296, 63) +
+                             "[Play]\r\nRepeatDisk=1\r\nRepeatTrack=0\r\n[Window]\r\n"
+                             "TallHeight=600\r\nMainForm=1\r\nPlayerMode=0\r\n" +
+                             place(9, 87, 363, 537));
   Build();
   ASSERT_EQ(::unlink(path.c_str()), 0);
   Block_File();
