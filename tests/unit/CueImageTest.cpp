@@ -1,6 +1,6 @@
-// CUE sheets: the disc laid out from a sheet, the clear refusal of what cannot be read, and an
-// image named on the command line in bytes that are not UTF-8. Data files that cannot be played
-// are refused in the driver's open tests.
+// CUE sheets: the disc laid out from a sheet, the clear refusal of what cannot be read, and the
+// drive or image named on the command line. Data files that cannot be played are refused in the
+// driver's open tests.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -91,20 +91,31 @@ TEST(CueSheet, CdTextIsKeptAsItsBytes) {
   EXPECT_EQ(sheet->trackText, (std::vector<cue::CdText>{{"One", "Solo", ""}, {"", "", "C"}}));
 }
 
-// The parser's value is what QCoreApplication decoded from the locale's encoding; the path
-// given to the device must stay the bytes of the command line. (The desktop tests parse the
-// other forms.) テスト in Shift-JIS; the FILE line names nothing there, so the BIN named after
-// the sheet plays, as such images did before sheets were read.
-TEST(CommandLine, ShiftJisImageNameOpens) {
+// A drive or image given as a desktop or a shell gives it, with the toolkit's options left alone.
+// The parser's value is what QCoreApplication decoded from the locale's encoding; the path given
+// to the device must stay the bytes of the command line: テスト in Shift-JIS, whose FILE line names
+// nothing there, so the BIN named after the sheet plays, as such images did before sheets were
+// read. (The desktop tests run the program with mistakes in its command line.)
+TEST(CommandLine, NamesTheDriveOrImageAndAShiftJisImageOpens) {
   testsupport::TempDir dir;
   const std::string stem = dir.file("\x83\x65\x83\x58\x83\x67"), cue = stem + ".cue";
   std::ofstream(stem + ".bin", std::ios::binary)
       << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
   std::ofstream(cue) << "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
-  const char* argv[] = {"zarncd", cue.c_str()};
-  const std::string path = Parse_Command_Line(2, argv).device;
-  ASSERT_EQ(path, cue);
-  CdAudioDevice player(std::make_unique<CdioDriver>(path));
+  const std::pair<std::vector<const char*>, std::string> named[] = {
+      {{"cdda://sr0"}, "/dev/sr0"},
+      {{"-platform", "offscreen", "cdda:///dev/sr1"}, "/dev/sr1"},
+      {{"--device=file:///a%20b/\xe9.cue"}, "/a b/\xe9.cue"},
+      {{"--", "-odd.cue"}, "-odd.cue"},
+      {{cue.c_str()}, cue},
+      {{}, ""}};
+  for (auto [args, device] : named) {
+    args.insert(args.begin(), "zarncd");
+    const Command_Line line = Parse_Command_Line(static_cast<int>(args.size()), args.data());
+    EXPECT_EQ(line.action, Command_Line::Action::Run) << line.error;
+    EXPECT_EQ(line.device, device);
+  }
+  CdAudioDevice player(std::make_unique<CdioDriver>(cue));
   EXPECT_NO_THROW(player.Device_Open());
   EXPECT_EQ(player.Device_Tracks(), 1u);
 }
