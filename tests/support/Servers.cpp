@@ -236,14 +236,4 @@ QRect OuterRect(const std::string& window) {
   return client.isEmpty() ? client : client.marginsAdded(QMargins(l, t, r, b));
 }
 
-bool StartWindowManager(ChildProcess& wm) {
-  wm = ChildProcess::Start({"openbox", "--sm-disable"});
-  return WaitFor(
-      [] {
-        return Output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
-               std::string::npos;
-      },
-      std::chrono::seconds(10));
-}
-
 }  // namespace testsupport

@@ -114,7 +114,5 @@ std::string WindowProperty(const std::string& window, const std::string& name);
 QRect ClientRect(const std::string& window);
 // The outer rectangle: the client area grown by the frame the window manager reports.
 QRect OuterRect(const std::string& window);
-// Starts a window manager (openbox) on the current display and waits until it manages windows.
-bool StartWindowManager(ChildProcess& wm);
 
 }  // namespace testsupport

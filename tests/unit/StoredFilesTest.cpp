@@ -47,9 +47,6 @@ TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecima
   EXPECT_EQ(cd.Track_Titles, (std::vector<std::string>{"one", "two"}));
   EXPECT_EQ(cd.Play_Order, "1 0");
   EXPECT_EQ(cd.Num_Play, 2);  // not a number: the track count
-  std::vector<std::string> rows{"old row"};
-  cd.Fill_Track_List(rows);
-  EXPECT_EQ(rows, (std::vector<std::string>{"1 one", "2 two"}));
   cd.Write_Disc_Info();
   EXPECT_EQ(Stored("numtracks"), "2");
   EXPECT_EQ(Stored("numplay"), "2");
