@@ -92,6 +92,13 @@ using Placement = ManagedPlayer;
 
 TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
   ASSERT_TRUE(Launch());
+  // The designed places, frame and all, as the window manager puts them.
+  const int sides = OuterRect(main).width() - ClientRect(main).width();
+  EXPECT_TRUE(WaitFor([&] { return OuterRect(main) == QRect(9, 87, 350 + sides, 450); }, 10s))
+      << ::testing::PrintToString(OuterRect(main));
+  EXPECT_TRUE(WaitFor([&] { return OuterRect(overlay) == QRect(40, 15, 256, 48); }, 10s))
+      << ::testing::PrintToString(OuterRect(overlay));
+
   Output("xdotool windowmove " + main + " 300 200");
   Output("xdotool windowsize " + main + " 420 520");
   ASSERT_TRUE(WaitFor([&] { return ClientRect(main) == QRect(300, 200, 420, 520); }, 10s));
@@ -130,6 +137,11 @@ TEST_F(Placement, HostileStoredValuesAndEmptyCaptionsLeaveTheWindowsUsable) {
   // The overlay, stored beyond the screen, is moved onto it; the file keeps what it held.
   EXPECT_TRUE(WaitFor([&] { return OuterRect(overlay) == QRect(1024, 976, 256, 48); }, 10s));
   EXPECT_EQ(ProfileFile(ini).Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), 5000);
+  // The main window, frame and all, is no larger than the screen, and its controls are on it.
+  const QRect screen(0, 0, 1280, 1024);
+  ASSERT_TRUE(WaitFor([&] { return OuterRect(main).size() == screen.size(); }, 10s))
+      << ::testing::PrintToString(OuterRect(main));
+  EXPECT_TRUE(screen.contains(ClientRect(main).topLeft() + QPoint(350, 32 + 136)));
 
   // "Stopped " once the first refresh has named the disc.
   ASSERT_TRUE(WaitFor([&] { return WindowProperty(main, "_NET_WM_NAME") == "Stopped "; }, 10s));
@@ -238,14 +250,18 @@ TEST_F(OverlayControl, DraggedClickedMinimizedAndPoweredOff) {
   EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), moved.left());
 }
 
-// Started with the main window hidden, it comes, then goes; a close request to the overlay ends
-// the program with the settings saved (the placements as after Power Off).
+// Started with the main window hidden, it comes, then goes, and stays hidden while the overlay is
+// up; a close request to the overlay ends the program with the settings saved.
 TEST_F(OverlayControl, CloseRequestToTheOverlayEndsTheProgramAndSaves) {
   ProfileFile file(ini);
   file.Profile_Write_Bool("Window", "MainForm", false);
   file.Profile_Write_Bool("Play", "RepeatDisk", true);
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 10s));
+  // Mapped behind the program's back, the main window goes again.
+  Output("xdotool windowmap " + main);
+  EXPECT_TRUE(WaitFor([&] { return !ClientRect(main).isEmpty(); }, 10s));
+  EXPECT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 1s));
   file.Profile_Write_Bool("Play", "RepeatDisk", false);
   ASSERT_TRUE(Until_Ended("xdotool windowactivate --sync " + overlay + " key alt+F4"));
   EXPECT_TRUE(file.Profile_Read_Bool("Play", "RepeatDisk", false));
