@@ -26,6 +26,20 @@ constexpr std::int64_t kRate = 44100;
 constexpr std::uint8_t kStopped = 1, kPlaying = 2, kOpen = 6;
 constexpr double kTone[] = {440, 620, 830, 1050};
 
+// The frequency of a pure tone, from its zero crossings.
+double ZeroCrossingHz(const std::vector<std::int16_t>& samples) {
+  int crossings = 0;
+  std::size_t first = 0, last = 0;
+  for (std::size_t i = 1; i < samples.size(); ++i)
+    if ((samples[i - 1] < 0) != (samples[i] < 0)) {
+      if (crossings == 0) first = i;
+      last = i;
+      ++crossings;
+    }
+  if (crossings < 2) return 0;
+  return (crossings - 1) / 2.0 / (static_cast<double>(last - first) / static_cast<double>(kRate));
+}
+
 class Playback : public Listening {
  protected:
   void open(const std::string& name, const std::vector<ToneTrack>& tracks) {

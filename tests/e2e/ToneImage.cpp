@@ -63,16 +63,3 @@ double Rms(const std::vector<std::int16_t>& samples) {
   for (std::int16_t x : samples) sum += (x / 32768.0) * (x / 32768.0);
   return std::sqrt(sum / static_cast<double>(samples.size()));
 }
-
-double ZeroCrossingHz(const std::vector<std::int16_t>& samples) {
-  int crossings = 0;
-  std::size_t first = 0, last = 0;
-  for (std::size_t i = 1; i < samples.size(); ++i)
-    if ((samples[i - 1] < 0) != (samples[i] < 0)) {
-      if (crossings == 0) first = i;
-      last = i;
-      ++crossings;
-    }
-  if (crossings < 2) return 0;
-  return (crossings - 1) / 2.0 / (static_cast<double>(last - first) / kRate);
-}

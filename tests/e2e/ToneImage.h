@@ -25,8 +25,6 @@ std::string WriteToneImage(const std::string& dir, const std::string& name,
 double ToneLevel(const std::vector<std::int16_t>& samples, double hz);
 // Root mean square level (1 = full scale).
 double Rms(const std::vector<std::int16_t>& samples);
-// The frequency of a pure tone, from its zero crossings.
-double ZeroCrossingHz(const std::vector<std::int16_t>& samples);
 
 constexpr double kHeard = 0.08;  // a tone at half scale measures about 0.5
 
