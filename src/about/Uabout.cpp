@@ -83,8 +83,8 @@ TAboutBox::TAboutBox(QWidget* parent)
   ProductName = Make_Label(Panel1, QStringLiteral("CDPlayer"), 114, 22, 29, QColor(0, 255, 0));
   Version = Make_Label(Panel1, QStringLiteral("Ver 2.05"), 242, 32, 16, QColor(0, 255, 0));
   Maker = Make_Label(Panel1, QStringLiteral("by zarn"), 115, 55, 19, Qt::white);
-  Contact = Make_Label(Panel1, QStringLiteral("Reports: see the README file"),
-                       115, 80, 13, Qt::white);
+  Contact =
+      Make_Label(Panel1, QStringLiteral("Reports: see the README file"), 115, 80, 13, Qt::white);
   Contact->setWordWrap(true);
   Contact->setFixedWidth(213);
   Contact->adjustSize();
