@@ -11,12 +11,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <optional>
 #include <climits>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
 
