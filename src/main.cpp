@@ -17,6 +17,7 @@
 #include "device/SimulatedDriver.h"
 #include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
+#include "Version.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ void Print_Help() {
 
 int main(int argc, char** argv) {
   QCoreApplication::setApplicationName(QStringLiteral("zarncd"));
-  QCoreApplication::setApplicationVersion(QStringLiteral("2.05"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(ZARNCD_VERSION));
   // Mistakes and --help are answered on the terminal, before a display is needed.
   const Command_Line line = Parse_Command_Line(argc, argv);
   switch (line.action) {
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "zarncd: %s\n%s", line.error.c_str(), Usage_Text().c_str());
       return 2;
     case Command_Line::Action::Version:
-      std::printf("zarncd 2.05\n");
+      std::printf("zarncd %s\n", ZARNCD_VERSION);
       return 0;
     case Command_Line::Action::Help: {
       QCoreApplication core(argc, argv);  // the settings path depends on the program's folder

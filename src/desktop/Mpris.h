@@ -28,7 +28,6 @@ class Mpris_Service : public QObject, protected QDBusContext {
   // stderr and stays off; the player runs as before. `device` is what the player opened.
   Mpris_Service(TfrmMain& main, std::string device);
   ~Mpris_Service() override;
-  bool Registered() const { return registered_; }
 
   // A second copy started on a drive or image gives it to the running player: true when a player
   // on the bus took it (its device is an image, or the same drive), and this copy may end.

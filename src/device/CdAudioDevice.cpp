@@ -68,6 +68,7 @@ void CdAudioDevice::Device_Open() {
   if (open_) Device_Close();
   MciParams params;
   params.deviceType = "CDAudio";
+  // Never MCI_OPEN_SHAREABLE: the device is this program's alone while it is open.
   const std::uint32_t result = Send(MCI_OPEN, CommandFlags() | MCI_OPEN_TYPE, params, true);
   if (result != 0) {
     std::string text = driver_->errorText(result);

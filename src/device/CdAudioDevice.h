@@ -27,7 +27,6 @@ class CdAudioDevice {
 
   const bool AutoOpen = true;
   const bool AutoRewind = true;
-  const bool Shareable = false;
 
   // Runs Device_Open when AutoOpen is set: the window calls this once its controls exist.
   void Loaded();
@@ -56,7 +55,6 @@ class CdAudioDevice {
   std::optional<std::string> Device_Disc_Identity();
 
   bool Is_Open() const { return open_; }
-  std::uint16_t Device_ID() const { return deviceId_; }
   bool Can_Eject() const { return canEject_; }
   std::int32_t Last_Error() const { return lastError_; }
   // The code of the last failed identity query, 0 after a successful one.

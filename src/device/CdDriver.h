@@ -39,8 +39,6 @@ class TransportDriver : public CdDriver {
   std::uint32_t sendString(std::string_view command, std::string& answer) override;
   std::string errorText(std::uint32_t code) const override;
 
-  bool isOpen() const { return open_; }
-
  protected:
   struct Snapshot {
     std::uint32_t mode = mci::MCI_MODE_NOT_READY;  // an MCI mode value, 524 to 530
