@@ -8,7 +8,8 @@ PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev pkg-config \
   libgtest-dev libbenchmark-dev \
   pulseaudio pulseaudio-utils xvfb x11-utils xdotool imagemagick openbox \
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2 \
-  dbus playerctl appstream desktop-file-utils dpkg-dev file
+  dbus playerctl appstream desktop-file-utils dpkg-dev file lintian \
+  at-spi2-core python3-pyatspi gir1.2-atspi-2.0
 BENCH_PACKAGES = mpv bc time sox
 # The see-through window's translucent mode is tested under a compositing manager.
 PACKAGES += xcompmgr

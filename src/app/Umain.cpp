@@ -39,6 +39,7 @@
 #include "settings/PlayerSettings.h"
 #include "settings/Uoption.h"
 #include "settings/Winplace.h"
+#include "ui/Accessible.h"
 #include "ui/Look.h"
 
 using namespace mci;
@@ -172,6 +173,7 @@ void TfrmMain::Create_Controls() {
     b->setIcon(Glyph_Icon(glyph));
     b->setIconSize(QSize(16, 16));
     b->setToolTip(hint);
+    Name_After_Hint(b);
     b->setAutoRaise(flat);
     // The transport buttons are push buttons, reached with Tab and pressed with Space; the two
     // flat buttons never take the focus.
@@ -223,10 +225,13 @@ void TfrmMain::Create_Controls() {
   };
   panelArtist = makeNamePanel(QStringLiteral("Artist"), 64, LabelArtist);
   panelTitle = makeNamePanel(QStringLiteral("Title"), 96, LabelTitle);
+  panelArtist->setAccessibleName(LabelArtist->text());
+  panelTitle->setAccessibleName(LabelTitle->text());
 
   PanelTracks = new TMainPanel(this);
   PanelTracks->setGeometry(0, 168, 350, 254);
   ListBoxTracks = new TMainTrackList(PanelTracks);
+  ListBoxTracks->setAccessibleName(QStringLiteral("Tracks"));
   ListBoxTracks->setSelectionMode(QAbstractItemView::SingleSelection);
   ListBoxTracks->setFont(nameFont);
   ListBoxTracks->setItemDelegate(new TRowHeight(13, ListBoxTracks));

@@ -135,10 +135,13 @@ void TfrmCDInfo::Create_Controls() {
   Label2 = makeLabel(QStringLiteral("Title"), panelTA, 16, 48);
   edArtist = makeEdit(panelTA, QRect(56, 16, 281, 21), kNameColor);
   edTitle = makeEdit(panelTA, QRect(56, 48, 281, 21), kNameColor);
+  edArtist->setAccessibleName(Label1->text());
+  edTitle->setAccessibleName(Label2->text());
 
   panelTrack = makePanel(89, 231);
   auto* list = new TTrackList(panelTrack);
   listTracks = list;
+  listTracks->setAccessibleName(QStringLiteral("Tracks"));
   listTracks->setSelectionMode(QAbstractItemView::SingleSelection);
   listTracks->setFont(nameFont);
   listTracks->setItemDelegate(new TRowHeight(13, listTracks));
@@ -151,6 +154,7 @@ void TfrmCDInfo::Create_Controls() {
 
   panelButton = makePanel(320, 67);
   edTrack = makeEdit(panelButton, QRect(8, 7, 265, 21), Qt::white);
+  edTrack->setAccessibleName(QStringLiteral("Track Title"));
   btnModify = makeButton(QStringLiteral("Modify"), 280, 5, 65);
   btnOk = makeButton(QStringLiteral("&OK"), 72, 32, 89);
   btnCancel = makeButton(QStringLiteral("&Cancel"), 176, 32, 89);

@@ -258,6 +258,10 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
       imageInfo(QSize(kInfoWidth, 25), live_),
       imageInfoTime(QSize(kInfoWidth, 17), live_) {
   setWindowTitle(QStringLiteral("Information"));
+  // The window is one picture; a screen reader can at least say what it is for.
+  setAccessibleDescription(QStringLiteral(
+      "What plays, floating over the desktop: the track, its time and the disc's names as chosen "
+      "in the options, and the track and time below them"));
   move(40, 15);
   // The window shows only what this unit puts on it: nothing may clear it first.
   setAttribute(Qt::WA_NoSystemBackground);

@@ -122,6 +122,21 @@ TEST(Desktop, PlayerctlDrivesThePlayerASecondCopyHandsOverAndSigtermSaves) {
   EXPECT_NE(ini.find("[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n"), std::string::npos) << ini;
 }
 
+// A screen reader on a private accessibility bus names every picture button by its hint, the
+// play button by the play state, and the track list and the name panels by what they hold.
+TEST(Desktop, AScreenReaderNamesThePictureButtonsListsAndPanels) {
+  if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
+  if (Shell("/usr/bin/python3 -c 'import pyatspi'").find("rc=0") == std::string::npos)
+    GTEST_SKIP() << "no pyatspi";
+  testsupport::TempDir dir;
+  std::filesystem::copy_file(Program(), dir.file("zarncd"));
+  const std::string image = WriteToneImage(dir.path(), "two", {{20, 440}, {20, 620}});
+  const std::string out =
+      Shell("XDG_DATA_HOME='" + dir.path() + "' timeout 240 dbus-run-session -- /usr/bin/python3 " +
+            ZARNCD_E2E_DIR "/accessible_names.py '" + dir.file("zarncd") + "' '" + image + "'");
+  EXPECT_TRUE(("\n" + out).ends_with("\nrc=0\n")) << out;
+}
+
 // A drop as the window system delivers it: one local file, entering first (Qt hands the drop
 // to the widget that accepted the enter).
 void Drop(QWidget& window, const std::string& path) {
