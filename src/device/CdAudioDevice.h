@@ -54,6 +54,8 @@ class CdAudioDevice {
   std::uint8_t Device_Time_Format();
   // The identity as decimal text; nullopt when the query fails. Never raises.
   std::optional<std::string> Device_Disc_Identity();
+  // The names the disc carries (CD-Text), as its table of contents was read; never raises.
+  std::optional<DiscText> Device_Disc_Text() const { return driver_->discText(); }
 
   bool Is_Open() const { return open_; }
   std::uint16_t Device_ID() const { return deviceId_; }
