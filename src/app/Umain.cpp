@@ -651,8 +651,11 @@ void TfrmMain::Check_CD_Title() {
   Destroy_CD_Object();
   Create_CD_Object();
   CD_Object& disc = *State.Current_CD_Object;
-  disc.Read_Disc_Info(identity, static_cast<std::int32_t>(std::min<std::uint32_t>(
-                                    MediaPlayer->Device_Tracks(), CD_Object::kMaxTracks)));
+  const std::optional<DiscText> text = MediaPlayer->Device_Disc_Text();
+  disc.Read_Disc_Info(identity,
+                      static_cast<std::int32_t>(std::min<std::uint32_t>(
+                          MediaPlayer->Device_Tracks(), CD_Object::kMaxTracks)),
+                      text ? &*text : nullptr);
   Show_Disc_Names(disc);
 }
 

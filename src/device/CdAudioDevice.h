@@ -53,6 +53,8 @@ class CdAudioDevice {
   std::uint8_t Device_Time_Format();
   // The identity as decimal text; nullopt when the query fails. Never raises.
   std::optional<std::string> Device_Disc_Identity();
+  // The names the disc carries (CD-Text), as its table of contents was read; never raises.
+  std::optional<DiscText> Device_Disc_Text() const { return driver_->discText(); }
 
   bool Is_Open() const { return open_; }
   bool Can_Eject() const { return canEject_; }

@@ -218,6 +218,13 @@ std::uint32_t TransportDriver::sendString(std::string_view command, std::string&
   return 0;
 }
 
+std::optional<DiscText> TransportDriver::discText() const {
+  if (!open_) return std::nullopt;
+  Snapshot snap = snapshot();
+  if (readyDisc(snap) != 0) return std::nullopt;
+  return snap.toc->text;
+}
+
 std::string TransportDriver::errorText(std::uint32_t code) const {
   if (std::string detail = transportErrorText(code); !detail.empty()) return detail;
   switch (code) {

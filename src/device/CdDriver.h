@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,9 @@ class CdDriver {
   virtual std::uint32_t sendString(std::string_view command, std::string& answer) = 0;
   // Empty when the code has no text (the caller then supplies its own).
   virtual std::string errorText(std::uint32_t code) const = 0;
+  // What the disc in the drive says of itself (CD-Text, a sheet's names), read with its table of
+  // contents; nullopt when it says nothing or no disc is ready. Never waits for the drive.
+  virtual std::optional<DiscText> discText() const { return std::nullopt; }
 };
 
 // The MCI protocol on top of a transport: decodes flags, items and time formats once, so
@@ -38,6 +42,7 @@ class TransportDriver : public CdDriver {
   std::uint32_t send(std::uint16_t command, std::uint32_t flags, MciParams& params) override;
   std::uint32_t sendString(std::string_view command, std::string& answer) override;
   std::string errorText(std::uint32_t code) const override;
+  std::optional<DiscText> discText() const override;
 
  protected:
   struct Snapshot {

@@ -6,6 +6,27 @@
 #include <string>
 #include <vector>
 
+// The names a disc carries about itself: the chosen block of its CD-Text, or the TITLE and
+// PERFORMER lines of an image's CUE sheet. Kept as the disc holds them; disc/DiscNames makes the
+// stored names of them.
+struct DiscText {
+  enum class Encoding {
+    Utf8,    // Unicode already
+    Latin1,  // an ISO 8859-1 (or ASCII) block of CD-Text
+    Cp932,   // an MS-JIS block: Shift-JIS bytes, as names are stored
+    Guess,   // a sheet's bytes, as someone's editor saved them: UTF-8, code page 932 or 1252
+  };
+  struct Names {
+    std::string title, performer;
+    bool operator==(const Names&) const = default;
+  };
+  Encoding encoding = Encoding::Utf8;
+  Names album;
+  std::vector<Names> tracks;  // track 1 first; may end before the disc does
+
+  bool operator==(const DiscText&) const = default;
+};
+
 struct TocTrack {
   std::int32_t lsn = 0;  // first sector, counted from the first audio sector of the disc
   bool audio = true;
@@ -19,6 +40,8 @@ class DiscToc {
 
   std::vector<TocTrack> tracks;  // track 1 first
   std::int32_t leadout = 0;      // first sector after the last track
+  // What the disc says of itself, read with the table; a change of it is a change of disc.
+  std::optional<DiscText> text;
 
   // 1 to 99 tracks, starts rising and not negative, the leadout after the last start.
   bool IsValid() const;

@@ -4,28 +4,37 @@
 #include <cstdio>
 #include <utility>
 
+#include "disc/DiscNames.h"
 #include "profile/ProfileFile.h"
 #include "profile/ProfilePaths.h"
 
 CD_Object::CD_Object(std::string databasePath) : databasePath_(std::move(databasePath)) {}
 
-void CD_Object::Read_Disc_Info(const std::string& identity, std::int32_t deviceTrackCount) {
+void CD_Object::Read_Disc_Info(const std::string& identity, std::int32_t deviceTrackCount,
+                               const DiscText* discText) {
+  const Outside_Names own = discText ? Names_From_Disc(*discText) : Outside_Names{};
+  const auto byDefault = [](const std::string& name, std::string def) {
+    return name.empty() ? def : name;
+  };
   // A disc without an identity shares no entry with other unidentified discs: a "[]" section
   // that some program once wrote would otherwise name every one of them.
   const ProfileFile::Snapshot file =
       identity.empty() ? ProfileFile::Snapshot{} : ProfileFile(databasePath_).Read_Snapshot();
   Disc_ID = identity;
   Entry_Type = file.Profile_Read_Integer(Disc_ID, "EntryType", 1);
-  Artist = file.Profile_Read_String(Disc_ID, "artist", cd_defaults::kArtist);
-  Title = file.Profile_Read_String(Disc_ID, "title", cd_defaults::kTitle);
+  Artist = file.Profile_Read_String(Disc_ID, "artist", byDefault(own.artist, cd_defaults::kArtist));
+  Title = file.Profile_Read_String(Disc_ID, "title", byDefault(own.title, cd_defaults::kTitle));
   Play_Order.clear();
   Num_Tracks =
       std::min(file.Profile_Read_Integer(Disc_ID, "numtracks", deviceTrackCount), kMaxTracks);
   Track_Titles.clear();
   for (std::int32_t i = 0; i < Num_Tracks; ++i) {
     const std::string key = std::to_string(i);
-    Track_Titles.push_back(
-        file.Profile_Read_String(Disc_ID, key, cd_defaults::kTrack + std::to_string(i + 1)));
+    const auto index = static_cast<std::size_t>(i);
+    Track_Titles.push_back(file.Profile_Read_String(
+        Disc_ID, key,
+        byDefault(index < own.tracks.size() ? own.tracks[index] : std::string(),
+                  cd_defaults::kTrack + std::to_string(i + 1))));
     Play_Order.append(" ").append(key);
   }
   Play_Order = file.Profile_Read_String(Disc_ID, "order", Play_Order);

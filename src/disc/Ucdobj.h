@@ -13,6 +13,9 @@
 //    value written).
 //  - Write_Disc_Info with an empty Disc_ID writes nothing: no "[]" entry that every unidentified
 //    disc would share.
+//  - A disc that carries its own names (CD-Text, or a CUE sheet's TITLE and PERFORMER lines)
+//    gets them in place of the default names, key by key, where its entry has none. Reading
+//    still writes nothing: they reach the file when the editor stores the entry.
 //  - Write_Disc_Info creates the database's directory (mode 0700, as the XDG base directory rules
 //    ask) when it is missing.
 #pragma once
@@ -20,6 +23,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "device/DiscToc.h"
 
 class CD_Object {
  public:
@@ -34,7 +39,9 @@ class CD_Object {
   std::string Play_Order;
   std::int32_t Num_Play = 0;
 
-  void Read_Disc_Info(const std::string& identity, std::int32_t deviceTrackCount);
+  // discText: what the disc says of itself, or null.
+  void Read_Disc_Info(const std::string& identity, std::int32_t deviceTrackCount,
+                      const DiscText* discText = nullptr);
   void Write_Disc_Info();  // raises EProfileError when the file cannot be written
   void Fill_Track_List(std::vector<std::string>& target) const;
 

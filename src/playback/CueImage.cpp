@@ -102,6 +102,20 @@ std::string FileTime(std::int64_t bytes) {
   return text;
 }
 
+// The sheet's TITLE and PERFORMER lines, the names a burner writes as the disc's CD-Text.
+std::optional<DiscText> SheetText(const cue::Disc& disc) {
+  DiscText text;
+  text.encoding = DiscText::Encoding::Guess;
+  text.album = {disc.text.title, disc.text.performer};
+  bool any = text.album != DiscText::Names{};
+  for (const cue::CdText& track : disc.trackText) {
+    text.tracks.push_back({track.title, track.performer});
+    any = any || text.tracks.back() != DiscText::Names{};
+  }
+  if (!any) return std::nullopt;
+  return text;
+}
+
 }  // namespace
 
 CueImage::~CueImage() = default;
@@ -201,7 +215,10 @@ std::optional<DiscToc> ReadImageToc(const std::string& path, std::string* error)
   std::string why = "the CD image has no usable table of contents";
   std::optional<DiscToc> toc;
   if (const std::string sheet = CueSheetOf(path); !sheet.empty()) {
-    if (auto image = CueImage::Open(sheet, &why)) toc = image->disc().toc;
+    if (auto image = CueImage::Open(sheet, &why)) {
+      toc = image->disc().toc;
+      toc->text = SheetText(image->disc());
+    }
   } else if (CdIo_t* cdio = OpenCdioImage(path, &why)) {
     toc = ReadCdioToc(cdio);
     cdio_destroy(cdio);

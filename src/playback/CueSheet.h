@@ -73,7 +73,7 @@ struct Disc {
   DiscToc toc;
   std::vector<Piece> pieces;  // in disc order, end to end from sector 0 to the leadout
   CdText text;
-  std::vector<CdText> trackText;  // kept with the table for a later reader; unused so far
+  std::vector<CdText> trackText;  // track 1 first
 };
 
 // The longest disc accepted: 255 minutes, so that a track's minutes fit the TMSF byte.

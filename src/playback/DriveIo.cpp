@@ -21,6 +21,8 @@
 #include <set>
 #include <sstream>
 
+#include "playback/CdText.h"
+
 namespace {
 
 // What the log handler has said. Never destroyed: a worker thread left behind in a hung drive
@@ -341,6 +343,7 @@ std::optional<DiscToc> ReadCdioToc(CdIo_t* cdio) {
   }
   toc.leadout = cdio_get_track_lsn(cdio, CDIO_CDROM_LEADOUT_TRACK);
   if (toc.leadout == CDIO_INVALID_LSN) return std::nullopt;
+  toc.text = ReadCdioText(cdio);
   return toc;
 }
 

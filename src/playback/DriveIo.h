@@ -44,8 +44,8 @@ class DriveIo {
 // prefixed with the program's name; debugging chatter dropped. Safe to call many times.
 void InstallCdioLogHandler();
 
-// The table of contents of an opened libcdio source, first track first; nullopt when the
-// source has none. (CdIo_t is libcdio's handle; kept opaque here.)
+// The table of contents of an opened libcdio source, first track first, with the disc's CD-Text;
+// nullopt when the source has none. (CdIo_t is libcdio's handle; kept opaque here.)
 struct _CdIo;
 std::optional<DiscToc> ReadCdioToc(_CdIo* cdio);
 

@@ -189,4 +189,16 @@ TEST_F(Drive, DiscsSwappedUnreadableAndHungPlayWhatTheyCan) {
   EXPECT_EQ(log().find("unknown"), std::string::npos) << log();
 }
 
+// A disc that nobody has named yet shows its CD-Text, read from the drive as packs: of an English
+// and a Japanese (MS-JIS, double-byte) block, the Japanese one.
+TEST_F(Drive, ADiscWithoutAnEntryShowsItsJapaneseCdText) {
+  set("disc", WriteToneImage(dir_.path(), "Texted", {{3, kTone[0]}, {3, kTone[1]}}));
+  set("cdtext",
+      "BLOCK 09 00\nTITLE 0 English Album\nPERFORMER 0 English Band\nTITLE 1 One\n"
+      "BLOCK 69 80\nTITLE 0 \x83\x66\x83\x42\x83\x58\x83\x4E\n"
+      "PERFORMER 0 \x82\x79\x82\x60\x82\x71\x82\x6D\nTITLE 2 \x8B\xC8");
+  start("Stopped Track1 0m 0s ＺＡＲＮ  ディスク  ");
+  EXPECT_EQ(log().find("unknown"), std::string::npos) << log();
+}
+
 }  // namespace

@@ -205,7 +205,8 @@ std::string Output(const std::string& command) {
 }
 
 std::string WindowProperty(const std::string& window, const std::string& name) {
-  std::string line = Output("xprop -id " + window + " " + name + " 2>/dev/null");
+  // In a UTF-8 locale, so that a caption beyond ASCII is printed as its text, not escaped.
+  std::string line = Output("LC_ALL=C.UTF-8 xprop -id " + window + " " + name + " 2>/dev/null");
   const std::size_t equals = line.find(" = ");
   if (equals == std::string::npos) return "(unset)";
   line = line.substr(equals + 3);

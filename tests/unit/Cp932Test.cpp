@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
+
+#include "disc/DiscNames.h"
 
 namespace {
 
@@ -91,3 +94,25 @@ TEST(Cp932, WithoutTheConverterSingleBytesStillConvert) {
 }
 
 }  // namespace
+
+// Names from outside (CD-Text, a sheet) are stored whatever they hold: transliterated where code
+// page 932 has no such letter, "?" only where nothing stands for it, Shift-JIS kept as its bytes.
+TEST(Cp932, OutsideNamesAreTransliteratedNeverRefused) {
+  using E = DiscText::Encoding;
+  const std::tuple<std::string, E, std::string> cases[] = {
+      {"Beyoncé", E::Utf8, "Beyonce"},
+      {"Mötley Crüe Œuvre", E::Utf8, "Motley Crue OEuvre"},
+      {"新しい", E::Utf8, "\x90\x56\x82\xB5\x82\xA2"},
+      {"a😀b 한", E::Utf8, "a?b ?"},
+      {"x\xFFy", E::Utf8, "x?y"},  // not UTF-8
+      {"  Padded  ", E::Utf8, "Padded"},
+      {"Beyonc\xE9", E::Latin1, "Beyonce"},
+      {"\x90\x56\x87\x40", E::Cp932, "\x90\x56\x87\x40"},                  // with an NEC special
+      {"A\x90", E::Cp932, "A?"},                                           // a lead byte cut off
+      {"Caf\xC3\xA9", E::Guess, "Cafe"},                                   // a sheet saved as UTF-8
+      {"\x90\x56\x82\xB5\x82\xA2", E::Guess, "\x90\x56\x82\xB5\x82\xA2"},  // as code page 932
+      {"Caf\xE9 \xE9t\xE9", E::Guess, "Cafe ete"},                         // as code page 1252
+  };
+  for (const auto& [text, encoding, stored] : cases)
+    EXPECT_EQ(Cp932_From_Disc(text, encoding), stored) << text;
+}

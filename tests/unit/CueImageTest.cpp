@@ -3,12 +3,15 @@
 // driver's open tests.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 
 #include "app/Startup.h"
 #include "device/CdAudioDevice.h"
+#include "disc/Ucdobj.h"
 #include "playback/CdioDriver.h"
+#include "playback/CueImage.h"
 #include "playback/DriveIo.h"
 #include "playback/CueSheet.h"
 #include "support/Servers.h"
@@ -121,3 +124,72 @@ TEST(CommandLine, NamesTheDriveOrImageAndAShiftJisImageOpens) {
 }
 
 }  // namespace
+
+namespace {
+const std::string kTrack = "\xC4\xD7\xAF\xB8";  // ﾄﾗｯｸ
+}
+
+// A disc without an entry is named by what it carries: a sheet's TITLE and PERFORMER lines (in
+// whatever encoding the sheet was saved), a cdrdao TOC file's CD_TEXT block. A track without text
+// keeps its default name; a guest's track reads "performer / title". Reading writes nothing.
+TEST(DiscNames, ADiscWithoutAnEntryIsNamedByItsOwnText) {
+  testsupport::TempDir dir;
+  std::ofstream(dir.file("disc.bin"), std::ios::binary)
+      << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
+  const std::string tracks =
+      "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n";
+  struct Case {
+    const char* name;
+    std::string text, artist, title;
+    std::vector<std::string> titles;
+  };
+  const Case cases[] = {
+      {"utf8.cue",
+       "PERFORMER \"Zarn Band\"\nTITLE \"Café Songs\"\nFILE \"disc.bin\" BINARY\n"
+       "TRACK 01 AUDIO\nTITLE One\nPERFORMER \"Zarn Band\"\nINDEX 01 00:00:00\n"
+       "TRACK 02 AUDIO\nINDEX 01 00:01:00\n"
+       "TRACK 03 AUDIO\nTITLE \"Guest Song\"\nPERFORMER \"Beyoncé\"\nINDEX 01 00:02:00\n",
+       "Zarn Band",
+       "Cafe Songs",
+       {"One", kTrack + "2", "Beyonce / Guest Song"}},
+      {"sjis.cue",
+       "PERFORMER \"\x83\x65\x83\x58\x83\x67\"\nFILE \"disc.bin\" BINARY\n" + tracks,
+       "\x83\x65\x83\x58\x83\x67",
+       cd_defaults::kTitle,
+       {kTrack + "1", kTrack + "2"}},
+      {"plain.cue",
+       "FILE \"disc.bin\" BINARY\n" + tracks,
+       cd_defaults::kArtist,
+       cd_defaults::kTitle,
+       {kTrack + "1", kTrack + "2"}},
+      {"disc.toc",
+       "CD_DA\nCD_TEXT {\n LANGUAGE 0 {\n  TITLE \"Toc Album\"\n  PERFORMER \"Toc Band\"\n }\n}\n"
+       "TRACK AUDIO\nCD_TEXT {\n LANGUAGE 0 {\n  TITLE \"First\"\n }\n}\n"
+       "FILE \"disc.bin\" 0 00:01:00\n"
+       "TRACK AUDIO\nCD_TEXT {\n LANGUAGE 0 {\n  TITLE \"Zweite Straße\"\n  PERFORMER \"Gäst\"\n"
+       " }\n}\nFILE \"disc.bin\" 00:01:00 00:01:00\n",
+       "Toc Band",
+       "Toc Album",
+       {"First", "Gast / Zweite Strasse"}},
+  };
+  const std::string db = dir.file("cdplayer.ini");
+  for (const Case& c : cases) {
+    std::ofstream(dir.file(c.name)) << c.text;
+    std::string error;
+    const auto toc = ReadImageToc(dir.file(c.name), &error);
+    ASSERT_TRUE(toc) << c.name << ": " << error;
+    CD_Object cd(db);
+    cd.Read_Disc_Info("ABCDEF", toc->TrackCount(), toc->text ? &*toc->text : nullptr);
+    EXPECT_EQ(cd.Artist, c.artist) << c.name;
+    EXPECT_EQ(cd.Title, c.title) << c.name;
+    EXPECT_EQ(cd.Track_Titles, c.titles) << c.name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(db));
+  // An entry's own names come first.
+  std::ofstream(db) << "[ABCDEF]\r\nartist=Stored\r\n0=Mine\r\n";
+  const auto toc = ReadImageToc(dir.file("utf8.cue"), nullptr);
+  CD_Object cd(db);
+  cd.Read_Disc_Info("ABCDEF", toc->TrackCount(), &*toc->text);
+  EXPECT_EQ(cd.Artist, "Stored");
+  EXPECT_EQ(cd.Track_Titles[0], "Mine");
+}

@@ -237,16 +237,21 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   const std::vector<Track> tracks = {prelude(), march(), folk(),  bells(),
                                      groove(),  hymn(),  arcade()};
-  const char* titles[] = {"Prelude", "March", "Folk Tune", "Bells", "Groove", "Hymn", "Arcade"};
+  // The disc's own names, all made up here: written as the sheet's TITLE and PERFORMER lines (in
+  // UTF-8), which is where a burner takes a disc's CD-Text from, so a first start already shows
+  // a named disc. One title is Japanese; one track has a guest performer, as on a compilation.
+  const char* titles[] = {"Prelude", "March", "Folk Tune", "鐘の歌", "Groove", "Hymn", "Arcade"};
+  const char* performers[] = {"", "", "", "", "", "", "Pixel Choir"};
 
   std::ofstream bin(dir + "/demo.bin", std::ios::binary);
   std::ofstream cue(dir + "/demo.cue");
-  cue << "PERFORMER \"Zarn's Demo Band\"\nTITLE \"Demo Disc\"\nFILE \"demo.bin\" BINARY\n";
+  cue << "PERFORMER \"Zarn's Demo Band\"\nTITLE \"Seven Small Pieces\"\nFILE \"demo.bin\" BINARY\n";
   std::size_t sector = 0;
   for (std::size_t t = 0; t < tracks.size(); ++t) {
     const Track& tr = tracks[t];
-    cue << "  TRACK " << twoDigits(t + 1) << " AUDIO\n    TITLE \"" << titles[t]
-        << "\"\n    INDEX 01 " << msf(sector) << "\n";
+    cue << "  TRACK " << twoDigits(t + 1) << " AUDIO\n    TITLE \"" << titles[t] << "\"\n";
+    if (*performers[t]) cue << "    PERFORMER \"" << performers[t] << "\"\n";
+    cue << "    INDEX 01 " << msf(sector) << "\n";
     const std::size_t sectors = (tr.size() + kFramesPerSector - 1) / kFramesPerSector;
     std::vector<char> pcm(sectors * kFramesPerSector * 4, 0);
     for (std::size_t i = 0; i < tr.size(); ++i) {

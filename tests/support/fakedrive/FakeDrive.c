@@ -7,7 +7,8 @@
 //   CDROM_GET_CAPABILITY, CDROM_DRIVE_STATUS, CDROMEJECT, CDROMCLOSETRAY, CDROM_SELECT_SPEED
 //   CDROMREADTOCHDR, CDROMREADTOCENTRY       the table of contents, as libcdio reads it
 //   SCSI_IOCTL_GET_BUS_NUMBER, SCSI_IOCTL_GET_IDLUN   asked by every cdio_open
-//   CDROM_SEND_PACKET (libcdio's pass-through) or SG_IO with MMC READ CD (BEh): audio sectors
+//   CDROM_SEND_PACKET (libcdio's pass-through) or SG_IO with MMC READ CD (BEh): audio sectors,
+//     and READ TOC/PMA/ATIP (43h) format 5: the disc's CD-Text packs, each with its CRC
 // Any other ioctl fails with ENOTTY, any other MMC command with CHECK CONDITION, ILLEGAL
 // REQUEST, INVALID COMMAND OPERATION CODE; both are logged as "unknown", so that a request the
 // player starts making shows up in the test's output.
@@ -23,6 +24,9 @@
 //   spinup  milliseconds the drive is not ready after a disc comes in; commands wait for it
 //   bad     lines "FIRST COUNT": sectors that fail with an unrecovered read error
 //   hang    milliseconds each audio read started while this file exists takes
+//   cdtext  the disc's CD-Text, none when missing: "BLOCK LANGUAGE CHARACTER-CODE" (two hex
+//           digits each, 80 being MS-JIS, whose text is double-byte) starts a block, then lines
+//           "TITLE TRACK text" and "PERFORMER TRACK text" (track 0: the album), text as bytes
 // and the drive appends to the file "log" there a line for each eject, close, speed, failed or
 // hung read, and unknown request.
 //
@@ -298,16 +302,138 @@ static int readCd(Command* c, const Disc* d) {
   return 0;
 }
 
+// CD-Text as a drive hands it out: for each block the title packs, the performer packs and three
+// size-information packs, 18 bytes each with a CRC-16 (CCITT, inverted) over the first 16.
+enum { kMaxPacks = 2048 };
+typedef struct {
+  int blocks;
+  unsigned char language[8], code[8];
+  char text[8][2][100][160];  // block, title or performer, track 0-99
+  unsigned char packs[kMaxPacks][18];
+  int count;
+} CdText;
+
+static void packCrc(unsigned char* p) {
+  unsigned crc = 0;
+  for (int i = 0; i < 16; ++i) {
+    crc ^= (unsigned)p[i] << 8;
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
+  }
+  crc = ~crc & 0xFFFF;
+  p[16] = (unsigned char)(crc >> 8);
+  p[17] = (unsigned char)crc;
+}
+
+static unsigned char* newPack(CdText* t, int type, int track, int seq, int block, int db, int pos) {
+  unsigned char* p = t->packs[t->count++];
+  memset(p, 0, 18);
+  p[0] = (unsigned char)type;
+  p[1] = (unsigned char)track;
+  p[2] = (unsigned char)seq;
+  p[3] = (unsigned char)((db ? 0x80 : 0) | block << 4 | (pos > 15 ? 15 : pos));
+  return p;
+}
+
+static int readCdText(CdText* t, int tracks) {
+  char path[4200], line[256];
+  snprintf(path, sizeof path, "%s/cdtext", dir);
+  memset(t, 0, sizeof *t);
+  FILE* f = fopen(path, "re");
+  if (!f) return 0;
+  while (fgets(line, sizeof line, f)) {
+    line[strcspn(line, "\r\n")] = 0;
+    unsigned language, code;
+    char kind[16];
+    int track, at;
+    if (sscanf(line, "BLOCK %x %x", &language, &code) == 2 && t->blocks < 8) {
+      t->language[t->blocks] = (unsigned char)language;
+      t->code[t->blocks++] = (unsigned char)code;
+    } else if (t->blocks && sscanf(line, "%15s %d %n", kind, &track, &at) == 2 && track >= 0 &&
+               track <= tracks) {
+      snprintf(t->text[t->blocks - 1][strcmp(kind, "TITLE") != 0][track], 160, "%s", line + at);
+    }
+  }
+  fclose(f);
+  for (int b = 0; b < t->blocks; ++b) {
+    const int db = t->code[b] == 0x80, first = t->count;
+    int seq = 0, counts[16] = {0};
+    for (int kind = 0; kind < 2; ++kind) {
+      // The strings end to end, each with its terminator, and whose each byte is.
+      static unsigned char bytes[100 * 162];  // under the lock
+      static int owner[100 * 162], position[100 * 162];
+      int n = 0, any = 0;
+      for (int tr = 0; tr <= tracks; ++tr) {
+        const char* s = t->text[b][kind][tr];
+        const int len = (int)strlen(s);
+        any |= len > 0;
+        for (int i = 0; i < len + 1 + db; ++i, ++n) {
+          bytes[n] = i < len ? (unsigned char)s[i] : 0;
+          owner[n] = tr;
+          position[n] = (i < len ? i : len) / (db ? 2 : 1);
+        }
+      }
+      if (!any) continue;
+      for (int at = 0; at < n && t->count < kMaxPacks - 3; at += 12) {
+        unsigned char* p = newPack(t, 0x80 + kind, owner[at], seq++, b, db, position[at]);
+        memcpy(p + 4, bytes + at, n - at < 12 ? (size_t)(n - at) : 12);
+        ++counts[kind];
+      }
+    }
+    counts[15] = 3;
+    unsigned char info[36] = {t->code[b], 1, (unsigned char)tracks};
+    for (int i = 0; i < 16; ++i) info[4 + i] = (unsigned char)counts[i];
+    for (int i = 0; i < 8; ++i) info[28 + i] = t->language[i];
+    for (int i = 0; i < 3; ++i) memcpy(newPack(t, 0x8F, i, seq++, b, 0, 0) + 4, info + 12 * i, 12);
+    for (int i = first; i < t->count; ++i) packCrc(t->packs[i]);
+  }
+  // Every block's size information holds the last sequence number of each block.
+  for (int i = 0; i < t->count; ++i) {
+    unsigned char* p = t->packs[i];
+    if (p[0] != 0x8F || p[1] != 1) continue;
+    for (int j = 0; j < t->count; ++j) {
+      const int b = t->packs[j][3] >> 4 & 7;
+      if (b < 4) p[4 + 8 + b] = t->packs[j][2];
+    }
+    packCrc(p);
+  }
+  for (int i = 0; i < t->count; ++i) {
+    unsigned char* p = t->packs[i];
+    if (p[0] != 0x8F || p[1] != 2) continue;
+    for (int j = 0; j < t->count; ++j) {
+      const int b = t->packs[j][3] >> 4 & 7;
+      if (b >= 4) p[4 + b - 4] = t->packs[j][2];
+    }
+    packCrc(p);
+  }
+  return t->count;
+}
+
+// READ TOC/PMA/ATIP, format 5: a length, two reserved bytes, the packs; as much as fits.
+static int readCdTextCommand(Command* c, const Disc* d) {
+  static CdText t;  // under the lock
+  if ((c->cdb[2] & 0x0F) != 5) {
+    say("unknown READ TOC format %d", c->cdb[2] & 0x0F);
+    return fail(c, 5, 0x24, 0);
+  }
+  if (!readCdText(&t, d->tracks)) return fail(c, 5, 0x24, 0);  // no CD-Text on this disc
+  const unsigned size = 4 + (unsigned)t.count * 18, allowed = bigEndian(c->cdb + 7, 2);
+  unsigned char header[4] = {(unsigned char)((size - 2) >> 8), (unsigned char)(size - 2), 0, 0};
+  c->done = 0;
+  for (unsigned i = 0; i < size && i < allowed && i < c->len; ++i, ++c->done)
+    c->buf[i] = i < 4 ? header[i] : t.packs[(i - 4) / 18][(i - 4) % 18];
+  return 0;
+}
+
 // Runs one command; 0 is GOOD, 2 CHECK CONDITION with the sense data in c->sense.
 static int mmc(Command* c) {
   Disc d;
-  if (c->cdb[0] != 0xBE) {
+  if (c->cdb[0] != 0xBE && c->cdb[0] != 0x43) {
     say("unknown command %02X", c->cdb[0]);
     return fail(c, 5, 0x20, 0);
   }
   if (!readDisc(&d)) return fail(c, 2, 0x3A, trayOpen() ? 2 : 1);  // medium not present
   waitUntilReady();
-  return readCd(c, &d);
+  return c->cdb[0] == 0x43 ? readCdTextCommand(c, &d) : readCd(c, &d);
 }
 
 // ---------------------------------------------------------------------------------------------
