@@ -12,14 +12,21 @@ CD_Object::CD_Object(std::string databasePath) : databasePath_(std::move(databas
 
 void CD_Object::Read_Disc_Info(const std::string& identity, std::int32_t deviceTrackCount,
                                const DiscText* discText) {
-  const Outside_Names own = discText ? Names_From_Disc(*discText) : Outside_Names{};
-  const auto byDefault = [](const std::string& name, std::string def) {
-    return name.empty() ? def : name;
-  };
   // A disc without an identity shares no entry with other unidentified discs: a "[]" section
   // that some program once wrote would otherwise name every one of them.
   const ProfileFile::Snapshot file =
       identity.empty() ? ProfileFile::Snapshot{} : ProfileFile(databasePath_).Read_Snapshot();
+  // The disc's own names stand in for the defaults only while no program has named the disc:
+  // an entry, however sparse, keeps the defaults for what it lacks.
+  const auto stored = [&](const char* key) {
+    return file.Profile_Read_String(identity, key, "\x01") != "\x01";
+  };
+  const bool hasEntry = !identity.empty() &&
+                        (stored("artist") || stored("title") || stored("numtracks") || stored("0"));
+  const Outside_Names own = discText && !hasEntry ? Names_From_Disc(*discText) : Outside_Names{};
+  const auto byDefault = [](const std::string& name, std::string def) {
+    return name.empty() ? def : name;
+  };
   Disc_ID = identity;
   Entry_Type = file.Profile_Read_Integer(Disc_ID, "EntryType", 1);
   Artist = file.Profile_Read_String(Disc_ID, "artist", byDefault(own.artist, cd_defaults::kArtist));

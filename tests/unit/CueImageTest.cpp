@@ -185,11 +185,12 @@ TEST(DiscNames, ADiscWithoutAnEntryIsNamedByItsOwnText) {
     EXPECT_EQ(cd.Track_Titles, c.titles) << c.name;
   }
   EXPECT_FALSE(std::filesystem::exists(db));
-  // An entry's own names come first.
+  // An entry's own names come first, and what it lacks keeps the default.
   std::ofstream(db) << "[ABCDEF]\r\nartist=Stored\r\n0=Mine\r\n";
   const auto toc = ReadImageToc(dir.file("utf8.cue"), nullptr);
   CD_Object cd(db);
   cd.Read_Disc_Info("ABCDEF", toc->TrackCount(), &*toc->text);
   EXPECT_EQ(cd.Artist, "Stored");
+  EXPECT_EQ(cd.Title, cd_defaults::kTitle);
   EXPECT_EQ(cd.Track_Titles[0], "Mine");
 }
