@@ -31,6 +31,14 @@ void TMainPanel::mouseReleaseEvent(QMouseEvent* event) {
   if (click && OnClick) OnClick();
 }
 
+// A double click is one click: the press that comes as a double click is the label's press but
+// starts no click (Qt would run this class's press handler again, and its release would click a
+// second time).
+void TMainPanel::mouseDoubleClickEvent(QMouseEvent* event) {
+  pressed_ = false;
+  QLabel::mousePressEvent(event);
+}
+
 void TMainPanel::resizeEvent(QResizeEvent* event) {
   QLabel::resizeEvent(event);
   if (OnResize) OnResize();

@@ -1,5 +1,6 @@
 #include "disc/Uinfo.h"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -17,6 +18,7 @@
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
+#include <QValidator>
 #include <QVBoxLayout>
 
 #include "disc/Cp932.h"
@@ -35,31 +37,98 @@ void Set_Field_Colors(QWidget* w, const QColor& text) {
   w->setPalette(pal);
 }
 
-// The track list. OnClick means "the user chose a row", by mouse or keyboard, and comes on every
-// press on a row, the selected one included; a row selected from code never raises it.
+// The most bytes of a name the database gives back whole: it reads at most 1023 bytes of a value.
+constexpr int kLongestName = 1023;
+
+// Keeps a name on one line, as a one-line edit control does: a paste or a drop keeps what comes
+// before its first line break and loses NUL characters, which no line of the database can hold.
+// `cut` is raised when the text had to change.
+class TOneLine : public QValidator {
+ public:
+  TOneLine(QObject* parent, bool& cut) : QValidator(parent), cut_(cut) {}
+  State validate(QString& text, int& pos) const override {
+    qsizetype end = 0;
+    while (end < text.size() && text[end] != u'\r' && text[end] != u'\n') ++end;
+    if (end == text.size() && !text.contains(QChar(0))) return Acceptable;
+    text.truncate(end);
+    pos -= static_cast<int>(text.left(pos).count(QChar(0)));
+    text.remove(QChar(0));
+    pos = std::min(pos, static_cast<int>(text.size()));
+    cut_ = true;
+    return Acceptable;
+  }
+
+ private:
+  bool& cut_;
+};
+
+// A name field: one line of at most kLongestName characters. A text the validator cut is still
+// the user's change: Qt puts it back as if set from code, which clears the modified flag.
+class TNameEdit : public QLineEdit {
+ public:
+  explicit TNameEdit(QWidget* parent) : QLineEdit(parent) {
+    setMaxLength(kLongestName);
+    setValidator(new TOneLine(this, cut_));
+    connect(this, &QLineEdit::textChanged, this, [this] {
+      if (cut_) setModified(true);
+      cut_ = false;
+    });
+  }
+
+ private:
+  bool cut_ = false;
+};
+
+// The track list. OnClick means "the user chose a row": a plain left press on a row, a drag that
+// began as one, or a key. A row selected from code never raises it. Once a row is chosen one
+// stays chosen, so the track field always holds the title of the selected row.
 class TTrackList : public QListWidget {
  public:
   using QListWidget::QListWidget;
   std::function<void()> OnClick;
 
  protected:
+  // Qt would select on any button, and let a Ctrl+click or a press below the rows deselect,
+  // changing the row without the track field following: Modify would then write one track's
+  // title into another.
   void mousePressEvent(QMouseEvent* event) override {
+    choosing_ = event->button() == Qt::LeftButton &&
+                (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier &&
+                itemAt(event->position().toPoint());
+    if (!choosing_) return;
     QListWidget::mousePressEvent(event);
-    if (event->button() == Qt::LeftButton && itemAt(event->position().toPoint()) && OnClick)
-      OnClick();
+    if (OnClick) OnClick();
   }
   void mouseMoveEvent(QMouseEvent* event) override {
+    const bool held = event->buttons() & Qt::LeftButton;
+    if (held && (!choosing_ || !itemAt(event->position().toPoint()))) return;
     const int before = currentRow();
     QListWidget::mouseMoveEvent(event);
-    if ((event->buttons() & Qt::LeftButton) && currentRow() != before && currentRow() >= 0 &&
-        OnClick)
-      OnClick();
+    if (held && currentRow() != before && currentRow() >= 0 && OnClick) OnClick();
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    if (!choosing_ || event->button() != Qt::LeftButton) return;
+    QListWidget::mouseReleaseEvent(event);
+    choosing_ = false;
   }
   void keyPressEvent(QKeyEvent* event) override {
     const QList<QListWidgetItem*> before = selectedItems();
     QListWidget::keyPressEvent(event);
+    // As in a list box, a movement key selects the row it lands on even when the caret stays
+    // where it was (Home on a list just filled has its caret on the first row already), and
+    // no key (Ctrl+Space) leaves the list without the row that was chosen.
+    static constexpr int kMovement[] = {Qt::Key_Up,     Qt::Key_Down,    Qt::Key_Left,
+                                        Qt::Key_Right,  Qt::Key_Home,    Qt::Key_End,
+                                        Qt::Key_PageUp, Qt::Key_PageDown};
+    const bool movement =
+        std::find(std::begin(kMovement), std::end(kMovement), event->key()) != std::end(kMovement);
+    if (currentItem() && !currentItem()->isSelected() && (movement || !before.isEmpty()))
+      setCurrentRow(currentRow(), QItemSelectionModel::ClearAndSelect);
     if (selectedItems() != before && !selectedItems().isEmpty() && OnClick) OnClick();
   }
+
+ private:
+  bool choosing_ = false;  // the left button went down on a row and is still held
 };
 
 // The bytes to store for a name the dialog shows as `text` and that came in as `original`: the
@@ -108,7 +177,7 @@ void TfrmCDInfo::Create_Controls() {
     return panel;
   };
   auto makeEdit = [&](QWidget* parent, const QRect& r, const QColor& text) {
-    auto* edit = new QLineEdit(parent);
+    auto* edit = new TNameEdit(parent);
     edit->setGeometry(r);
     edit->setFont(nameFont);
     Set_Field_Colors(edit, text);
@@ -254,35 +323,49 @@ void TfrmCDInfo::btnModifyClick() {
 
 void TfrmCDInfo::accept() {
   // Each name is converted before any is taken, so a refused one leaves the disc as it came in.
-  auto refuse = [this](const QString& field, const QString& text) {
+  // The bytes of a name, or nullopt with the reason they cannot be stored put in msgRefused.
+  auto storable = [this](const QString& field, const QString& text,
+                         const std::string& original) -> std::optional<std::string> {
+    std::optional<std::string> bytes = Name_Bytes(text, original);
+    if (bytes && bytes->size() <= static_cast<std::size_t>(kLongestName)) return bytes;
     msgRefused->setText(
-        QStringLiteral("The %1 cannot be stored in the disc database, which holds Japanese "
-                       "(code page 932) text only. Please change these characters: %2")
-            .arg(field, Unstorable_Characters(text)));
-    msgRefused->exec();
+        bytes ? QStringLiteral("The %1 is too long for the disc database, which keeps %2 bytes of "
+                               "it (a Japanese character takes two). Please shorten it.")
+                    .arg(field)
+                    .arg(kLongestName)
+              : QStringLiteral("The %1 cannot be stored in the disc database, which holds "
+                               "Japanese (code page 932) text only. Please change these "
+                               "characters: %2")
+                    .arg(field, Unstorable_Characters(text)));
+    return std::nullopt;
   };
-  const std::optional<std::string> artist = Name_Bytes(edArtist->text(), edited_.Artist);
+  const std::optional<std::string> artist =
+      storable(QStringLiteral("artist"), edArtist->text(), edited_.Artist);
   if (!artist) {
     edArtist->setFocus();
-    return refuse(QStringLiteral("artist"), edArtist->text());
+    msgRefused->exec();
+    return;
   }
-  const std::optional<std::string> title = Name_Bytes(edTitle->text(), edited_.Title);
+  const std::optional<std::string> title =
+      storable(QStringLiteral("title"), edTitle->text(), edited_.Title);
   if (!title) {
     edTitle->setFocus();
-    return refuse(QStringLiteral("title"), edTitle->text());
+    msgRefused->exec();
+    return;
   }
   std::vector<std::string> titles;
   for (std::int32_t j = 0; j < edited_.Num_Tracks; ++j) {
     const auto at = static_cast<std::size_t>(j);
-    const QString text = Get_Track_Title_From_List(j);
     std::optional<std::string> bytes =
-        Name_Bytes(text, at < edited_.Track_Titles.size() ? edited_.Track_Titles[at] : "");
+        storable(QStringLiteral("title of track %1").arg(j + 1), Get_Track_Title_From_List(j),
+                 at < edited_.Track_Titles.size() ? edited_.Track_Titles[at] : "");
     if (!bytes) {
       // The refused title goes into the track field, ready to be corrected and applied.
       Select_Silently(j);
       listTracksClick();
       edTrack->setFocus();
-      return refuse(QStringLiteral("title of track %1").arg(j + 1), text);
+      msgRefused->exec();
+      return;
     }
     titles.push_back(std::move(*bytes));
   }

@@ -7,8 +7,9 @@
 //
 // Names are code page 932 bytes in the data model and QString in the controls. A name the user
 // left as it was shown goes back as the bytes it came from, even bytes that are not valid CP932
-// (other programs share the database); a changed name that CP932 cannot hold is refused on OK
-// with a message naming the field, and the dialog stays open.
+// (other programs share the database); a changed name that CP932 cannot hold, or whose bytes are
+// more than the database gives back whole, is refused on OK with a message naming the field, and
+// the dialog stays open. Each name is one line: a paste keeps only its first line.
 #pragma once
 
 #include <QDialog>

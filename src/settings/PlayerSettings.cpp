@@ -117,6 +117,15 @@ std::int32_t As_Int(std::uint32_t color) {
   return static_cast<std::int32_t>(color);
 }
 
+// A colour key's value, or its default when the value is a colour the program cannot show: one
+// that would come out black whatever the user chose, and hide the texts on the black panel.
+std::uint32_t Read_Color(const ProfileFile::Snapshot& file, const char* section, const char* key,
+                         std::uint32_t def) {
+  const auto value =
+      static_cast<std::uint32_t>(file.Profile_Read_Integer(section, key, As_Int(def)));
+  return Color_Can_Show(value) ? value : def;
+}
+
 }  // namespace
 
 TStoredSettings Read_Settings(const ProfileFile::Snapshot& file) {
@@ -128,11 +137,9 @@ TStoredSettings Read_Settings(const ProfileFile::Snapshot& file) {
   Read_Flags(file, kIcon, s, def);
 
   r.Disp.FontSize = file.Profile_Read_Integer("Disp", "FontSize", disp_default::FontSize);
-  r.Disp.FontColor = static_cast<std::uint32_t>(
-      file.Profile_Read_Integer("Disp", "FontColor", As_Int(disp_default::FontColor)));
+  r.Disp.FontColor = Read_Color(file, "Disp", "FontColor", disp_default::FontColor);
   r.Disp.FontName = file.Profile_Read_String("Disp", "FontName", disp_default::FontNameBytes);
-  r.Disp.PanelColor = static_cast<std::uint32_t>(
-      file.Profile_Read_Integer("Disp", "PanelColor", As_Int(disp_default::PanelColor)));
+  r.Disp.PanelColor = Read_Color(file, "Disp", "PanelColor", disp_default::PanelColor);
 
   r.RepeatDisk = file.Profile_Read_Bool("Play", "RepeatDisk", disp_default::RepeatDisk);
   r.RepeatTrack = file.Profile_Read_Bool("Play", "RepeatTrack", disp_default::RepeatTrack);
@@ -140,8 +147,7 @@ TStoredSettings Read_Settings(const ProfileFile::Snapshot& file) {
   s.MainForm = file.Profile_Read_Bool("Window", "MainForm", def.MainForm);
   s.PlayerMode = file.Profile_Read_Bool("Window", "PlayerMode", def.PlayerMode);
   s.TallHeight = file.Profile_Read_Integer("Window", "TallHeight", def.TallHeight);
-  s.SeeThrough_Font_Color = static_cast<std::uint32_t>(
-      file.Profile_Read_Integer("SeeThrough", "FontColor", As_Int(def.SeeThrough_Font_Color)));
+  s.SeeThrough_Font_Color = Read_Color(file, "SeeThrough", "FontColor", def.SeeThrough_Font_Color);
   s.SeeThrough_Use = file.Profile_Read_Bool("SeeThrough", "Use", def.SeeThrough_Use);
   s.SeeThrough_Live = file.Profile_Read_Bool("SeeThrough", "Live", def.SeeThrough_Live);
   return r;
@@ -279,13 +285,17 @@ constexpr System_Color kSystemColors[] = {
 
 }  // namespace
 
+bool Color_Can_Show(std::uint32_t value) {
+  if (!(value & 0x80000000u)) return true;
+  const std::uint32_t index = value & 0xFF;
+  return index < std::size(kSystemColors) && kSystemColors[index].role != QPalette::NoRole;
+}
+
 QColor Color_From_Value(std::uint32_t value) {
   if (value & 0x80000000u) {
     // A system colour, as the VCL's ColorToRGB takes every negative value: index in the low byte.
-    const std::uint32_t index = value & 0xFF;
-    if (index >= std::size(kSystemColors) || kSystemColors[index].role == QPalette::NoRole)
-      return QColor(0, 0, 0);  // what GetSysColor answers for an index it does not know
-    const System_Color c = kSystemColors[index];
+    if (!Color_Can_Show(value)) return QColor(0, 0, 0);  // as GetSysColor answers an unknown index
+    const System_Color c = kSystemColors[value & 0xFF];
     return QGuiApplication::palette().color(c.group, c.role).toRgb();
   }
   // Otherwise the low three bytes are red, green and blue, whatever the high byte says (Windows

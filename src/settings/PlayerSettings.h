@@ -111,6 +111,9 @@ std::uint64_t Settings_Write_Failures();
 // black, as GetSysColor answers. Other high bytes are ignored. Color_To_Value gives the plain
 // red, green and blue of a colour.
 QColor Color_From_Value(std::uint32_t value);
+// False for a system colour that Windows does not know, which would show black whatever was
+// meant; reading the settings takes the key's default for it.
+bool Color_Can_Show(std::uint32_t value);
 std::uint32_t Color_To_Value(const QColor& color);
 
 // Font sizes are stored in points and the layout is designed in pixels at 96 per inch, whatever

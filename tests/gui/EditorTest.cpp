@@ -1,4 +1,6 @@
 // The CD information editor, opened from the Edit button on a simulated three-track disc.
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -34,6 +36,7 @@ class EditorTest : public PlayerFixture {
     return ProfileFile(Disc_Database_Path()).Profile_Read_String(section, key, "(none)");
   }
   const CD_Object& Disc() const { return *Main_Unit_State().Current_CD_Object; }
+  QList<QListWidgetItem*> Chosen() const { return info->listTracks->selectedItems(); }
 
   TfrmCDInfo* info = nullptr;
 };
@@ -129,6 +132,100 @@ TEST_F(EditorTest, NameThatCodePage932CannotHoldIsRefusedAndTheDialogStaysOpen) 
     EXPECT_TRUE(message.contains("The " + c.named + " ")) << message.toStdString();
     EXPECT_EQ(left, c.typed);
     EXPECT_EQ(Bytes(Disc_Database_Path()).find('?'), std::string::npos);
+  }
+}
+
+// A name is one line: a paste keeps its first line only, without NUL characters, and still
+// counts as the user's change, so the entry can be stored.
+TEST_F(EditorTest, PasteKeepsItsFirstLineAndTheEntryIsStored) {
+  const struct {
+    QLineEdit* field;
+    const char* key;
+  } cases[] = {{info->edArtist, "artist"}, {info->edTitle, "title"}, {info->edTrack, "1"}};
+  for (const auto& c : cases) {
+    Edit([&] {
+      ClickRow(2, info->listTracks);
+      c.field->selectAll();
+      QGuiApplication::clipboard()->setText(QString("Fi") + QChar(0) + "rst\r\nsecond\nthird");
+      QTest::keyClick(c.field, Qt::Key_V, Qt::ControlModifier);
+      EXPECT_EQ(c.field->text(), "First") << c.key;
+      QTest::keyClick(c.field, Qt::Key_Return);
+      info->btnOk->click();
+    });
+    EXPECT_EQ(Stored(Section(), c.key), "First");
+  }
+  EXPECT_EQ(main->panelArtist->text(), "First");
+  EXPECT_TRUE(reports.empty());
+}
+
+// A name holds what the database keeps of a value, 1023 bytes: a paste is cut to as many
+// characters, and a name whose Japanese characters take more bytes is refused on OK.
+TEST_F(EditorTest, NamesHoldWhatTheDatabaseKeeps) {
+  QString message;
+  Edit([&] {
+    ClickRow(1, info->listTracks);
+    for (QLineEdit* field : {info->edArtist, info->edTitle, info->edTrack}) {
+      field->selectAll();
+      field->insert(QString(32767, u'x'));
+      EXPECT_EQ(field->text().size(), 1023);
+    }
+    Answer(info->msgRefused, [&] {
+      message = info->msgRefused->text();
+      info->msgRefused->accept();
+    });
+    info->edTitle->setText(QString(512, u'漢'));
+    info->btnOk->click();
+    EXPECT_TRUE(info->isVisible());
+    info->edTitle->setText(QString(511, u'漢'));
+    info->btnOk->click();
+  });
+  EXPECT_TRUE(message.startsWith("The title is too long")) << message.toStdString();
+  EXPECT_EQ(Stored(Section(), "title").size(), 1022u);
+  EXPECT_EQ(Stored(Section(), "artist"), std::string(1023, 'x'));
+}
+
+// Only a plain left click on a row chooses a track: other buttons, modified clicks and clicks
+// below the rows leave the chosen row and its title, so Modify writes where the title came from.
+TEST_F(EditorTest, OnlyAPlainLeftClickOnARowChoosesTheTrackThatModifyWrites) {
+  Edit([&] {
+    QListWidget* list = info->listTracks;
+    ClickRow(1, list);
+    const QPoint below(RowAt(3, list).x(), list->viewport()->height() - 2);
+    const struct {
+      Qt::MouseButton button;
+      Qt::KeyboardModifiers modifiers;
+      QPoint at;
+    } clicks[] = {{Qt::RightButton, {}, RowAt(3, list)},
+                  {Qt::MiddleButton, {}, RowAt(3, list)},
+                  {Qt::LeftButton, Qt::ControlModifier, RowAt(1, list)},
+                  {Qt::LeftButton, Qt::ShiftModifier, RowAt(3, list)},
+                  {Qt::LeftButton, {}, below}};
+    for (const auto& c : clicks) {
+      QTest::mouseClick(list->viewport(), c.button, c.modifiers, c.at);
+      EXPECT_EQ(Chosen(), QList({list->item(0)})) << c.button << " " << c.at.y();
+    }
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_EQ(Chosen(), QList({list->item(1)}));
+    EXPECT_EQ(list->item(0)->text(), "1 ﾄﾗｯｸ1");
+    EXPECT_EQ(list->item(2)->text(), "3 ﾄﾗｯｸ3");
+    info->reject();
+  });
+}
+
+// As in a list box, a movement key chooses the row it lands on, even the row the caret is on.
+TEST_F(EditorTest, MovementKeysChooseTheRowTheyLandOn) {
+  const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Home, 1},     {Qt::Key_Up, 1},
+                                          {Qt::Key_PageUp, 1},   {Qt::Key_End, 3},
+                                          {Qt::Key_PageDown, 3}, {Qt::Key_Down, 2}};
+  for (const auto& [key, row] : keys) {
+    Edit([&] {
+      ASSERT_TRUE(QTest::qWaitForWindowActive(info));
+      info->listTracks->setFocus(Qt::TabFocusReason);
+      QTest::keyClick(info->listTracks, key);
+      EXPECT_EQ(Chosen(), QList({info->listTracks->item(row - 1)})) << key;
+      EXPECT_EQ(info->edTrack->text(), "ﾄﾗｯｸ" + QString::number(row));
+      info->reject();
+    });
   }
 }
 

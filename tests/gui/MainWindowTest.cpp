@@ -2,6 +2,7 @@
 #include <QMenu>
 
 #include "PlayerFixture.h"
+#include "settings/PlayerSettings.h"
 
 using namespace mci;
 
@@ -193,6 +194,17 @@ TEST_F(MainWindowTest, OnlyAPlainLeftClickChoosesAndAHeldButtonKeepsTheListStill
   QTest::mouseRelease(rows, Qt::LeftButton, {}, RowAt(3));
   Refresh();
   EXPECT_EQ(Row(), 4);
+}
+
+// A double click on the display is one click: it switches between tall and compact once.
+TEST_F(MainWindowTest, DoubleClickOnTheDisplaySwitchesTheHeightOnce) {
+  Load();
+  const int tall = main->height();
+  QTest::mouseClick(main->PanelDisplay, Qt::LeftButton);
+  QTest::mouseDClick(main->PanelDisplay, Qt::LeftButton);
+  QTest::mouseRelease(main->PanelDisplay, Qt::LeftButton);
+  EXPECT_FALSE(PlayerSettings.PlayerMode);
+  EXPECT_LT(main->height(), tall);
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {

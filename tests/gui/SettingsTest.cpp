@@ -201,6 +201,14 @@ TEST_F(SettingsTest, SystemColorsShowAsThePaletteAndGoBackAsStored) {
   EXPECT_NE(bytes.find(seeThrough), std::string::npos) << bytes;
 }
 
+// A negative colour that names no system colour would show black, hiding the texts: such a
+// stored colour reads as the key's default.
+TEST_F(SettingsTest, ColorsThatCannotBeShownReadAsTheDefaults) {
+  Put(path, "[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n");
+  Build();
+  Expect_Look(main->PanelDisplay->font(), kGreen, kBlack, kYellow, true);
+}
+
 TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode) {
   Build();
   main->chkRepeatDisc->setChecked(true);

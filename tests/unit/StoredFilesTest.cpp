@@ -135,7 +135,7 @@ TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
   WriteFile(path,
             "[Title_Bar]\r\nTrackNo=1\r\nArtist=0\r\nTime=abc\r\n"
             "[window]\r\nTrackNo=-1\r\nCDTitle=0\r\nTallHeight=$258\r\nMainForm=0\r\n"
-            "PlayerMode=0\r\n[Icon]\r\nTrackTitle=0\r\n[Disp]\r\nPanelColor=-1\r\n"
+            "PlayerMode=0\r\n[Icon]\r\nTrackTitle=0\r\n[Disp]\r\nPanelColor=-2147483643\r\n"
             "[Play]\r\nRepeatTrack=7\r\n[SeeThrough]\r\nUse=2\r\n");
   const TStoredSettings r = Read_File(path);
   EXPECT_TRUE(r.Player.Title_Bar_TrackNo && r.Player.Window_TrackNo);  // any non-zero number
@@ -143,7 +143,7 @@ TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
                r.Player.PlayerMode || r.Player.Icon_TrackTitle);
   EXPECT_FALSE(r.Player.Title_Bar_Time);  // not a number: the default
   EXPECT_EQ(r.Player.TallHeight, 600);
-  EXPECT_EQ(r.Disp.PanelColor, 0xFFFFFFFFu);
+  EXPECT_EQ(r.Disp.PanelColor, 0x80000005u);
   EXPECT_TRUE(r.RepeatTrack && r.Player.SeeThrough_Use);
 }
 
