@@ -21,6 +21,8 @@
 #include <set>
 #include <sstream>
 
+#include "playback/ImageProbe.h"
+
 namespace {
 
 // What the log handler has said. Never destroyed: a worker thread left behind in a hung drive
@@ -370,7 +372,11 @@ CdIo_t* OpenCdioImage(const std::string& path, std::string* error) {
     cdio_free(cue);
     if (!readableFile(source, &why)) return fail("its CUE sheet " + source + ": " + why);
     driver = DRIVER_BINCUE;
-  } else if (cdio_is_nrg(source.c_str())) {
+  } else if (const NrgVerdict nrg = CheckNrgFile(source, &why); nrg != NrgVerdict::NotNrg) {
+    // Told by its footer, whatever its name; libcdio's own look at it trusts what it reads.
+    if (nrg == NrgVerdict::Unusable)
+      return fail("not a CD image (a damaged NRG image: " + why + ")");
+    if (!cdio_is_nrg(source.c_str())) return fail("not a CD image (the NRG image cannot be read)");
     driver = DRIVER_NRG;
   } else if (endsWithIgnoringCase(source, ".toc")) {
     const std::string copy = AbsoluteTocCopy(source, &why);
