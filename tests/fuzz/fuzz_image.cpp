@@ -28,16 +28,17 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-std::string Folder() {
-  static const std::string folder = [] {
-    std::string pattern =
+// Never destroyed: the handler that removes it runs after the static destructors.
+const std::string& Folder() {
+  static const std::string* folder = [] {
+    auto* path = new std::string(
         (std::filesystem::exists("/dev/shm") ? std::string("/dev/shm") : std::string("/tmp")) +
-        "/zarncd-fuzz-XXXXXX";
-    Check(::mkdtemp(pattern.data()) != nullptr);
+        "/zarncd-fuzz-XXXXXX");
+    Check(::mkdtemp(path->data()) != nullptr);
     std::atexit([] { std::filesystem::remove_all(Folder()); });
-    return pattern;
+    return path;
   }();
-  return folder;
+  return *folder;
 }
 
 void Open(const std::string& path, std::string_view bytes, NrgVerdict verdict) {
