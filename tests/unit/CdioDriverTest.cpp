@@ -264,8 +264,8 @@ TEST(CdioDriver, NrgImagesWithChunksOutsideTheFileAreRefusedWhateverTheirName) {
 
   // One track of 300 sectors: the lead-in, the track's two indices, the leadout.
   std::string cuex;
-  for (const auto [track, index, lsn] : {std::tuple{0, 0, -150}, std::tuple{1, 0, -150},
-                                         std::tuple{1, 1, 0}, std::tuple{0xAA, 1, 300}})
+  for (const auto& [track, index, lsn] : {std::tuple{0, 0, -150}, std::tuple{1, 0, -150},
+                                          std::tuple{1, 1, 0}, std::tuple{0xAA, 1, 300}})
     cuex += std::string{char(1), char(track), char(index), '\0'} + BigEndian(std::uint32_t(lsn), 4);
   std::string dao = std::string{char(64), 0, 0, 0} + std::string(18, '\0');
   dao[20] = 1, dao[21] = 1;  // first and last track
