@@ -28,18 +28,17 @@ void Check(bool ok) {
   if (!ok) std::abort();
 }
 
-// Never destroyed: the handler that removes it runs after the static destructors.
-const std::string& Folder() {
-  static const std::string* folder = [] {
-    auto* path = new std::string(
-        (std::filesystem::exists("/dev/shm") ? std::string("/dev/shm") : std::string("/tmp")) +
-        "/zarncd-fuzz-XXXXXX");
-    Check(::mkdtemp(path->data()) != nullptr);
-    std::atexit([] { std::filesystem::remove_all(Folder()); });
-    return path;
-  }();
-  return *folder;
-}
+// A folder of the input's own, gone when the input is done: libFuzzer ends without running
+// exit handlers.
+struct Folder {
+  Folder() {
+    path = (std::filesystem::exists("/dev/shm") ? std::string("/dev/shm") : std::string("/tmp")) +
+           "/zarncd-fuzz-XXXXXX";
+    Check(::mkdtemp(path.data()) != nullptr);
+  }
+  ~Folder() { std::filesystem::remove_all(path); }
+  std::string path;
+};
 
 void Open(const std::string& path, std::string_view bytes, NrgVerdict verdict) {
   std::ofstream(path, std::ios::binary | std::ios::trunc)
@@ -67,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string why;
   const NrgVerdict verdict = CheckNrg(size, bytes, &why);
   Check(verdict != NrgVerdict::Unusable || !why.empty());
-  Open(Folder() + "/image", bytes, verdict);
-  Open(Folder() + "/image.toc", bytes, verdict);
+  const Folder folder;
+  Open(folder.path + "/image", bytes, verdict);
+  Open(folder.path + "/image.toc", bytes, verdict);
   return 0;
 }
