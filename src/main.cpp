@@ -119,7 +119,8 @@ int main(int argc, char** argv) {
     simulatedClock.start(50);
   }
 
-  const int code = app.exec();
+  // A signal may have come while a box waited at start-up, whose loop took the quit request.
+  const int code = Quit_Requested() ? 0 : app.exec();
   simulatedClock.stop();
   mpris.reset();                     // before the windows it reads
   return End_Player(windows, code);  // non-zero when the settings could not be saved

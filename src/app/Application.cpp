@@ -15,6 +15,7 @@
 #include <xcb/xcb.h>
 
 #include "app/Glyphs.h"
+#include "desktop/SessionEnd.h"
 #include "log/Log.h"
 
 namespace {
@@ -108,7 +109,7 @@ QString Application::Exception_Text(const std::exception& e) {
 void Application::Show_Error(const QString& text) {
   const QString report = Error_Text(text);
   qCWarning(lcApp, "%s", qUtf8Printable(report));
-  if (reportsOnScreen_.contains(report)) return;
+  if (reportsOnScreen_.contains(report) || Ended_By_Signal()) return;
   reportsOnScreen_.append(report);
   const auto closed = qScopeGuard([this, report] { reportsOnScreen_.removeOne(report); });
   reporter_(title_, QMessageBox::Critical, report);

@@ -1,5 +1,6 @@
 #include "app/Startup.h"
 
+#include <cctype>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -130,6 +131,22 @@ std::string Device_From_Argument(std::string_view argument) {
   return std::string(argument);
 }
 
+std::string File_Uri(std::string_view path) {
+  std::string uri = "file://";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || std::strchr("/-._~", c)) {
+      uri += c;
+    } else {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 15];
+    }
+  }
+  return uri;
+}
+
 std::string Usage_Text() {
   return "Usage: zarncd [--device DRIVE_OR_IMAGE | DRIVE_OR_IMAGE]\n"
          "       zarncd --help | --version\n";
@@ -143,7 +160,7 @@ Command_Line Parse_Command_Line(int argc, const char* const* argv) {
     return line;
   };
   auto take = [&](std::string_view value) {
-    if (line.deviceGiven) return false;
+    if (line.deviceGiven || value.empty()) return false;
     line.deviceGiven = true;
     line.device = Device_From_Argument(value);
     return true;
@@ -152,6 +169,7 @@ Command_Line Parse_Command_Line(int argc, const char* const* argv) {
   for (int i = 1; i < argc && argv[i]; ++i) {
     const std::string_view arg(argv[i]);
     if (optionsEnd || arg.size() < 2 || arg.front() != '-') {
+      if (arg.empty()) return fail("an empty name for a drive or image");
       if (!take(arg))
         return fail("more than one drive or image given ('" + std::string(arg) + "')");
       continue;
@@ -181,6 +199,8 @@ Command_Line Parse_Command_Line(int argc, const char* const* argv) {
       } else {
         return fail("option '--device' needs a drive or image");
       }
+      // An empty value would open the default drive, which is not what was asked for.
+      if (value.empty()) return fail("option '--device' needs a drive or image");
       if (!take(value)) return fail("more than one drive or image given");
       continue;
     }

@@ -61,5 +61,9 @@ Command_Line Parse_Command_Line(int argc, const char* const* argv);
 // path already.
 std::string Device_From_Argument(std::string_view argument);
 
+// The file: URI of a path, its bytes percent-encoded as they are (a name need not be UTF-8), so
+// that Device_From_Argument() gives the same bytes back.
+std::string File_Uri(std::string_view path);
+
 // The usage lines printed with an error and at the head of --help.
 std::string Usage_Text();

@@ -7,7 +7,6 @@
 #include <QMimeData>
 #include <QUrl>
 
-#include "app/Application.h"
 #include "app/Startup.h"
 #include "app/Umain.h"
 #include "log/Log.h"
@@ -21,19 +20,22 @@ bool Insert_Image(TfrmMain& main, const std::string& path, QString* error) {
     return false;
   };
   auto* driver = dynamic_cast<CdioDriver*>(&main.Device().Driver());
-  if (!driver) return fail("this device takes no image files");
-  // Read before anything moves, so that a bad file leaves the disc that plays alone.
+  if (!driver) return fail(path + ": this device takes no image files");
+  // Asked first: a device that cannot take the image keeps its disc.
   std::string why;
+  if (!driver->takesImages(&why)) return fail(path + ": " + why);
+  // Read before anything moves, so that a bad file leaves the disc that plays alone.
   if (!ReadImageToc(path, &why)) return fail(path + ": " + why);
   // Out with the old disc as Eject does, and let one refresh see the tray open: only a disc
-  // that was not loaded is identified when it appears.
-  bool ok = true;
-  Application::Guarded([&] {
+  // that was not loaded is identified when it appears. A failure on the way is the answer, not
+  // an error report of its own: the caller tells the user or the other program.
+  try {
     main.spdEjectClick();
     main.Disp_Info();
-    ok = driver->insertImage(path, &why);
-  });
-  if (!ok) return fail(why);
+  } catch (const std::exception& e) {
+    return fail(path + ": " + e.what());
+  }
+  if (!driver->insertImage(path, &why)) return fail(why);
   return true;
 }
 

@@ -1,16 +1,18 @@
 #include "desktop/Mpris.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
 
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDir>
 #include <QFile>
 #include <QToolButton>
-#include <QUrl>
 
+#include "app/Application.h"
 #include "app/Startup.h"
 #include "app/Umain.h"
 #include "desktop/ImageDrop.h"
@@ -140,6 +142,9 @@ void Mpris_Service::OpenUri(const QString& uri) {
     return;
   }
   if (Insert_Image(main_, path, &error)) {
+    // The refresh that finds the disc enables the Play button: done now, a Play sent right
+    // after this call would otherwise be refused until the clock's next refresh.
+    Application::Guarded([this] { main_.Disp_Info(); });
     Raise();
     Publish();
     return;
@@ -269,15 +274,22 @@ bool Mpris_Service::Hand_Over(const std::string& device) {
   if (!bus.isConnected()) return false;
   const QString name = QString::fromLatin1(kBusName);
   if (!bus.interface() || !bus.interface()->isServiceRegistered(name)) return false;
-  // The running player may have another working directory.
-  const QString path =
-      QDir::current().absoluteFilePath(QFile::decodeName(QByteArray::fromStdString(device)));
+  // The running player may have another working directory. The name goes as the command line
+  // holds its bytes, which need not be UTF-8.
+  std::string path = device;
+  if (path.empty()) return false;  // the default drive: nothing to hand over
+  if (path.front() != '/') {
+    char here[PATH_MAX];
+    if (!::getcwd(here, sizeof here)) return false;
+    path = std::string(here) + "/" + path;
+  }
   QDBusMessage call = QDBusMessage::createMethodCall(name, kObjectPath, kPlayerInterface,
                                                      QStringLiteral("OpenUri"));
-  call << QUrl::fromLocalFile(path).toString(QUrl::FullyEncoded);
+  call << QString::fromLatin1(File_Uri(path));
   const QDBusMessage reply = bus.call(call, QDBus::Block, 10000);
   if (reply.type() == QDBusMessage::ReplyMessage) return true;
-  qCInfo(lcDesktop).noquote() << "the running player did not take" << path << ":"
+  qCInfo(lcDesktop).noquote() << "the running player did not take"
+                              << QFile::decodeName(QByteArray::fromStdString(path)) << ":"
                               << reply.errorMessage();
   return false;
 }

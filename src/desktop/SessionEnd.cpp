@@ -6,7 +6,8 @@
 #include <csignal>
 #include <cerrno>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDialog>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -24,12 +25,40 @@ extern "C" void On_Signal(int number) {
   errno = saved;
 }
 
+bool Quit_Asked = false;
+bool Signalled = false;
+
+// A box waiting for its answer runs an event loop of its own, which quit() ends only while the
+// message loop runs: before it (an error at start-up) and after it (a failed save at exit) the
+// box would wait for ever. Each is answered as its Escape key would answer it.
+void Close_Modal_Boxes() {
+  for (int left = 100; left > 0; --left) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+      dialog->reject();
+    else
+      modal->close();
+    if (QApplication::activeModalWidget() == modal) modal->hide();
+  }
+}
+
 }  // namespace
 
 void Quit_Player() {
+  Quit_Asked = true;
   // Queued, so that a request made before the message loop runs is not lost: quit() outside
-  // a running loop does nothing.
+  // a running loop does nothing. (A box's loop may run the timer before the message loop
+  // starts; main() asks Quit_Requested() before starting it.)
   QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+}
+
+bool Quit_Requested() {
+  return Quit_Asked;
+}
+
+bool Ended_By_Signal() {
+  return Signalled;
 }
 
 void Install_Session_End_Handlers() {
@@ -43,6 +72,8 @@ void Install_Session_End_Handlers() {
     unsigned char byte = 0;
     while (::read(Signal_Pipe[0], &byte, 1) == 1) {
     }
+    Signalled = true;
+    Close_Modal_Boxes();
     Quit_Player();
   });
 

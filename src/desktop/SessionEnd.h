@@ -8,7 +8,8 @@
 // afterwards gets SIGTERM.
 //
 // A signal handler may call nothing of Qt: the handler only writes the signal's number to a pipe,
-// and a socket notifier on the GUI thread reads it and ends the message loop.
+// and a socket notifier on the GUI thread reads it, answers any box that waits (an error at
+// start-up or at exit has no message loop to end) and ends the message loop.
 
 // Installs the handlers. Call once, on the GUI thread, after the application object exists;
 // signals that arrive before the message loop runs end it as soon as it starts.
@@ -18,3 +19,10 @@ void Install_Session_End_Handlers();
 // The main window's close, the overlay's Power Off, the session bus's Quit and the signals all
 // come here.
 void Quit_Player();
+
+// Whether Quit_Player() has been called: main() starts no message loop after such a request.
+bool Quit_Requested();
+
+// Whether a signal asked the program to end: from then on error reports go to stderr only,
+// since nobody is left to answer a box (a logout would wait for it).
+bool Ended_By_Signal();

@@ -512,16 +512,23 @@ bool CdioDriver::canEject() const {
   return p && p->io->canEject();
 }
 
+bool CdioDriver::takesImages(std::string* why) const {
+  const Player* p = impl_->player.get();
+  if (p && p->image) return true;
+  if (why)
+    *why = p ? "a real drive takes discs, not image files" : "the CD audio device is not open";
+  return false;
+}
+
 bool CdioDriver::insertImage(const std::string& path, std::string* error) {
   auto fail = [&](std::string why) {
     if (error) *error = path + ": " + why;
     return false;
   };
   InstallCdioLogHandler();
-  Player* p = impl_->player.get();
-  if (!p) return fail("the CD audio device is not open");
-  if (!p->image) return fail("a real drive takes discs, not image files");
   std::string why;
+  if (!takesImages(&why)) return fail(why);
+  Player* p = impl_->player.get();
   std::optional<DiscToc> toc = ReadImageToc(path, &why);
   if (!toc) return fail(why);
   {

@@ -40,6 +40,9 @@ class CdioDriver : public TransportDriver {
   // Closes the virtual tray of an image with this image as the disc. False, with the reason
   // in *error, when the image cannot be read.
   bool insertImage(const std::string& path, std::string* error = nullptr);
+  // Whether insertImage() can take an image at all: the device is open, on an image and not on
+  // a drive. The reason for false goes to *why.
+  bool takesImages(std::string* why = nullptr) const;
 
   // The playing position in 44.1 kHz frames from sector 0 (588 frames a sector), finer than
   // any MCI answer; and whether the disc is playing now.

@@ -22,6 +22,7 @@
 #include <sstream>
 
 #include "playback/CdText.h"
+#include "playback/ImageProbe.h"
 
 namespace {
 
@@ -373,7 +374,11 @@ CdIo_t* OpenCdioImage(const std::string& path, std::string* error) {
     cdio_free(cue);
     if (!readableFile(source, &why)) return fail("its CUE sheet " + source + ": " + why);
     driver = DRIVER_BINCUE;
-  } else if (cdio_is_nrg(source.c_str())) {
+  } else if (const NrgVerdict nrg = CheckNrgFile(source, &why); nrg != NrgVerdict::NotNrg) {
+    // Told by its footer, whatever its name; libcdio's own look at it trusts what it reads.
+    if (nrg == NrgVerdict::Unusable)
+      return fail("not a CD image (a damaged NRG image: " + why + ")");
+    if (!cdio_is_nrg(source.c_str())) return fail("not a CD image (the NRG image cannot be read)");
     driver = DRIVER_NRG;
   } else if (endsWithIgnoringCase(source, ".toc")) {
     const std::string copy = AbsoluteTocCopy(source, &why);

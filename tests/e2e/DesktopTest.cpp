@@ -3,12 +3,15 @@
 // images dropped onto the windows.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 
 #include <QDropEvent>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
 #include <QApplication>
+#include <atomic>
+#include <optional>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +25,7 @@
 #include "desktop/ImageDrop.h"
 #include "overlay/Usthrou.h"
 #include "playback/CdioDriver.h"
+#include "playback/DriveIo.h"
 #include "settings/PlayerSettings.h"
 #include "support/Servers.h"
 
@@ -44,6 +48,14 @@ std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
+// The exit code of a child that ends within `patience`; -2 when it is still running.
+int ExitCode(testsupport::ChildProcess& child, std::chrono::seconds patience) {
+  int status = 0;
+  if (!WaitFor([&] { return ::waitpid(child.pid(), &status, WNOHANG) == child.pid(); }, patience))
+    return -2;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Mistakes in the command line, and no display to show a window on, end with a message and an
 // exit code. (The unit tests parse what names a drive or an image.)
 TEST(Desktop, CommandLineMistakesAndNoDisplayEndWithAMessageAndAnExitCode) {
@@ -52,6 +64,8 @@ TEST(Desktop, CommandLineMistakesAndNoDisplayEndWithAMessageAndAnExitCode) {
   for (const auto& [args, said] : {
            std::pair{" --bogus", "zarncd: unknown option '--bogus'\nUsage: zarncd"},
            std::pair{" --device", "zarncd: option '--device' needs a drive or image"},
+           std::pair{" --device=", "zarncd: option '--device' needs a drive or image"},
+           std::pair{" ''", "zarncd: an empty name for a drive or image"},
        }) {
     const std::string out = Shell(player + args);
     EXPECT_NE(out.find(said), std::string::npos) << out;
@@ -86,7 +100,7 @@ TEST(Desktop, PlayerctlDrivesThePlayerASecondCopyHandsOverAndSigtermSaves) {
 
   // Track 1 lasts 3 s on the first disc and 2 s on the second, which tells them apart.
   const std::string first = WriteToneImage(dir.path(), "first", {{3, 440}, {3, 620}, {3, 830}});
-  const std::string second = WriteToneImage(dir.path(), "second", {{2, 500}, {2, 700}});
+  const std::string second = WriteToneImage(dir.path(), "second\xe9", {{2, 500}, {2, 700}});
   auto player = start(first);
   ASSERT_TRUE(answers("metadata xesam:trackNumber", "1"));
   EXPECT_EQ(ctl("status"), "Stopped\n");
@@ -108,13 +122,16 @@ TEST(Desktop, PlayerctlDrivesThePlayerASecondCopyHandsOverAndSigtermSaves) {
   ctl("loop Track");
   EXPECT_EQ(ctl("loop"), "Track\n");
 
-  // The second copy gives its image to the running player and ends.
+  // The second copy gives its image to the running player and ends, whatever bytes name it.
   auto copy = start(second);
-  EXPECT_EQ(copy.wait(), 0);
+  EXPECT_EQ(ExitCode(copy, 20s), 0);
   EXPECT_TRUE(answers("metadata mpris:length", "2000000"));
-
+  // An image opened over the bus can be played at once.
+  const std::string third = WriteToneImage(dir.path(), "third", {{4, 440}});
+  ctl("open '" + File_Uri(third) + "'");
   ctl("play");
   ASSERT_TRUE(answers("status", "Playing"));
+  EXPECT_EQ(ctl("metadata mpris:length"), "4000000\n");
   ::kill(player.pid(), SIGTERM);
   EXPECT_EQ(player.wait(), 0);
   // Saved as at any other exit: with the loop states set over the bus.
@@ -135,6 +152,41 @@ TEST(Desktop, AScreenReaderNamesThePictureButtonsListsAndPanels) {
       Shell("XDG_DATA_HOME='" + dir.path() + "' timeout 240 dbus-run-session -- /usr/bin/python3 " +
             ZARNCD_E2E_DIR "/accessible_names.py '" + dir.file("zarncd") + "' '" + image + "'");
   EXPECT_TRUE(("\n" + out).ends_with("\nrc=0\n")) << out;
+}
+
+// A box waiting for OK runs a loop of its own, before the message loop (a device that cannot be
+// opened) and after it (settings that cannot be saved): a signal still ends the program, and a
+// logout does not wait for a box nobody will answer.
+TEST(Desktop, SignalsEndThePlayerWhileAnErrorBoxWaits) {
+  if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
+  testsupport::TempDir dir;
+  std::filesystem::copy_file(Program(), dir.file("zarncd"));
+  // stderr to a file, where each report is written as its box opens.
+  auto start = [&](const std::string& image) {
+    return testsupport::ChildProcess::Start(
+        {"sh", "-c", "exec \"$0\" \"$1\" 2>\"$2\"", dir.file("zarncd"), image, dir.file("err")},
+        {"XDG_DATA_HOME=" + dir.path(), "DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir.file("nobus")});
+  };
+  auto reported = [&](const std::string& text) {
+    return WaitFor([&] { return Slurp(dir.file("err")).find(text) != std::string::npos; }, 20s);
+  };
+
+  auto missing = start(dir.file("missing.cue"));
+  ASSERT_TRUE(reported("missing.cue"));
+  ::kill(missing.pid(), SIGTERM);
+  EXPECT_EQ(ExitCode(missing, 10s), 1);
+
+  // The settings file cannot be written where a folder holds its name.
+  auto player = start(WriteToneImage(dir.path(), "tone", {{2, 440}}));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return !Shell("xdotool search --onlyvisible --pid " + std::to_string(player.pid()))
+                    .starts_with("rc=");
+      },
+      20s));
+  std::filesystem::create_directory(dir.file("ZarnCD.ini"));
+  ::kill(player.pid(), SIGTERM);
+  EXPECT_EQ(ExitCode(player, 20s), 1);
 }
 
 // A drop as the window system delivers it: one local file, entering first (Qt hands the drop
@@ -183,6 +235,60 @@ TEST(Desktop, DroppedImagesReplaceTheDiscAndOtherFilesAreRefused) {
   ASSERT_TRUE(tracks(0));
   Drop(main, dir.file("two.cue"));
   EXPECT_TRUE(tracks(2));
+  windows.reset();
+  Set_Settings_File_Override(std::nullopt);
+}
+
+// A drive with a disc of two tracks; it counts its ejections.
+struct DiscInDrive : DriveIo {
+  std::atomic<int> ejects{0};
+  Status status() override { return ejects ? Status::TrayOpen : Status::DiscOk; }
+  std::optional<DiscToc> readToc() override {
+    DiscToc toc;
+    toc.tracks = {{0, true}, {300, true}};
+    toc.leadout = 600;
+    return toc;
+  }
+  bool readAudio(std::int32_t, int, std::byte*) override { return false; }
+  int maxSectorsPerRead() const override { return 25; }
+  bool eject() override { return ++ejects > 0; }
+  bool closeTray() override { return true; }
+  bool canEject() const override { return true; }
+};
+
+// A player that cannot take an image keeps its disc, and a failure on the way in is never an
+// image taken (a second copy would end as if it had handed its image over).
+TEST(Desktop, AnImageThatCannotGoInChangesNothingAndIsNeverReportedAsTaken) {
+  testsupport::TempDir dir;
+  qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.path()));
+  Set_Settings_File_Override(dir.file("ZarnCD.ini"));
+  const std::string image = WriteToneImage(dir.path(), "three", {{2, 440}, {2, 620}, {2, 830}});
+  auto io = std::make_unique<DiscInDrive>();
+  DiscInDrive& drive = *io;
+  CdioDriver::Options options;
+  options.useSoundServer = false;
+  auto windows = Create_Player_Windows(
+      std::make_unique<CdioDriver>(dir.file("drive"), std::move(io), options), /*runClock=*/false);
+  TfrmMain& main = *windows->Main;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        main.Disp_Info();
+        return main.ListBoxTracks->count() == 2;
+      },
+      10s));
+  QString error;
+  EXPECT_FALSE(Insert_Image(main, image, &error));
+  EXPECT_TRUE(error.contains(QStringLiteral("a real drive takes discs"))) << error.toStdString();
+  // The drive is told to eject by its monitor thread: given time to do it, it has not.
+  EXPECT_FALSE(WaitFor([&] { return drive.ejects > 0; }, 2s));
+  main.Disp_Info();
+  EXPECT_EQ(main.ListBoxTracks->count(), 2);
+
+  // The device closed under the player: its eject fails, and the image does not go in.
+  main.Device().Device_Close();
+  error.clear();
+  EXPECT_FALSE(Insert_Image(main, image, &error));
+  EXPECT_FALSE(error.isEmpty());
   windows.reset();
   Set_Settings_File_Override(std::nullopt);
 }

@@ -10,8 +10,10 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include <QCoreApplication>
 
@@ -222,6 +224,60 @@ TEST(CdioDriver, OpenFailuresNameThePathAndTheReasonAndTheDriveInUse) {
   first.reset();
   EXPECT_EQ(OpenError(alias), "");
   EXPECT_EQ(OpenError(dir.file("disc.toc")), "");
+}
+
+// An NRG image: 300 silent audio sectors, then `chunks`, then an NER5 footer pointing at them
+// (or at `footer`).
+std::string BigEndian(std::uint64_t value, int bytes) {
+  std::string out;
+  for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>(value >> (8 * i) & 0xFF);
+  return out;
+}
+std::string WriteNrg(const TempDir& dir, const std::string& name, const std::string& chunks,
+                     std::optional<std::uint64_t> footer = std::nullopt) {
+  const std::uint64_t list = 300 * kBytesPerSector;
+  std::ofstream(dir.file(name), std::ios::binary)
+      << std::string(list, '\0') << chunks << "NER5" << BigEndian(footer.value_or(list), 8);
+  return dir.file(name);
+}
+
+// libcdio's NRG reader believes every length and offset in the file, and is asked about any
+// file that is not a CUE sheet, whatever its name: a lying chunk list is refused before it runs,
+// and a sound one still plays.
+TEST(CdioDriver, NrgImagesWithChunksOutsideTheFileAreRefusedWhateverTheirName) {
+  TempDir dir;
+  const std::string end = "END!" + std::string(4, '\0');
+  const std::string hugeCuex = "CUEX" + BigEndian(0x7FFFFFFF, 4) + std::string(16, '\0') + end;
+  for (const std::string& path : {
+           WriteNrg(dir, "crafted.nrg", hugeCuex),
+           WriteNrg(dir, "innocent.toc", hugeCuex),
+           WriteNrg(dir, "song.mp3", hugeCuex),
+           WriteNrg(dir, "daox.nrg",
+                    "DAOX" + BigEndian(0xFFFFFFF0, 4) + std::string(16, '\0') + end),
+           WriteNrg(dir, "far.nrg", hugeCuex, 0xFFFFFFFFFFFF),
+           WriteNrg(dir, "endless.nrg", "SINF" + BigEndian(4, 4) + BigEndian(1, 4)),
+       }) {
+    const std::string text = OpenError(path);
+    EXPECT_NE(text.find(path + ": not a CD image (a damaged NRG image: "), std::string::npos)
+        << text;
+  }
+
+  // One track of 300 sectors: the lead-in, the track's two indices, the leadout.
+  std::string cuex;
+  for (const auto& [track, index, lsn] : {std::tuple{0, 0, -150}, std::tuple{1, 0, -150},
+                                          std::tuple{1, 1, 0}, std::tuple{0xAA, 1, 300}})
+    cuex += std::string{char(1), char(track), char(index), '\0'} + BigEndian(std::uint32_t(lsn), 4);
+  std::string dao = std::string{char(64), 0, 0, 0} + std::string(18, '\0');
+  dao[20] = 1, dao[21] = 1;  // first and last track
+  dao += std::string(12, '\0') + BigEndian(kBytesPerSector, 2) + char(7) + std::string(3, '\0') +
+         std::string(16, '\0') + BigEndian(300 * kBytesPerSector, 8);
+  const std::string sound = WriteNrg(
+      dir, "sound.nrg",
+      "CUEX" + BigEndian(cuex.size(), 4) + cuex + "DAOX" + BigEndian(dao.size(), 4) + dao + end);
+  CdAudioDevice player(std::make_unique<CdioDriver>(sound));
+  ASSERT_NO_THROW(player.Device_Open());
+  EXPECT_TRUE(Shows(player, kStopped));
+  EXPECT_EQ(player.Device_Tracks(), 1u);
 }
 
 // An image has a virtual tray; what cannot be put in it leaves the tray as it was. An image
