@@ -300,6 +300,8 @@ void TfrmMain::resizeEvent(QResizeEvent* event) {
 
 // The rule of the mode, in outer heights. Idempotent, so the resize it causes ends there.
 void TfrmMain::FormResize() {
+  // A maximised or minimised window's size is the window manager's, not the mode's.
+  if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) return;
   if (!PlayerSettings.PlayerMode) {
     // Only the width follows the user; the display panel keeps its height.
     if (height() != PanelDisplay->height()) Set_Client_Height(this, PanelDisplay->height());
@@ -363,7 +365,7 @@ void TfrmMain::Hand_Overlay_Fonts() {
 
 void TfrmMain::FormShow() {
   if (frmSeeThrough) {
-    frmSeeThrough->setVisible(PlayerSettings.SeeThrough_Use);
+    frmSeeThrough->Set_Shown(PlayerSettings.SeeThrough_Use);
     Hand_Overlay_Fonts();
   }
   switch (MediaPlayer->Device_Mode()) {
@@ -506,7 +508,7 @@ void TfrmMain::spdOptionClick() {
   option.Set_Example_ST_Color(frmSeeThrough
                                   ? frmSeeThrough->fontTime.color
                                   : Color_From_Value(PlayerSettings.SeeThrough_Font_Color));
-  option.chkUseST->setChecked(frmSeeThrough && frmSeeThrough->isVisible());
+  option.chkUseST->setChecked(frmSeeThrough && frmSeeThrough->Shown());
   if (option.exec() != QDialog::Accepted) return;
 
   option.Get_Flags(PlayerSettings);
@@ -533,7 +535,7 @@ void TfrmMain::spdOptionClick() {
   PlayerSettings.SeeThrough_Font_Color = seeThroughColor;
   if (frmSeeThrough) {
     Hand_Overlay_Fonts();
-    frmSeeThrough->setVisible(PlayerSettings.SeeThrough_Use);
+    frmSeeThrough->Set_Shown(PlayerSettings.SeeThrough_Use);
   }
   State.Refresh_Pending = true;
 }

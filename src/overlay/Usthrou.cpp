@@ -338,8 +338,11 @@ void TfrmSeeThrough::FormCreate() {
   State.Grab_Next_Paint = false;
   State.Background_Ready = false;
   setFixedSize(256, 48);
-  // Moved to where it stood even when it is not in use, so that it comes back there.
+  // Moved to where it stood even when it is not in use, so that it comes back there. It never
+  // comes up minimised: without a taskbar nothing would bring it back, and it is the program's
+  // control surface while the main window is hidden.
   Restore_Window_Placement(this, "SHWindow", PlayerSettings.SeeThrough_Use);
+  setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
 }
 
 void TfrmSeeThrough::FormDestroy() {
@@ -377,6 +380,7 @@ void TfrmSeeThrough::Paint_Overlay() {
 void TfrmSeeThrough::Capture() {
   State.Grab_Next_Paint = true;
   capturing_ = true;
+  backAfterCapture_ = true;
   hide();
   State.Wait_Ticks = 5;
   Timer->start();
@@ -386,6 +390,11 @@ void TfrmSeeThrough::Capture() {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   if (!self) return;
   capturing_ = false;
+  // Hidden meanwhile for good: the next showing captures afresh.
+  if (!backAfterCapture_) {
+    State.Grab_Next_Paint = false;
+    return;
+  }
   Grab_Screen();
   show();
   activateWindow();
@@ -459,7 +468,8 @@ void TfrmSeeThrough::Queue_Paint_Request() {
       [this] {
         paintQueued_ = false;
         // A minimised window has nothing behind it to show; its restore asks again.
-        if (isVisible() && !isMinimized() && !capturing_) Paint_Overlay();
+        // Nor is there a capture during a move: hiding the window would end the move.
+        if (isVisible() && !isMinimized() && !capturing_ && !Moving()) Paint_Overlay();
       },
       Qt::QueuedConnection);
 }
@@ -522,6 +532,10 @@ void TfrmSeeThrough::mouseReleaseEvent(QMouseEvent* event) {
     return;
   }
   QWidget::mouseReleaseEvent(event);
+}
+
+bool TfrmSeeThrough::Moving() const {
+  return dragging_ || moveWatch_->isActive();
 }
 
 // After a drag, and after a click that moved nothing, the background is read again where the
@@ -592,13 +606,33 @@ void TfrmSeeThrough::closeEvent(QCloseEvent* event) {
 // ---------------------------------------------------------------------------------------------
 // Minimising
 
-void TfrmSeeThrough::pupMinimizedClick() {
-  for (QWidget* window : QApplication::topLevelWidgets())
-    if (window->isVisible() && !(window->windowType() == Qt::Popup)) window->showMinimized();
+void TfrmSeeThrough::Set_Shown(bool shown) {
+  if (capturing_) {
+    backAfterCapture_ = shown;
+    return;
+  }
+  if (!shown) {
+    hide();
+    return;
+  }
+  Watch_Main();
+  if (isVisible() && isMinimized())
+    showNormal();
+  else
+    show();
+}
+
+void TfrmSeeThrough::Watch_Main() {
   if (frmMain && !watchingMain_) {
     frmMain->installEventFilter(this);
     watchingMain_ = true;
   }
+}
+
+void TfrmSeeThrough::pupMinimizedClick() {
+  for (QWidget* window : QApplication::topLevelWidgets())
+    if (window->isVisible() && !(window->windowType() == Qt::Popup)) window->showMinimized();
+  Watch_Main();
 }
 
 // The application comes back whole, whichever of its windows the user restores, and the overlay

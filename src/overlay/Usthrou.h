@@ -77,6 +77,10 @@ class TfrmSeeThrough : public QWidget {
   void Paint_Overlay();
   // Whether the window is translucent rather than a capture of the screen.
   bool Live() const { return live_; }
+  // Whether the window is in use: a capture takes it off the screen for a moment only.
+  bool Shown() const { return isVisible() || (capturing_ && backAfterCapture_); }
+  // Shows the window, never minimised, or hides it; a capture under way ends as asked.
+  void Set_Shown(bool shown);
 
   // The menu, opened by releasing the right button: with the main window hidden it is the
   // program's whole control surface.
@@ -139,6 +143,10 @@ class TfrmSeeThrough : public QWidget {
   // The end of a move: the paint request that renews the background at the new place.
   void Move_Done();
   void Restore_Application();
+  // The main window's restore brings this window back too.
+  void Watch_Main();
+  // The window manager's move or our own: the background is renewed when it ends, not during it.
+  bool Moving() const;
   // Puts the given part of `surface_` on the screen at once.
   void Flush(const QRect& area);
 
@@ -154,6 +162,7 @@ class TfrmSeeThrough : public QWidget {
   QRect flushing_;
   bool paintQueued_ = false;
   bool capturing_ = false;
+  bool backAfterCapture_ = true;
   bool watchingExposure_ = false;
   // The window manager's move runs outside this program; the pointer's button says when it ends.
   QTimer* moveWatch_ = nullptr;

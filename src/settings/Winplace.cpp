@@ -3,9 +3,11 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -53,14 +55,22 @@ std::optional<QMargins> Reported_Frame(QWindow* handle) {
   std::optional<QMargins> frame;
   if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
     const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-    // No real frame is wider; a garbled value must not make the window vast.
-    const auto side = [](std::uint32_t s) {
-      return static_cast<int>(std::min<std::uint32_t>(s, 1000));
+    // No real frame is wider; a garbled value must not make the window vast. The window manager
+    // counts the screen's pixels, the window's geometry is in Qt's scaled ones.
+    const qreal ratio = handle->devicePixelRatio();
+    const auto side = [ratio](std::uint32_t s) {
+      return qRound(std::min<std::uint32_t>(s, 1000) / ratio);
     };
     frame = QMargins(side(v[0]), side(v[2]), side(v[1]), side(v[3]));  // left, right, top, bottom
   }
   std::free(reply);
   return frame;
+}
+
+void Set_State(QWidget* window, Qt::WindowStates state) {
+  const Qt::WindowStates kept =
+      window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
+  if (window->windowState() != (kept | state)) window->setWindowState(kept | state);
 }
 
 // What a window's placement needs beyond what Qt holds: the fields X11 has no use for, the frame
@@ -83,7 +93,11 @@ class TFrameTracker : public QObject {
   }
 
   TWindowPlacement stored;  // as last read; its flags and positions are written back unchanged
-  QMargins frame;
+  QMargins frame;           // of the normal state: the normal rectangle is measured with it
+  // The stored minimised or maximised state waits until the window is framed and in its normal
+  // place: applied earlier, the window would be framed, sized and placed in that state, and the
+  // show-time sizing would undo it.
+  std::optional<Qt::WindowStates> pendingState;
   // Waiting for the frame: the outer top-left, and the outer sizes asked for.
   std::optional<QPoint> pendingPos;
   std::optional<int> pendingWidth, pendingHeight;
@@ -113,11 +127,20 @@ class TFrameTracker : public QObject {
   void Check_Frame() {
     QWindow* handle = window_->windowHandle();
     if (!handle || !window_->isVisible()) return;
+    // A window manager may frame a maximised window otherwise; the normal rectangle is not hers.
+    if (window_->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+      return;
     // An unmapped window, and one shown again but not yet framed again, reports no frame: the
     // frame seen last still holds for it.
     const std::optional<QMargins> seen = Reported_Frame(handle);
     if (!seen || seen->isNull() || *seen == frame) return;
     frame = *seen;
+    Place_Framed();
+    if (pendingState) Set_State(window_, *std::exchange(pendingState, std::nullopt));
+  }
+
+  // The outer geometry asked for before the frame was known.
+  void Place_Framed() {
     if (!pendingPos) return;
     // The whole client rectangle, position included: while the window manager frames the window,
     // Qt may still hold a position it reported on the way, and a plain resize would send the
@@ -136,6 +159,17 @@ class TFrameTracker : public QObject {
   QWidget* window_;
   QPointer<QWindow> watched_;
 };
+
+// A window not framed yet is shown normal, and takes the state once it is.
+void Set_Stored_State(QWidget* window, TFrameTracker& tracker, Qt::WindowStates state) {
+  if (tracker.frame.isNull()) {
+    tracker.pendingState = state;
+    Set_State(window, Qt::WindowNoState);
+  } else {
+    tracker.pendingState.reset();
+    Set_State(window, state);
+  }
+}
 
 QMargins Frame_Of(const QWidget* window) {
   const TFrameTracker* tracker = TFrameTracker::Of(window);
@@ -160,12 +194,6 @@ QRect Outer_Normal_Rect(const QWidget* window) {
   const QRect client = window->isMaximized() || window->isFullScreen() ? window->normalGeometry()
                                                                        : window->geometry();
   return client.marginsAdded(Frame_Of(window));
-}
-
-void Set_State(QWidget* window, Qt::WindowStates state) {
-  const Qt::WindowStates kept =
-      window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
-  if (window->windowState() != (kept | state)) window->setWindowState(kept | state);
 }
 
 // The signed fields, in the order of the file after PlaceFlags and PlaceShowCmd.
@@ -281,7 +309,17 @@ TWindowPlacement Get_Window_Placement(const QWidget* window) {
 void Set_Window_Placement(QWidget* window, const TWindowPlacement& p) {
   TFrameTracker& tracker = TFrameTracker::For(window);
   tracker.stored = p;
-  const QRect outer = Usable_Normal_Rect(p, Screens());
+  // A window of a fixed size keeps it, whatever the file says, and is placed by it: placed by a
+  // stored size of 1, it could stay on the screen by a sliver.
+  TWindowPlacement sized = p;
+  if (window->minimumSize() == window->maximumSize()) {
+    const QSize fixed = window->maximumSize().grownBy(tracker.frame);
+    sized.left = std::min(p.left, INT32_MAX - fixed.width());
+    sized.top = std::min(p.top, INT32_MAX - fixed.height());
+    sized.right = sized.left + fixed.width();
+    sized.bottom = sized.top + fixed.height();
+  }
+  const QRect outer = Usable_Normal_Rect(sized, Screens());
   if (outer.topLeft() != QPoint(p.left, p.top))
     qCInfo(lcPlacement) << "stored position" << p.left << p.top << "lies off every screen; shown at"
                         << outer.topLeft();
@@ -305,21 +343,23 @@ void Set_Window_Placement(QWidget* window, const TWindowPlacement& p) {
   // what they come up in.
   switch (p.showCmd) {
     case SW_HIDE:
+      tracker.pendingState.reset();
       window->hide();
       break;
     case SW_SHOWMINIMIZED:
     case SW_MINIMIZE:
     case SW_SHOWMINNOACTIVE:
     case SW_FORCEMINIMIZE:
-      Set_State(window, Qt::WindowMinimized);
+      Set_Stored_State(window, tracker, Qt::WindowMinimized);
       break;
     case SW_SHOWMAXIMIZED:
-      Set_State(window, Qt::WindowMaximized);
+      Set_Stored_State(window, tracker, Qt::WindowMaximized);
       break;
     case SW_SHOW:
     case SW_SHOWNA:
       break;
     default:  // the normal ones, and values of no meaning
+      tracker.pendingState.reset();
       Set_State(window, Qt::WindowNoState);
       break;
   }

@@ -10,8 +10,11 @@
 //
 // X11 tells a client its frame only once the window manager has framed the mapped window, after
 // the program has already sized it. An outer size asked for before that is therefore remembered
-// and the client area corrected when the frame becomes known; the frame seen last is kept while
-// the window is unmapped. All of it runs on the GUI thread.
+// and the client area corrected when the frame becomes known; the frame seen last in the normal
+// state is kept while the window is unmapped, minimised or maximised. A stored minimised or
+// maximised state is taken only then, once the window stands framed in its normal rectangle;
+// without a window manager that reports frames the window stays normal. Frames are counted in
+// the screen's pixels and converted to Qt's scaled ones. All of it runs on the GUI thread.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,7 +39,8 @@ struct TWindowPlacement {
 
 // Reads the window's placement from `section` and applies it. Without the show flag the stored
 // show state is not read and the window is hidden. A window not shown yet comes up in the
-// restored state when the program shows it.
+// restored state when the program shows it (minimised or maximised once it is framed). A window
+// of a fixed size keeps it; the stored rectangle gives its place.
 void Restore_Window_Placement(QWidget* window, const std::string& section, bool show);
 // Writes the window's current placement into `section`, the ten keys as one update. Raises
 // EProfileError, writing none of them, when the file cannot be written.

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -29,6 +32,53 @@ using testsupport::WindowProperty;
 
 namespace {
 
+// The map and unmap notifications of one window as xev reports them, from the moment Watch returns
+// on: a window mapped for less than the time a poll of its state takes still leaves both behind.
+class MapNotifications {
+ public:
+  bool Watch(const std::string& window, const std::string& log) {
+    log_ = log;
+    xev_ = testsupport::ChildProcess::Start(
+        {"xev", "-id", window, "-event", "structure", "-event", "property"}, {}, log);
+    // xev listens once it reports a property set after its start.
+    return WaitFor(
+        [&] {
+          Output("xprop -id " + window + " -f ZARNCD_TEST_MARK 8s -set ZARNCD_TEST_MARK 1 2>&1");
+          return Text().find("ZARNCD_TEST_MARK") != std::string::npos;
+        },
+        10s);
+  }
+  // "M" for each map, "U" for each unmap, in order.
+  std::string Sequence() const {
+    std::istringstream lines(Text());
+    std::string sequence;
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("MapNotify", 0) == 0) sequence += 'M';
+      if (line.rfind("UnmapNotify", 0) == 0) sequence += 'U';
+    }
+    return sequence;
+  }
+  // True once the sequence from `from` on holds `events`; `from` is moved past them.
+  bool Seen(const std::string& events, std::size_t& from, std::chrono::milliseconds deadline) {
+    return WaitFor(
+        [&] {
+          const std::size_t at = Sequence().find(events, from);
+          if (at == std::string::npos) return false;
+          from = at + events.size();
+          return true;
+        },
+        deadline);
+  }
+
+ private:
+  std::string Text() const {
+    std::ifstream in(log_);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  std::string log_;
+  testsupport::ChildProcess xev_;
+};
+
 class ManagedPlayer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -44,23 +94,26 @@ class ManagedPlayer : public ::testing::Test {
     std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"));
   }
 
-  // Starts the program; true once its main window is mapped, and the overlay (titled
-  // "Information") too when `withOverlay`.
-  bool Launch(bool withOverlay = true) {
+  // Starts the program; true once its main window is mapped, or, when `withOverlay`, once the
+  // overlay (titled "Information") and the main window exist: a main window kept hidden is
+  // mapped for a moment only.
+  bool Launch(bool withOverlay = true, const std::string& scale = "1") {
     player = testsupport::ChildProcess::Start(
-        {dir.file("zarncd")}, {"ZARNCD_SIMULATED_DISC=1", "XDG_DATA_HOME=" + dir.path()});
+        {dir.file("zarncd")},
+        {"ZARNCD_SIMULATED_DISC=1", "XDG_DATA_HOME=" + dir.path(), "QT_SCALE_FACTOR=" + scale});
     main.clear(), overlay.clear();
     return WaitFor(
         [&] {
-          std::istringstream ids(Output("xdotool search --pid " + std::to_string(player.pid())));
+          std::istringstream ids(
+              Output("xdotool search --pid " + std::to_string(player.pid()) + " 2>/dev/null"));
           for (std::string id; ids >> id;) {
             if (WindowProperty(id, "_NET_WM_NAME") == "Information")
               overlay = id;
-            else if (WindowProperty(id, "WM_CLASS").find("zarncd") != std::string::npos &&
-                     main.empty() && !ClientRect(id).isEmpty())
+            else if (main.empty() &&
+                     WindowProperty(id, "WM_CLASS").find("zarncd") != std::string::npos)
               main = id;
           }
-          return !main.empty() && (!withOverlay || !overlay.empty());
+          return !main.empty() && (withOverlay ? !overlay.empty() : !ClientRect(main).isEmpty());
         },
         60s);
   }
@@ -121,6 +174,61 @@ TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
   EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceShowCmd", 0), 1);
 }
 
+// A main window stored maximised or minimised comes back so, and its normal rectangle goes back
+// to the file as it came.
+TEST_F(Placement, StoredMaximisedOrMinimisedStateComesBackAndTheNormalRectangleStays) {
+  const struct {
+    int showCmd;
+    std::string command, shows;
+  } cases[] = {{3, "xprop -id ID _NET_WM_STATE", "_NET_WM_STATE_MAXIMIZED_HORZ"},
+               {2, "xprop -id ID WM_STATE", "Iconic"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.showCmd);
+    ProfileFile file(ini);
+    file.Profile_Write_Integer("Window", "PlaceShowCmd", c.showCmd);
+    const char* keys[] = {"Left", "Top", "Right", "Bottom"};
+    const int normal[] = {100, 120, 500, 570};
+    for (int i = 0; i < 4; ++i)
+      file.Profile_Write_Integer("Window", std::string("PlaceNormalPos.") + keys[i], normal[i]);
+    ASSERT_TRUE(Launch());
+    std::string command = c.command;
+    command.replace(command.find("ID"), 2, main);
+    EXPECT_TRUE(WaitFor([&] { return Output(command).find(c.shows) != std::string::npos; }, 10s))
+        << Output(command);
+    // The session's end, which leaves the windows as they are.
+    ::kill(player.pid(), SIGTERM);
+    ASSERT_TRUE(Until_Ended());
+    EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceShowCmd", 0), c.showCmd);
+    for (int i = 0; i < 4; ++i)
+      EXPECT_EQ(file.Profile_Read_Integer("Window", std::string("PlaceNormalPos.") + keys[i], 0),
+                normal[i])
+          << keys[i];
+  }
+}
+
+// On a scaled screen the window manager's frame, counted in the screen's pixels, is converted:
+// the main window comes up tall, its designed size scaled, and goes back to the file so.
+TEST_F(Placement, ScaledScreenShowsTheDesignedSizesScaled) {
+  for (const double scale : {2.0, 1.5}) {
+    SCOPED_TRACE(scale);
+    std::filesystem::remove(ini);
+    ASSERT_TRUE(Launch(true, std::to_string(scale)));
+    const auto near = [](int got, double want) { return std::abs(got - want) <= 3; };
+    EXPECT_TRUE(WaitFor(
+        [&] {
+          const QRect outer = OuterRect(main);
+          return near(outer.height(), 450 * scale) && near(ClientRect(main).width(), 350 * scale);
+        },
+        10s))
+        << ::testing::PrintToString(OuterRect(main));
+    ASSERT_TRUE(Closed());
+    ProfileFile file(ini);
+    EXPECT_NEAR(file.Profile_Read_Integer("Window", "TallHeight", 0), 450, 1);
+    EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceNormalPos.Top", 0), 87);
+    EXPECT_NEAR(file.Profile_Read_Integer("Window", "PlaceNormalPos.Bottom", 0), 87 + 450, 1);
+  }
+}
+
 // Stored values out of every range leave the windows usable. With every caption and taskbar
 // field switched off, the playing player's caption and the application title are empty, and
 // must stay so: the X11 back end would put the program's name in an empty caption.
@@ -162,17 +270,16 @@ class OverlayControl : public ManagedPlayer {
   // Starts the program and waits until the overlay shows its first face.
   void Start() {
     ASSERT_TRUE(Launch());
+    ASSERT_TRUE(overlayMaps.Watch(overlay, dir.file("overlay.xev")));
     ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 60s));
-    // The first capture may be over before the window is found.
-    WaitFor([&] { return ClientRect(overlay).isEmpty(); }, 1500ms);
-    ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 10s));
+    // The first capture may be over before the watch began.
+    if (overlayMaps.Seen("U", seen, 1500ms)) {
+      ASSERT_TRUE(overlayMaps.Seen("M", seen, 10s));
+    }
   }
 
   // A capture: the overlay leaves the screen and comes back.
-  bool Vanishes_And_Returns() {
-    return WaitFor([&] { return ClientRect(overlay).isEmpty(); }, 10s) &&
-           WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 10s);
-  }
+  bool Vanishes_And_Returns() { return overlayMaps.Seen("UM", seen, 10s); }
 
   // Opens the menu over the overlay and chooses the item `downs` steps from the top.
   void Choose(int downs) {
@@ -195,6 +302,9 @@ class OverlayControl : public ManagedPlayer {
                 "%*s (%u,%u,%u", &r, &g, &b);
     return static_cast<int>(b);
   }
+
+  MapNotifications overlayMaps;
+  std::size_t seen = 0;  // the overlay's notifications looked at
 };
 
 // Dragged, the overlay follows the mouse and renews its background where it lands, and a click
@@ -258,10 +368,14 @@ TEST_F(OverlayControl, CloseRequestToTheOverlayEndsTheProgramAndSaves) {
   file.Profile_Write_Bool("Play", "RepeatDisk", true);
   ASSERT_NO_FATAL_FAILURE(Start());
   ASSERT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 10s));
-  // Mapped behind the program's back, the main window goes again.
+  // Mapped behind the program's back, the main window goes again at once, and stays gone.
+  MapNotifications mainMaps;
+  ASSERT_TRUE(mainMaps.Watch(main, dir.file("main.xev")));
   Output("xdotool windowmap " + main);
-  EXPECT_TRUE(WaitFor([&] { return !ClientRect(main).isEmpty(); }, 10s));
-  EXPECT_TRUE(WaitFor([&] { return ClientRect(main).isEmpty(); }, 1s));
+  std::size_t from = 0;
+  ASSERT_TRUE(mainMaps.Seen("M", from, 10s)) << mainMaps.Sequence();
+  EXPECT_TRUE(mainMaps.Seen("U", from, 3s)) << mainMaps.Sequence();
+  EXPECT_FALSE(mainMaps.Seen("M", from, 1s)) << mainMaps.Sequence();
   file.Profile_Write_Bool("Play", "RepeatDisk", false);
   ASSERT_TRUE(Until_Ended("xdotool windowactivate --sync " + overlay + " key alt+F4"));
   EXPECT_TRUE(file.Profile_Read_Bool("Play", "RepeatDisk", false));

@@ -4,12 +4,18 @@
 
 #include <functional>
 
+#include <QCheckBox>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QTest>
 
+#include "PlayerFixture.h"
 #include "overlay/Artwork.h"
 #include "overlay/Usthrou.h"
+#include "profile/ProfileFile.h"
 #include "settings/PlayerSettings.h"
+#include "settings/Uoption.h"
 
 namespace {
 
@@ -176,6 +182,74 @@ TEST(SeeThroughWindow, TickWaitsForTheFaceThenMovesTheMarqueeAndImposesMainForm)
   overlay.hide();
   EXPECT_EQ(tick(text, true), 185);
   EXPECT_TRUE(main.isVisible());
+}
+
+// The window in the player: the Option dialog, and drags.
+class SeeThroughPlayer : public PlayerFixture {
+ protected:
+  SeeThroughPlayer() : PlayerFixture({40}) {}
+  TfrmSeeThrough& Overlay() {
+    Build();
+    EXPECT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
+    return *windows->SeeThrough;
+  }
+};
+
+// Counts the times a window leaves the screen.
+struct HideCounter : QObject {
+  int hides = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    hides += event->type() == QEvent::Hide;
+    return false;
+  }
+};
+
+// Opened while a capture has the window off the screen, the Option dialog sees it in use; its box
+// then decides both the file and whether the window comes back.
+TEST_F(SeeThroughPlayer, OptionDialogDuringACaptureCountsTheWindowAsShown) {
+  for (bool use : {true, false}) {
+    SCOPED_TRACE(use);
+    TfrmSeeThrough& overlay = Overlay();
+    TfrmOption& option = *windows->Option;
+    bool ticked = false;
+    QTimer::singleShot(100, main, [&] {
+      Answer(&option, [&] {
+        ticked = option.chkUseST->isChecked();
+        option.chkUseST->setChecked(use);
+        option.btnOK->click();
+      });
+      main->spdOption->click();
+    });
+    overlay.Paint_Overlay();  // what a click on the window does
+    EXPECT_TRUE(ticked);
+    EXPECT_EQ(overlay.isVisible(), use);
+    EXPECT_EQ(ProfileFile(Settings_File_Path()).Profile_Read_Bool("SeeThrough", "Use", !use), use);
+  }
+}
+
+// A drag uncovers parts of the window, which the window system asks to be painted: painted from
+// the picture kept, with no capture, which would hide the window and end the move. The background
+// is read anew once the button is released.
+TEST_F(SeeThroughPlayer, DragMovesTheWindowWithoutACaptureUntilTheRelease) {
+  TfrmSeeThrough& overlay = Overlay();
+  HideCounter counter;
+  overlay.installEventFilter(&counter);
+  const QPoint grip(20, 20), start = overlay.mapToGlobal(grip);
+  const auto mouse = [&](QEvent::Type type, QPoint at, Qt::MouseButtons held) {
+    QMouseEvent event(type, overlay.mapFromGlobal(at), at, Qt::LeftButton, held, {});
+    QApplication::sendEvent(&overlay, &event);
+  };
+  mouse(QEvent::MouseButtonPress, start, Qt::LeftButton);
+  for (int step = 1; step <= 6; ++step) {
+    mouse(QEvent::MouseMove, start + QPoint(40, 10) * step, Qt::LeftButton);
+    QTest::qWait(60);
+  }
+  EXPECT_EQ(counter.hides, 0);
+  EXPECT_EQ(overlay.mapToGlobal(grip), start + QPoint(240, 60));
+  mouse(QEvent::MouseButtonRelease, start + QPoint(240, 60), Qt::NoButton);
+  EXPECT_EQ(counter.hides, 1);
+  EXPECT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
+  EXPECT_TRUE(overlay.isVisible());
 }
 
 }  // namespace

@@ -77,6 +77,46 @@ TEST_F(PlacementTest, OptionOkWithAHugeStoredFontKeepsTheControlsInReach) {
   EXPECT_NE(Bytes(Settings_File_Path()).find("FontSize=54\r\n"), std::string::npos);
 }
 
+// The overlay never stays minimised, whatever the file says: it is the control surface while the
+// main window is hidden. Minimised, it comes back when the main window is restored, and when the
+// Option dialog's box keeps it in use.
+TEST_F(PlacementTest, OverlayNeverStaysMinimised) {
+  Start("[SHWindow]\r\nPlaceShowCmd=2\r\n");
+  TfrmSeeThrough& overlay = *windows->SeeThrough;
+  EXPECT_TRUE(overlay.isVisible());
+  EXPECT_FALSE(overlay.isMinimized());
+  const std::function<void()> restores[] = {[this] {
+                                              main->showMinimized();
+                                              main->showNormal();
+                                            },
+                                            [this] {
+                                              Answer(windows->Option.get(),
+                                                     [this] { windows->Option->btnOK->click(); });
+                                              main->spdOption->click();
+                                            }};
+  for (const auto& restore : restores) {
+    overlay.showMinimized();
+    restore();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !overlay.isMinimized() && overlay.isVisible(); }, 2000));
+  }
+}
+
+// The overlay has one size: a stored rectangle of another is placed by the overlay's own, so that
+// one moved onto the screen is wholly on it.
+TEST_F(PlacementTest, OverlayStoredOffTheScreenComesWhollyOntoItWhateverSizeIsStored) {
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  for (const char* size :
+       {"Right=5001\r\nPlaceNormalPos.Bottom=5001", "Right=0\r\nPlaceNormalPos.Bottom=-9"}) {
+    SCOPED_TRACE(size);
+    Start(std::string("[SHWindow]\r\nPlaceNormalPos.Left=5000\r\nPlaceNormalPos.Top=5000\r\n") +
+          "PlaceNormalPos." + size + "\r\n");
+    const QRect shown = windows->SeeThrough->frameGeometry();
+    EXPECT_EQ(shown.size(), QSize(256, 48));
+    EXPECT_EQ(shown.bottomRight(), screen.bottomRight());
+  }
+}
+
 TEST(UsableNormalRect, SizesAreClampedAndARectOffEveryScreenMovesOntoTheNearest) {
   const std::vector<QRect> screens = {QRect(0, 0, 1280, 1024), QRect(1280, 0, 800, 600)};
   struct Case {

@@ -231,7 +231,7 @@ QRect ClientRect(const std::string& window) {
 
 QRect OuterRect(const std::string& window) {
   int l = 0, r = 0, t = 0, b = 0;
-  std::sscanf(Output("xprop -id " + window + " _NET_FRAME_EXTENTS").c_str(),
+  std::sscanf(Output("xprop -id " + window + " _NET_FRAME_EXTENTS 2>/dev/null").c_str(),
               "_NET_FRAME_EXTENTS(CARDINAL) = %d, %d, %d, %d", &l, &r, &t, &b);
   const QRect client = ClientRect(window);
   return client.isEmpty() ? client : client.marginsAdded(QMargins(l, t, r, b));
