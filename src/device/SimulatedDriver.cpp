@@ -16,7 +16,7 @@ DiscToc SimulatedDriver::MakeDisc(std::initializer_list<double> trackSeconds) {
 }
 
 std::uint32_t SimulatedDriver::send(std::uint16_t command, std::uint32_t flags, MciParams& params) {
-  log_.push_back({command, flags, params, {}});
+  record({command, flags, params, {}});
   std::uint32_t result = TransportDriver::send(command, flags, params);
   if (result == 0 && command == MCI_STATUS) {
     if (auto it = forcedAnswers_.find(params.item); it != forcedAnswers_.end())
@@ -28,12 +28,17 @@ std::uint32_t SimulatedDriver::send(std::uint16_t command, std::uint32_t flags, 
 std::uint32_t SimulatedDriver::sendString(std::string_view command, std::string& answer) {
   Request request;
   request.text = std::string(command);
-  log_.push_back(std::move(request));
+  record(std::move(request));
   if (failIdentity_) {
     answer.clear();
     return MCIERR_HARDWARE;
   }
   return TransportDriver::sendString(command, answer);
+}
+
+void SimulatedDriver::record(Request request) {
+  if (log_.size() >= kLogLimit) log_.pop_front();
+  log_.push_back(std::move(request));
 }
 
 void SimulatedDriver::insertDisc(DiscToc disc) {

@@ -1,11 +1,12 @@
 #pragma once
 // A virtual CD drive for tests and development: a disc described by its table of contents, a
-// tray, a clock the caller advances, and a log of every request received.
+// tray, a clock the caller advances, and a log of the requests received (the latest ones: a
+// long run of the program on it must not grow without bound).
 #include <chrono>
+#include <deque>
 #include <initializer_list>
 #include <map>
 #include <optional>
-#include <vector>
 
 #include "device/CdDriver.h"
 
@@ -17,6 +18,9 @@ class SimulatedDriver : public TransportDriver {
     MciParams params;  // as sent, before the driver answered
     std::string text;  // the string command
   };
+
+  // How many of the latest requests the log keeps.
+  static constexpr std::size_t kLogLimit = 1000;
 
   SimulatedDriver() = default;
   explicit SimulatedDriver(DiscToc disc) { insertDisc(std::move(disc)); }
@@ -49,7 +53,7 @@ class SimulatedDriver : public TransportDriver {
   bool isTrayOpen() const { return trayOpen_; }
   const std::optional<DiscToc>& disc() const { return disc_; }
 
-  const std::vector<Request>& log() const { return log_; }
+  const std::deque<Request>& log() const { return log_; }
   void clearLog() { log_.clear(); }
 
  protected:
@@ -65,6 +69,8 @@ class SimulatedDriver : public TransportDriver {
   std::string transportErrorText(std::uint32_t code) const override;
 
  private:
+  void record(Request request);  // keeps the latest kLogLimit
+
   std::optional<DiscToc> disc_;
   std::shared_ptr<const DiscToc> shared_;
   std::int64_t position_ = 0;  // in thousandths of a sector
@@ -76,5 +82,5 @@ class SimulatedDriver : public TransportDriver {
   std::map<std::uint32_t, std::uint32_t> forcedAnswers_;
   std::uint32_t openError_ = 0;
   std::string openErrorText_;
-  std::vector<Request> log_;
+  std::deque<Request> log_;
 };

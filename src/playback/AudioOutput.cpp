@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <vector>
 
 #include "log/Log.h"
@@ -20,9 +19,11 @@ constexpr int kTickMs = 20;  // the silent clock's step
 constexpr std::uint32_t kTargetBytes = AudioOutput::kSampleRate * AudioOutput::kBytesPerFrame / 4;
 // Playback starts once this much is on the server (about 50 ms), not a full buffer later.
 constexpr std::uint32_t kPrebufBytes = 4 * 588 * AudioOutput::kBytesPerFrame;
-// How long start() waits for the server to connect and answer before playing silently. A local
-// server answers in a few milliseconds; one that is hung must not hold the GUI thread.
+// How long a session holds its first frame for the server to take it, before the silent clock
+// plays on without it. A local server answers in a few milliseconds; a hung one never does.
 constexpr auto kServerPatience = std::chrono::milliseconds(500);
+// How often the silent clock looks for a server that has come (back).
+constexpr auto kServerRetry = std::chrono::seconds(1);
 
 // What ALSA keeps buffered when it plays in place of a server: as much as on the server.
 constexpr unsigned kAlsaLatencyUs = 250000;
@@ -48,7 +49,15 @@ pa_proplist* programProperties() {
 }  // namespace
 
 // The output's state, guarded by the main loop's lock. Callbacks run on the main loop's thread
-// with that lock held; the output's callers take it.
+// with that lock held; the output's callers take it, and never wait for the server under it:
+// connecting, and handing a session to the server, happen in callbacks as the server answers.
+//
+// A session starts Pending: the clock holds while the server is asked where its stream stands.
+// The answer makes it a Server session. A server that refuses the connection makes it an ALSA
+// session, if ALSA's default device opens; a server that takes the connection and then says
+// nothing for kServerPatience makes it a Silent one. A Silent session keeps looking for the
+// server, and hands over to it once it answers, so a server woken or restarted is heard again
+// without a new start().
 class PulseEngine {
  public:
   explicit PulseEngine(bool useSoundServer) : useSoundServer_(useSoundServer) {
@@ -70,9 +79,15 @@ class PulseEngine {
     Locked lock(loop_);
     endSession();
     ring_ = std::move(ring);
-    heard_ = taken_ = 0;
+    heard_ = taken_ = offset_ = 0;
     finished_ = false;
-    if (!useSoundServer_ || (!(connect() && beginOnServer()) && !beginOnAlsa())) beginSilent(0);
+    if (!useSoundServer_) return beginSilent(0);
+    mode_ = Mode::Pending;
+    refused_ = false;
+    patience_ = std::chrono::steady_clock::now() + kServerPatience;
+    scheduleTick(kTickMs);
+    connect();
+    handOver();
   }
 
   void stop() {
@@ -99,7 +114,7 @@ class PulseEngine {
   }
 
  private:
-  enum class Mode { Idle, Server, Alsa, Silent };
+  enum class Mode { Idle, Pending, Server, Alsa, Silent };
 
   struct Locked {
     explicit Locked(pa_threaded_mainloop* loop) : loop(loop) { pa_threaded_mainloop_lock(loop); }
@@ -107,70 +122,48 @@ class PulseEngine {
     pa_threaded_mainloop* loop;
   };
 
-  // The caller holds the loop's lock; it is let go of while waiting, so the callbacks can run.
-  template <typename Done>
-  bool waitFor(std::chrono::steady_clock::time_point deadline, Done done) {
-    pa_threaded_mainloop_unlock(loop_);
-    bool ok;
-    {
-      std::unique_lock wait(waitMutex_);
-      ok = answered_.wait_until(wait, deadline, done);
+  // Starts connecting when there is no connection, or the last one broke. Never waits: the
+  // state callbacks carry on from here.
+  void connect() {
+    if (context_ && (broken_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))) disconnect();
+    if (context_) return;
+    pa_proplist* props = programProperties();
+    context_ = pa_context_new_with_proplist(api_, kProgramName, props);
+    pa_proplist_free(props);
+    if (!context_) return refused();
+    pa_context_set_state_callback(context_, onContextState, this);
+    if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+      disconnect();
+      refused();
     }
-    pa_threaded_mainloop_lock(loop_);
-    return ok && done();
-  }
-  void wakeWaiter() {
-    { std::lock_guard wait(waitMutex_); }
-    answered_.notify_all();
   }
 
-  // Ready to play, connecting first if there is no connection or the last one broke.
-  bool connect() {
-    const auto deadline = std::chrono::steady_clock::now() + kServerPatience;
-    if (context_ && (broken_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)))) disconnect();
-    if (!context_) {
-      pa_proplist* props = programProperties();
-      context_ = pa_context_new_with_proplist(api_, kProgramName, props);
-      pa_proplist_free(props);
-      contextState_ = PA_CONTEXT_UNCONNECTED;
-      pa_context_set_state_callback(context_, onContextState, this);
-      if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        disconnect();
-        return false;
-      }
-    }
-    auto contextSettled = [this] {
-      const int s = contextState_.load();
-      return s == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(static_cast<pa_context_state_t>(s));
-    };
-    if (!waitFor(deadline, contextSettled) || contextState_.load() != PA_CONTEXT_READY)
-      return false;
+  // The connection is up: the one playback stream it serves, corked until a session needs it.
+  void openStream() {
+    if (stream_) return;
+    const pa_sample_spec format{PA_SAMPLE_S16LE, AudioOutput::kSampleRate, 2};
+    pa_proplist* props = programProperties();
+    pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
+    pa_proplist_sets(props, PA_PROP_MEDIA_ICON_NAME, kIconName);
+    stream_ = pa_stream_new_with_proplist(context_, "CD audio", &format, nullptr, props);
+    pa_proplist_free(props);
     if (!stream_) {
-      const pa_sample_spec format{PA_SAMPLE_S16LE, AudioOutput::kSampleRate, 2};
-      pa_proplist* props = programProperties();
-      pa_proplist_sets(props, PA_PROP_MEDIA_ROLE, "music");
-      pa_proplist_sets(props, PA_PROP_MEDIA_ICON_NAME, kIconName);
-      stream_ = pa_stream_new_with_proplist(context_, "CD audio", &format, nullptr, props);
-      pa_proplist_free(props);
-      if (!stream_) return false;
-      streamState_ = PA_STREAM_UNCONNECTED;
-      pa_stream_set_state_callback(stream_, onStreamState, this);
-      pa_stream_set_write_callback(stream_, onWrite, this);
-      const pa_buffer_attr attr{static_cast<std::uint32_t>(-1), kTargetBytes, kPrebufBytes,
-                                static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1)};
-      const auto flags = static_cast<pa_stream_flags_t>(
-          PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
-      if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0)
-        return false;
+      broken_ = true;  // connect afresh at the next look
+      return;
     }
-    auto streamSettled = [this] {
-      const int s = streamState_.load();
-      return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(static_cast<pa_stream_state_t>(s));
-    };
-    return waitFor(deadline, streamSettled) && streamState_.load() == PA_STREAM_READY;
+    pa_stream_set_state_callback(stream_, onStreamState, this);
+    pa_stream_set_write_callback(stream_, onWrite, this);
+    const pa_buffer_attr attr{static_cast<std::uint32_t>(-1), kTargetBytes, kPrebufBytes,
+                              static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-1)};
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_START_CORKED | PA_STREAM_ADJUST_LATENCY | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_playback(stream_, nullptr, &attr, flags, nullptr, nullptr) < 0)
+      broken_ = true;
   }
 
   void disconnect() {
+    cancelTiming();
+    cancelDrain();
     if (stream_) {
       pa_stream_set_state_callback(stream_, nullptr, nullptr);
       pa_stream_set_write_callback(stream_, nullptr, nullptr);
@@ -187,31 +180,35 @@ class PulseEngine {
     broken_ = false;
   }
 
-  // The stream is corked and flushed (by endSession): where the server's read index stands
-  // now is where this session's first frame will be heard from.
-  bool beginOnServer() {
+  // Asks the server where its stream stands, to hand it the session with the answer. The
+  // stream was corked and flushed when the last session ended (or has never played): where
+  // its read index stands then is where the next frame taken will be heard from.
+  void handOver() {
+    if ((mode_ != Mode::Pending && mode_ != Mode::Silent) || !ring_ || finished_) return;
+    if (timing_ || broken_ || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) return;
     pa_operation_unref(pa_stream_flush(stream_, nullptr, nullptr));
-    timed_ = false;
-    pa_operation* timing = pa_stream_update_timing_info(stream_, onTiming, this);
-    if (!timing) return false;
-    const bool answered = waitFor(std::chrono::steady_clock::now() + kServerPatience,
-                                  [this] { return timed_.load() || broken_.load(); });
-    if (!answered || broken_) {
-      pa_operation_cancel(timing);
-      pa_operation_unref(timing);
-      return false;
-    }
-    pa_operation_unref(timing);
-    base_ = pa_stream_get_timing_info(stream_)->read_index;
+    timing_ = pa_stream_update_timing_info(stream_, onTiming, this);
+  }
+
+  // The server answered: from here on it takes the frames, and says what it has played.
+  void beginOnServer() {
+    if ((mode_ != Mode::Pending && mode_ != Mode::Silent) || !ring_ || finished_) return;
+    const pa_timing_info* t = pa_stream_get_timing_info(stream_);
+    if (!t) return;
+    base_ = t->read_index;
+    heard_ = offset_ = taken_;  // what the silent clock took was heard, as far as anyone can
     mode_ = Mode::Server;
+    silent_ = false;
     silenceReported = false;
     starved_ = true;
     feed(pa_stream_writable_size(stream_));
     pa_operation_unref(pa_stream_cork(stream_, 0, nullptr, nullptr));
-    return true;
   }
 
-  // Without a server, ALSA's default device, fed by the same tick as the silent clock.
+  // Nobody took the connection (or the server went away before it answered): ALSA's default
+  // device, fed by the same tick as the silent clock. Never for a server that took the
+  // connection and says nothing: on a machine with a server, ALSA's default device is the
+  // server's own plugin, which would wait for it without limit.
   bool beginOnAlsa() {
     snd_lib_error_set_handler(quietAlsa);
     snd_pcm_t* pcm = nullptr;
@@ -224,7 +221,7 @@ class PulseEngine {
     pcm_ = pcm;
     mode_ = Mode::Alsa;
     silenceReported = false;
-    scheduleTick();
+    scheduleTick(kTickMs);
     return true;
   }
 
@@ -258,7 +255,7 @@ class PulseEngine {
       finished_ = true;
       return;
     }
-    scheduleTick();
+    scheduleTick(kTickMs);
   }
 
   void closeAlsa() {
@@ -272,9 +269,9 @@ class PulseEngine {
     mode_ = Mode::Silent;
     silent_ = true;
     heard_ = taken_ = played;
-    clockStart_ = std::chrono::steady_clock::now();
+    clockStart_ = lastLook_ = std::chrono::steady_clock::now();
     clockFrames_ = 0;
-    scheduleTick();
+    scheduleTick(kTickMs);
   }
 
   void endSession() {
@@ -284,6 +281,7 @@ class PulseEngine {
       pa_operation_unref(pa_stream_cork(stream_, 1, nullptr, nullptr));
       pa_operation_unref(pa_stream_flush(stream_, nullptr, nullptr));
     }
+    cancelTiming();
     if (tick_) api_->time_restart(tick_, nullptr);
     closeAlsa();
     mode_ = Mode::Idle;
@@ -292,13 +290,13 @@ class PulseEngine {
     silent_ = false;  // nothing plays now, so nothing plays silently either
   }
 
-  // What the server says it has played of this session: its read index since the session
-  // began, less what its sink still holds, plus the time since it said so.
+  // What the server says it has played of this session: its read index since it took the
+  // session over, less what its sink still holds, plus the time since it said so.
   void listen() {
     const pa_timing_info* t = pa_stream_get_timing_info(stream_);
     if (!t || t->read_index_corrupt) return;
     std::int64_t frames =
-        (t->read_index - base_) / AudioOutput::kBytesPerFrame -
+        offset_ + (t->read_index - base_) / AudioOutput::kBytesPerFrame -
         static_cast<std::int64_t>(t->sink_usec * AudioOutput::kSampleRate / 1000000);
     if (t->playing)
       frames += static_cast<std::int64_t>(pa_timeval_age(&t->timestamp) * AudioOutput::kSampleRate /
@@ -338,19 +336,34 @@ class PulseEngine {
     pa_operation_unref(std::exchange(drain_, nullptr));
   }
 
+  void cancelTiming() {
+    if (!timing_) return;
+    pa_operation_cancel(timing_);
+    pa_operation_unref(std::exchange(timing_, nullptr));
+  }
+
+  // No server took the connection: a session still waiting for one goes to ALSA instead, at
+  // the next tick (on the loop's thread, never on a caller's).
+  void refused() {
+    if (mode_ != Mode::Pending) return;
+    refused_ = true;
+    scheduleTick(0);
+  }
+
   // The server went away: play on, silently, from what it had taken, since what it took but
-  // never played is lost with it.
+  // never played is lost with it. The silent clock looks for it again.
   void serverLost() {
     broken_ = true;
-    wakeWaiter();
+    cancelTiming();
+    if (mode_ == Mode::Pending) return refused();
     if (mode_ != Mode::Server) return;
     cancelDrain();
     beginSilent(taken_);
   }
 
-  void scheduleTick() {
+  void scheduleTick(int ms) {
     timeval when{};
-    pa_timeval_add(pa_gettimeofday(&when), kTickMs * PA_USEC_PER_MSEC);
+    pa_timeval_add(pa_gettimeofday(&when), static_cast<pa_usec_t>(ms) * PA_USEC_PER_MSEC);
     if (tick_)
       api_->time_restart(tick_, &when);
     else
@@ -358,12 +371,23 @@ class PulseEngine {
   }
 
   void tick() {
-    if (mode_ == Mode::Alsa && ring_ && !finished_) return alsaTick();
-    if (mode_ != Mode::Silent || !ring_ || finished_) return;
+    if (!ring_ || finished_) return;
+    if (mode_ == Mode::Alsa) return alsaTick();
+    if (mode_ == Mode::Pending) {
+      if (refused_) {
+        if (!beginOnAlsa()) beginSilent(0);
+      } else if (std::chrono::steady_clock::now() >= patience_) {
+        beginSilent(0);
+      } else {
+        scheduleTick(kTickMs);
+      }
+      return;
+    }
+    if (mode_ != Mode::Silent) return;
     // The clock owes the frames of the time gone by, but can only play what has been read.
-    const auto elapsed = std::chrono::steady_clock::now() - clockStart_;
+    const auto now = std::chrono::steady_clock::now();
     const std::int64_t due =
-        std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count() *
+        std::chrono::duration_cast<std::chrono::microseconds>(now - clockStart_).count() *
         AudioOutput::kSampleRate / 1000000;
     const std::int64_t owed = std::max<std::int64_t>(due - clockFrames_, 0);
     const auto have = static_cast<std::int64_t>(ring_->available() / AudioOutput::kBytesPerFrame);
@@ -372,30 +396,34 @@ class PulseEngine {
     heard_ = taken_ += take;
     // Time spent waiting for the reader is not owed later, or the clock would race ahead.
     clockFrames_ = take < owed ? due : clockFrames_ + take;
-    if (ring_->drained())
+    if (ring_->drained()) {
       finished_ = true;
-    else
-      scheduleTick();
+      return;
+    }
+    if (useSoundServer_ && now - lastLook_ >= kServerRetry) {
+      lastLook_ = now;
+      connect();
+      handOver();
+    }
+    scheduleTick(kTickMs);
   }
 
   static void onContextState(pa_context* c, void* self) {
     auto* e = static_cast<PulseEngine*>(self);
     const pa_context_state_t s = pa_context_get_state(c);
-    e->contextState_ = s;
+    if (s == PA_CONTEXT_READY) e->openStream();
     if (!PA_CONTEXT_IS_GOOD(s)) e->serverLost();
-    e->wakeWaiter();
   }
   static void onStreamState(pa_stream* s, void* self) {
     auto* e = static_cast<PulseEngine*>(self);
     const pa_stream_state_t state = pa_stream_get_state(s);
-    e->streamState_ = state;
+    if (state == PA_STREAM_READY) e->handOver();
     if (!PA_STREAM_IS_GOOD(state)) e->serverLost();
-    e->wakeWaiter();
   }
-  static void onTiming(pa_stream*, int, void* self) {
+  static void onTiming(pa_stream*, int success, void* self) {
     auto* e = static_cast<PulseEngine*>(self);
-    e->timed_ = true;
-    e->wakeWaiter();
+    if (e->timing_) pa_operation_unref(std::exchange(e->timing_, nullptr));
+    if (success) e->beginOnServer();  // a failure comes with a state change of its own
   }
   static void onWrite(pa_stream*, std::size_t bytes, void* self) {
     static_cast<PulseEngine*>(self)->feed(bytes);
@@ -415,19 +443,13 @@ class PulseEngine {
   pa_threaded_mainloop* loop_ = nullptr;
   pa_mainloop_api* api_ = nullptr;
   pa_context* context_ = nullptr;
-  pa_stream* stream_ = nullptr;  // lives as long as context_
+  pa_stream* stream_ = nullptr;     // lives as long as context_
+  pa_operation* timing_ = nullptr;  // the question whose answer hands a session to the server
   pa_operation* drain_ = nullptr;
   pa_time_event* tick_ = nullptr;
   snd_pcm_t* pcm_ = nullptr;        // ALSA's device while it plays in place of a server
   std::vector<std::byte> scratch_;  // the frames on their way to ALSA
-
-  // Read by start() while it waits without the loop's lock.
-  std::mutex waitMutex_;
-  std::condition_variable answered_;
-  std::atomic<int> contextState_{PA_CONTEXT_UNCONNECTED};
-  std::atomic<int> streamState_{PA_STREAM_UNCONNECTED};
-  std::atomic<bool> timed_{false};
-  std::atomic<bool> broken_{false};  // the server went away; connect afresh at the next start
+  bool broken_ = false;             // the server went away; connect afresh at the next look
 
   // The session.
   Mode mode_ = Mode::Idle;
@@ -435,10 +457,14 @@ class PulseEngine {
   std::int64_t taken_ = 0;  // frames taken from the ring
   std::int64_t heard_ = 0;  // frames played, never more than taken_
   bool finished_ = false;
-  std::int64_t base_ = 0;  // the server's read index (bytes) at the session's first frame
+  bool refused_ = false;                            // Pending, and nobody took the connection
+  std::chrono::steady_clock::time_point patience_;  // when Pending gives up on the server
+  std::int64_t base_ = 0;    // the server's read index (bytes) when it took the session over
+  std::int64_t offset_ = 0;  // the frames taken before it did
   std::atomic<bool> starved_{false};  // the server asked for more than the ring held
   std::atomic<bool> silent_{false};
   std::chrono::steady_clock::time_point clockStart_;
+  std::chrono::steady_clock::time_point lastLook_;  // the silent clock's last look for a server
   std::int64_t clockFrames_ = 0;
 };
 

@@ -95,10 +95,12 @@ bool isCdDrive(const std::string& path) {
 // that a thread left behind in a hung drive never touches freed memory.
 //
 // Threads: the commands run on the GUI thread; the monitor thread polls the drive and publishes
-// what it sees. Lock order: control, then mutex. The output and the reader are used under
-// control (the position reads the output under mutex too); closing takes them away under both
-// and destroys them on the closing thread, so a monitor left behind in a hung drive finds them
-// gone and never runs their destructors, whenever it comes back.
+// what it sees. Lock order: control, then mutex, then the output's own locks (AudioOutput.h),
+// which are never held while waiting for the sound server, so neither lock here waits for it
+// either: a hung server holds up no command and no look at the drive. The output and the
+// reader are used under control (the position reads the output under mutex too); closing takes
+// them away under both and destroys them on the closing thread, so a monitor left behind in a
+// hung drive finds them gone and never runs their destructors, whenever it comes back.
 struct Player {
   std::shared_ptr<DriveIo> io;
   bool image = false;
@@ -127,7 +129,8 @@ struct Player {
   bool done = false;
   std::condition_variable finished;
 
-  // Under mutex. Playing position in frames; ends the playback that has run out.
+  // Under mutex. Playing position in frames; ends the playback that has run out. (Only a player
+  // with an output plays: closing stops it before taking the output away.)
   std::int64_t positionFramesLocked() const {
     if (playing && output->finished()) {
       playing = false;
@@ -246,7 +249,15 @@ struct CdioDriver::Impl {
   std::thread monitor;  // joined on close, or left behind when stuck in the drive
   std::uint32_t errorCode = 0;
   std::string errorText;
+  // Set and taken away on the GUI thread under playerMutex; the queries that may come from
+  // other threads take their own reference under it, and so keep the player while they read.
   std::shared_ptr<Player> player;
+  mutable std::mutex playerMutex;
+
+  std::shared_ptr<Player> current() const {
+    std::lock_guard lock(playerMutex);
+    return player;
+  }
 
   std::uint32_t fail(std::uint32_t code, std::string text) {
     errorCode = code;
@@ -328,13 +339,19 @@ std::uint32_t CdioDriver::openTransport() {
     ::pthread_setname_np(::pthread_self(), "cd monitor");
     player->monitor();
   });
+  std::lock_guard lock(d.playerMutex);
   d.player = std::move(player);
   return 0;
 }
 
 void CdioDriver::closeTransport() {
   Impl& d = *impl_;
-  if (std::shared_ptr<Player> player = std::move(d.player)) {
+  std::shared_ptr<Player> player;
+  {
+    std::lock_guard lock(d.playerMutex);
+    player = std::move(d.player);
+  }
+  if (player) {
     {
       std::lock_guard guard(player->control);
       player->stopLocked();
@@ -390,14 +407,14 @@ TransportDriver::Snapshot CdioDriver::snapshot() const {
 }
 
 std::int64_t CdioDriver::positionFrames() const {
-  const Player* p = impl_->player.get();
+  const std::shared_ptr<const Player> p = impl_->current();
   if (!p) return 0;
   std::lock_guard lock(p->mutex);
   return p->positionFramesLocked();
 }
 
 bool CdioDriver::isPlaying() const {
-  const Player* p = impl_->player.get();
+  const std::shared_ptr<const Player> p = impl_->current();
   if (!p) return false;
   std::lock_guard lock(p->mutex);
   p->positionFramesLocked();
@@ -405,8 +422,10 @@ bool CdioDriver::isPlaying() const {
 }
 
 bool CdioDriver::isSilent() const {
-  const Player* p = impl_->player.get();
-  return p && p->output->silent();
+  const std::shared_ptr<const Player> p = impl_->current();
+  if (!p) return false;
+  std::lock_guard lock(p->mutex);  // closing takes the output away under it
+  return p->output && p->output->silent();
 }
 
 std::uint32_t CdioDriver::play(std::int32_t from) {

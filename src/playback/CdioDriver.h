@@ -3,7 +3,8 @@
 // the audio sectors are read and streamed to the sound server.
 //
 // Threads: the commands, insertImage() and the destructor are called from one thread (the GUI
-// thread); positionFrames(), isPlaying() and isSilent() from any thread. The driver owns a
+// thread); positionFrames(), isPlaying() and isSilent() from any thread, at any time, even while
+// the device opens or closes (they answer as a closed device then). The driver owns a
 // monitor thread that polls the drive and a reader thread that fills the ring; AudioOutput owns
 // the audio thread. None of them calls back into the caller. The locks and their order are
 // described once, at the shared state in CdioDriver.cpp.

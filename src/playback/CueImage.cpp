@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <mutex>
 
-#include "log/Log.h"
 #include "playback/SampleSource.h"
 
 namespace {
@@ -193,9 +192,13 @@ bool CueImage::read(std::int32_t lsn, int count, std::byte* out) {
     std::memset(at + got, 0, size - got);
     if (got < stated && !endedEarly_[file]) {
       endedEarly_[file] = true;
-      qCWarning(lcPlayback, "%s ends early, at %s of %s; silence in place of the rest",
-                paths_[file].c_str(), FileTime(offset + static_cast<std::int64_t>(got)).c_str(),
-                FileTime(source.bytes()).c_str());
+      // Not through the logging categories: this runs on the reader's thread, which a read
+      // that hangs may leave behind past the end of main(), when the categories, statics of
+      // their own, may already be gone (the libcdio log handler says so the same way).
+      std::fprintf(stderr,
+                   "zarncd.playback: %s ends early, at %s of %s; silence in place of the rest\n",
+                   paths_[file].c_str(), FileTime(offset + static_cast<std::int64_t>(got)).c_str(),
+                   FileTime(source.bytes()).c_str());
     }
   }
   return true;

@@ -5,9 +5,14 @@
 
 PcmRing::PcmRing(std::size_t capacityBytes) : buffer_(std::max<std::size_t>(capacityBytes, 1)) {}
 
+// The read count first: it never passes the write count, which only grows, so the difference
+// can never go below zero for a thread that is neither side (the other order can read a read
+// count that has passed the write count it read first). Such a thread may see the writer more
+// than a lap ahead of the read count it read; no more than the whole ring is ever ready.
 std::size_t PcmRing::available() const {
-  return static_cast<std::size_t>(written_.load(std::memory_order_acquire) -
-                                  taken_.load(std::memory_order_acquire));
+  const std::uint64_t tail = taken_.load(std::memory_order_acquire);
+  const std::uint64_t head = written_.load(std::memory_order_acquire);
+  return static_cast<std::size_t>(std::min<std::uint64_t>(head - tail, capacity()));
 }
 
 std::size_t PcmRing::space() const {

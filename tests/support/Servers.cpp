@@ -146,7 +146,16 @@ bool SoundServer::start(std::string* error) {
   return true;
 }
 
+void SoundServer::hang() {
+  if (server_.running()) ::kill(server_.pid(), SIGSTOP);
+}
+
+void SoundServer::wake() {
+  if (server_.running()) ::kill(server_.pid(), SIGCONT);
+}
+
 void SoundServer::stop() {
+  wake();  // a hung server would not hear SIGTERM
   recorder_.stop();
   keepAwake_.stop();
   server_.stop();

@@ -76,6 +76,10 @@ class SoundServer {
   void stop();
   void kill() { server_.kill(); }
   void terminate() { server_.stop(); }  // SIGTERM: a server that shuts down in order
+  // SIGSTOP: a hung server, whose socket still takes connections that nobody answers; and
+  // SIGCONT, which wakes it.
+  void hang();
+  void wake();
   std::string address() const { return "unix:" + dir_.path() + "/pulse/native"; }
   std::vector<std::string> clientEnv() const;
   std::int64_t frames() const;  // recorded since the last start

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -17,7 +18,7 @@ namespace {
 
 // The requests a drive received, queries left out, one word each: command/flags+other
 // flags@position#item, the flags as N(otify) W(ait) F(rom) T(o), the rest in hex.
-std::string Describe(const std::vector<SimulatedDriver::Request>& log) {
+std::string Describe(const std::deque<SimulatedDriver::Request>& log) {
   static const std::map<std::uint16_t, const char*> names = {
       {MCI_OPEN, "open"},   {MCI_CLOSE, "close"},   {MCI_PLAY, "play"},
       {MCI_SEEK, "seek"},   {MCI_STOP, "stop"},     {MCI_SET, "set"},
@@ -204,6 +205,16 @@ TEST_F(DeviceTest, LastErrorRecordsRefusalsButNotTrackPositionsOrIdentity) {
   EXPECT_EQ(device->Last_Error(), 0);
   sim->failIdentity(false);
   EXPECT_EQ(device->Device_Disc_Identity(), sim->disc()->IdentityText());
+}
+
+// A long run on the simulated drive (the window polls it for ever) keeps only the latest
+// requests, in order.
+TEST_F(DeviceTest, TheSimulatedDriveKeepsOnlyTheLatestRequests) {
+  for (std::size_t i = 0; i < 3 * SimulatedDriver::kLogLimit; ++i) (void)device->Device_Mode();
+  device->Device_Play();
+  EXPECT_EQ(sim->log().size(), SimulatedDriver::kLogLimit);
+  EXPECT_EQ(sim->log().front().command, MCI_STATUS);
+  EXPECT_EQ(Sent(), "play/N");
 }
 
 TEST_F(DeviceTest, PlayRunsToTheEndOfTheDiscAndStops) {

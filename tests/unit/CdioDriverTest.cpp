@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <sndfile.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -362,6 +364,44 @@ TEST(CdioDriver, StatusIsTheLastLookAndNeverWaitsForAHangingDrive) {
   std::this_thread::sleep_for(50ms);
   answersAtOnce(kStopped);
   EXPECT_EQ(f.player->Device_Tracks(), 3u);
+}
+
+// A sound server that takes the connection and never answers holds no command: Play, Next and
+// Stop return at once (the drive's monitor waits for them too), and the position moves on by
+// the clock.
+TEST(CdioDriver, AServerThatNeverAnswersHoldsNoCommand) {
+  QtApp qt;
+  TempDir dir;
+  const std::string socketPath = dir.file("native");
+  const int server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(server, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(server, 16), 0);  // the kernel takes the connections; nobody answers
+  ::setenv("PULSE_SERVER", ("unix:" + socketPath).c_str(), 1);
+  std::ofstream(dir.file("asound.conf")) << "pcm.!default { type null }\n";
+  ::setenv("ALSA_CONFIG_PATH", dir.file("asound.conf").c_str(), 1);  // not the server's plugin
+  {
+    CdioDriver::Options options = Silent();
+    options.useSoundServer = true;
+    FakePlayer f(options);
+    ASSERT_TRUE(Shows(*f.player, kStopped));
+    const std::pair<const char*, void (CdAudioDevice::*)()> commands[] = {
+        {"Play", &CdAudioDevice::Device_Play},
+        {"Next", &CdAudioDevice::Device_Next},
+        {"Stop", &CdAudioDevice::Device_Stop},
+        {"Play", &CdAudioDevice::Device_Play}};
+    for (const auto& [name, command] : commands) {
+      const auto start = std::chrono::steady_clock::now();
+      (f.player.get()->*command)();
+      EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms) << name << " waited";
+    }
+    EXPECT_TRUE(WaitFor([&] { return f.cdio->positionFrames() > 750 * 588 + 4410; }, 5s));
+  }
+  ::unsetenv("ALSA_CONFIG_PATH");
+  ::unsetenv("PULSE_SERVER");
+  ::close(server);
 }
 
 // A disc taken out while a play command runs, just after the command took the table of
