@@ -15,9 +15,9 @@
 // signals that arrive before the message loop runs end it as soon as it starts.
 void Install_Session_End_Handlers();
 
-// The normal shutdown: ends the message loop, after which every window's destroy handler runs.
-// The main window's close, the overlay's Power Off, the session bus's Quit and the signals all
-// come here.
+// The normal shutdown: asks the message loop to end (or not to start, when the request comes
+// first); main() then hands the windows to End_Player, whose destroy handlers save. The main
+// window's close, the overlay's Power Off, the session bus's Quit and the signals all come here.
 void Quit_Player();
 
 // Whether Quit_Player() has been called: main() starts no message loop after such a request.
