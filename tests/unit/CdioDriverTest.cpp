@@ -238,6 +238,12 @@ TEST(CdioDriver, OpenFailuresNameThePathAndTheReasonAndTheDriveInUse) {
   first.reset();
   EXPECT_EQ(OpenError(alias), "");
   EXPECT_EQ(OpenError(dir.file("disc.toc")), "");
+  // A sheet whose one FILE names nothing there plays the BIN named after it, as such images did
+  // before sheets were read; also under a name in Shift-JIS (テスト).
+  const std::string sjis = dir.file("\x83\x65\x83\x58\x83\x67");
+  std::filesystem::copy_file(dir.file("disc.bin"), sjis + ".bin");
+  std::ofstream(sjis + ".cue") << "FILE \"x.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
+  EXPECT_EQ(OpenError(sjis + ".cue"), "");
 }
 
 // An NRG image: 300 silent audio sectors, then `chunks`, then an NER5 footer pointing at them
