@@ -5,44 +5,32 @@
 //  - a sheet that is read has 1 to 99 tracks, each with an INDEX 01;
 //  - a disc that is laid out has a valid table of contents whose pieces run end to end from
 //    sector 0 to the leadout, and each track's first sector is its INDEX 01's sector of its file.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Check.h"
 #include "playback/CueSheet.h"
-
-namespace {
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   std::string error;
   const auto sheet = cue::Parse(text, &error);
-  if (!sheet) {
-    Check(!error.empty());
-    return 0;
-  }
+  Check(sheet || !error.empty());
+  if (!sheet) return 0;
   Check(!sheet->tracks.empty() && sheet->tracks.size() <= 99);
-  for (const cue::Track& t : sheet->tracks) {
-    bool start = false;
-    for (const cue::Index& i : t.indices) start = start || i.number == 1;
-    Check(start);
-  }
+  for (const cue::Track& t : sheet->tracks)
+    Check(std::any_of(t.indices.begin(), t.indices.end(), [](auto& i) { return i.number == 1; }));
 
   std::vector<std::int64_t> lengths;
   for (std::size_t f = 0; f < sheet->files.size(); ++f)
     lengths.push_back(size == 0 ? 0 : data[f % size] * 977 + static_cast<std::int64_t>(f));
   const auto disc = cue::LayOut(*sheet, lengths, &error);
-  if (!disc) {
-    Check(!error.empty());
-    return 0;
-  }
+  Check(disc || !error.empty());
+  if (!disc) return 0;
   Check(disc->toc.IsValid());
   Check(disc->toc.TrackCount() == static_cast<int>(sheet->tracks.size()));
   Check(disc->trackText.size() == sheet->tracks.size());

@@ -13,31 +13,24 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
 
+#include "Check.h"
 #include "playback/DriveIo.h"
 #include "playback/ImageProbe.h"
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
 // A folder of the input's own, gone when the input is done: libFuzzer ends without running
 // exit handlers.
 struct Folder {
-  Folder() {
-    path = (std::filesystem::exists("/dev/shm") ? std::string("/dev/shm") : std::string("/tmp")) +
-           "/zarncd-fuzz-XXXXXX";
-    Check(::mkdtemp(path.data()) != nullptr);
-  }
+  Folder() { Check(::mkdtemp(path.data()) != nullptr); }
   ~Folder() { std::filesystem::remove_all(path); }
-  std::string path;
+  std::string path = std::string(std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp") +
+                     "/zarncd-fuzz-XXXXXX";
 };
 
 void Open(const std::string& path, std::string_view bytes, NrgVerdict verdict) {
@@ -48,8 +41,8 @@ void Open(const std::string& path, std::string_view bytes, NrgVerdict verdict) {
   why.clear();
   CdIo_t* cdio = OpenCdioImage(path, &why);
   if (!cdio) {
-    Check(!why.empty());
-    Check(verdict != NrgVerdict::Unusable || why.find("damaged NRG image") != std::string::npos);
+    Check(!why.empty() &&
+          (verdict != NrgVerdict::Unusable || why.find("damaged NRG image") != std::string::npos));
     return;
   }
   (void)ReadCdioToc(cdio);

@@ -8,38 +8,34 @@
 //  - every other key reads as before the write;
 //  - writing the same value again changes nothing;
 //  - Profile_Str_To_Int agrees with a reference built on std::from_chars.
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "Check.h"
 #include "profile/ProfileText.h"
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
-
-bool IsBlank(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == 0x1A;
-}
 std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
+  constexpr std::string_view kBlanks(" \t\n\v\f\r\x1A");
+  s.remove_prefix(std::min(s.find_first_not_of(kBlanks), s.size()));
+  return s.substr(0, s.find_last_not_of(kBlanks) + 1);
 }
-bool IsLead(unsigned char c) {
-  return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-}
-bool IsTrail(unsigned char c) {
-  return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
+// A lead byte of code page 932 and its trail: one character of two bytes.
+bool IsPair(std::string_view s, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(s[i]);
+  if (i + 1 >= s.size() || !((lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC)))
+    return false;
+  const auto trail = static_cast<unsigned char>(s[i + 1]);
+  return (trail >= 0x40 && trail <= 0x7E) || (trail >= 0x80 && trail <= 0xFC);
 }
 
 // What reading a stored value gives, written independently of Profile.cpp.
@@ -49,54 +45,32 @@ std::string Expected(std::string_view value) {
     v = v.substr(1, v.size() - 2);
   if (v.size() <= 1023) return std::string(v);
   std::size_t i = 0;
-  while (i < v.size()) {
-    std::size_t n = (IsLead(static_cast<unsigned char>(v[i])) && i + 1 < v.size() &&
-                     IsTrail(static_cast<unsigned char>(v[i + 1])))
-                        ? 2
-                        : 1;
-    if (i + n > 1023) break;
-    i += n;
-  }
+  while (i < v.size() && i + (IsPair(v, i) ? 2 : 1) <= 1023) i += IsPair(v, i) ? 2 : 1;
   return std::string(v.substr(0, i));
 }
 
 std::string Fold(std::string_view s) {
   std::string out(Trim(s));
   for (std::size_t i = 0; i < out.size(); ++i) {
-    auto c = static_cast<unsigned char>(out[i]);
-    if (IsLead(c) && i + 1 < out.size() && IsTrail(static_cast<unsigned char>(out[i + 1]))) {
+    if (IsPair(out, i))
       ++i;
-    } else if (c >= 'A' && c <= 'Z') {
-      out[i] = static_cast<char>(c + 32);
-    }
+    else if (out[i] >= 'A' && out[i] <= 'Z')
+      out[i] = static_cast<char>(out[i] + 32);
   }
   return out;
 }
 
 std::optional<std::int32_t> ReferenceStrToInt(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  if (s.empty()) return std::nullopt;
-  const char* end = s.data() + s.size();
-  if (s.front() == '$') {
-    s.remove_prefix(1);
-    if (s.empty() || !std::isxdigit(static_cast<unsigned char>(s.front()))) return std::nullopt;
-    std::uint32_t v = 0;
-    auto r = std::from_chars(s.data(), end, v, 16);
-    if (r.ec != std::errc() || r.ptr != end) return std::nullopt;
-    return static_cast<std::int32_t>(v);
-  }
-  bool negative = false;
-  if (s.front() == '+' || s.front() == '-') {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  if (s.empty() || !std::isdigit(static_cast<unsigned char>(s.front()))) return std::nullopt;
+  s.remove_prefix(std::min(s.find_first_not_of(' '), s.size()));
+  const bool hex = s.starts_with('$'), negative = s.starts_with('-');
+  if (hex || negative || s.starts_with('+')) s.remove_prefix(1);
+  const auto first = static_cast<unsigned char>(s.empty() ? 0 : s.front());
+  if (!(hex ? std::isxdigit(first) : std::isdigit(first))) return std::nullopt;
   std::uint64_t v = 0;
-  auto r = std::from_chars(s.data(), end, v, 10);
-  if (r.ec != std::errc() || r.ptr != end) return std::nullopt;
-  if (v > (negative ? 2147483648ull : 2147483647ull)) return std::nullopt;
-  return static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(v)
-                                            : static_cast<std::int64_t>(v));
+  const auto r = std::from_chars(s.data(), s.data() + s.size(), v, hex ? 16 : 10);
+  if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+  if (v > (hex ? 0xFFFFFFFFull : negative ? 2147483648ull : 2147483647ull)) return std::nullopt;
+  return static_cast<std::int32_t>(negative ? -static_cast<std::int64_t>(v) : std::int64_t(v));
 }
 
 }  // namespace
@@ -115,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Check(Profile_Str_To_Int(value) == ReferenceStrToInt(value));
 
   auto before = Profile_Text_Read(text, section, key);
-  if (before) Check(before->size() <= 1023);
+  Check(!before || before->size() <= 1023);
   auto otherBefore = Profile_Text_Read(text, otherSection, otherKey);
 
   const std::vector<ProfileWrite> writes{

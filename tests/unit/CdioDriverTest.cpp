@@ -93,14 +93,19 @@ std::string OpenError(const std::string& device) {
   return {};
 }
 
-// A drive whose answers the test sets; its status call can be made to hang.
+// A drive whose answers the test sets; its status call can be made to hang. It counts the
+// monitor's looks, so that a test waits for the monitor instead of guessing how long it takes.
 class FakeDrive : public DriveIo {
  public:
   Status status() override {
     const auto end = std::chrono::steady_clock::now() + hang.load();
-    while (hang.load() > 0ms && std::chrono::steady_clock::now() < end)
+    while (hang.load() > 0ms && std::chrono::steady_clock::now() < end) {
+      stuck = true;
       std::this_thread::sleep_for(5ms);
+    }
+    stuck = false;
     std::lock_guard lock(mutex_);
+    ++looks;
     return state_;
   }
   std::optional<DiscToc> readToc() override {
@@ -126,10 +131,17 @@ class FakeDrive : public DriveIo {
     state_ = state;
     toc_ = std::move(toc);
   }
+  // Returns once the monitor has had a whole look (status, table, publication) begun after the
+  // call: two more status calls may still belong to looks begun before it.
+  bool seen() {
+    const int from = looks;
+    return WaitFor([&] { return looks >= from + 3; }, 5s);
+  }
 
   std::atomic<std::chrono::milliseconds> hang{0ms};  // how long a status call takes
   std::set<std::int32_t> bad;                        // sectors that fail to read
-  std::atomic<int> reads{0};
+  std::atomic<int> reads{0}, looks{0};
+  std::atomic<bool> stuck{false};  // a status call hangs now
 
  private:
   std::mutex mutex_;
@@ -226,6 +238,12 @@ TEST(CdioDriver, OpenFailuresNameThePathAndTheReasonAndTheDriveInUse) {
   first.reset();
   EXPECT_EQ(OpenError(alias), "");
   EXPECT_EQ(OpenError(dir.file("disc.toc")), "");
+  // A sheet whose one FILE names nothing there plays the BIN named after it, as such images did
+  // before sheets were read; also under a name in Shift-JIS (テスト).
+  const std::string sjis = dir.file("\x83\x65\x83\x58\x83\x67");
+  std::filesystem::copy_file(dir.file("disc.bin"), sjis + ".bin");
+  std::ofstream(sjis + ".cue") << "FILE \"x.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n";
+  EXPECT_EQ(OpenError(sjis + ".cue"), "");
 }
 
 // An NRG image: 300 silent audio sectors, then `chunks`, then an NER5 footer pointing at them
@@ -314,11 +332,9 @@ TEST(CdioDriver, AnImageHasAVirtualTray) {
   const std::string cue = WriteImage(dir, "second", {200, 200, 200, 200});
   ASSERT_TRUE(cdio->insertImage(cue, &error)) << error;
   EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
-  for (auto after : {0ms, 1200ms}) {  // at once, and after the monitor's next looks
-    std::this_thread::sleep_for(after);
-    EXPECT_EQ(player.Device_Mode(), kStopped);
-    EXPECT_EQ(player.Device_Tracks(), 4u);
-  }
+  EXPECT_EQ(player.Device_Tracks(), 4u);  // at once, and after the monitor's next looks
+  EXPECT_FALSE(WaitFor(
+      [&] { return player.Device_Mode() != kStopped || player.Device_Tracks() != 4u; }, 300ms));
   player.Device_Play();
   ASSERT_TRUE(WaitFor([&] { return cdio->positionFrames() > 0; }, 5s));
   EXPECT_EQ(player.Device_Mode(), kPlaying);
@@ -361,7 +377,7 @@ TEST(CdioDriver, StatusIsTheLastLookAndNeverWaitsForAHangingDrive) {
     EXPECT_EQ(f.player->Device_Tracks(), tracks) << int(mode);
   }
   f.drive->hang = 3s;
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(WaitFor([&] { return f.drive->stuck.load(); }, 5s));
   answersAtOnce(kStopped);
   EXPECT_EQ(f.player->Device_Tracks(), 3u);
 }
@@ -424,7 +440,7 @@ TEST(CdioDriverRace, ADiscChangedDuringAPlayCommandIsNotPlayedOn) {
 
   swap = true;
   f.player->Device_Play();
-  std::this_thread::sleep_for(300ms);
+  ASSERT_TRUE(f.drive->seen());
   EXPECT_FALSE(f.cdio->isPlaying()) << "playing the old disc on an open tray";
   EXPECT_EQ(f.player->Device_Mode(), kOpen);
   EXPECT_EQ(f.drive->reads.load(), 0) << "the old disc's sectors were read from the open drive";
@@ -464,7 +480,10 @@ TEST(CdioDriverThreads, ClosingJoinsTheThreadsOrLeavesAHungOneBehind) {
     ASSERT_TRUE(WaitFor([&] { return f.cdio->positionFrames() > 0; }, 5s));
     EXPECT_EQ(PlayerThreads(), 3);
     f.drive->hang = hang;
-    std::this_thread::sleep_for(100ms);  // the monitor is in the drive now
+    if (hang > 0ms) {
+      ASSERT_TRUE(
+          WaitFor([&] { return f.drive->stuck.load(); }, 5s));  // the monitor is in the drive
+    }
     const auto start = std::chrono::steady_clock::now();
     f.player.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 6500ms);

@@ -1,16 +1,13 @@
 // CUE sheets: the disc laid out from a sheet, the clear refusal of what cannot be read, and the
-// drive or image named on the command line. Data files that cannot be played are refused in the
-// driver's open tests.
+// names a sheet gives its disc. Data files that cannot be played are refused in the driver's open
+// tests.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <random>
 
-#include "app/Startup.h"
-#include "device/CdAudioDevice.h"
 #include "disc/Ucdobj.h"
-#include "playback/CdioDriver.h"
 #include "playback/CueImage.h"
 #include "playback/DriveIo.h"
 #include "playback/CueSheet.h"
@@ -94,40 +91,7 @@ TEST(CueSheet, CdTextIsKeptAsItsBytes) {
   EXPECT_EQ(sheet->trackText, (std::vector<cue::CdText>{{"One", "Solo", ""}, {"", "", "C"}}));
 }
 
-// A drive or image given as a desktop or a shell gives it, with the toolkit's options left alone.
-// The parser's value is what QCoreApplication decoded from the locale's encoding; the path given
-// to the device must stay the bytes of the command line: テスト in Shift-JIS, whose FILE line names
-// nothing there, so the BIN named after the sheet plays, as such images did before sheets were
-// read. (The desktop tests run the program with mistakes in its command line.)
-TEST(CommandLine, NamesTheDriveOrImageAndAShiftJisImageOpens) {
-  testsupport::TempDir dir;
-  const std::string stem = dir.file("\x83\x65\x83\x58\x83\x67"), cue = stem + ".cue";
-  std::ofstream(stem + ".bin", std::ios::binary)
-      << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
-  std::ofstream(cue) << "FILE \"x.bin\" BINARY\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n";
-  const std::pair<std::vector<const char*>, std::string> named[] = {
-      {{"cdda://sr0"}, "/dev/sr0"},
-      {{"-platform", "offscreen", "cdda:///dev/sr1"}, "/dev/sr1"},
-      {{"--device=file:///a%20b/\xe9.cue"}, "/a b/\xe9.cue"},
-      {{"--", "-odd.cue"}, "-odd.cue"},
-      {{cue.c_str()}, cue},
-      {{}, ""}};
-  for (auto [args, device] : named) {
-    args.insert(args.begin(), "zarncd");
-    const Command_Line line = Parse_Command_Line(static_cast<int>(args.size()), args.data());
-    EXPECT_EQ(line.action, Command_Line::Action::Run) << line.error;
-    EXPECT_EQ(line.device, device);
-  }
-  CdAudioDevice player(std::make_unique<CdioDriver>(cue));
-  EXPECT_NO_THROW(player.Device_Open());
-  EXPECT_EQ(player.Device_Tracks(), 1u);
-}
-
-}  // namespace
-
-namespace {
 const std::string kTrack = "\xC4\xD7\xAF\xB8";  // ﾄﾗｯｸ
-}
 
 // A disc without an entry is named by what it carries: a sheet's TITLE and PERFORMER lines (in
 // whatever encoding the sheet was saved), a cdrdao TOC file's CD_TEXT block. A track without text
@@ -194,3 +158,5 @@ TEST(DiscNames, ADiscWithoutAnEntryIsNamedByItsOwnText) {
   EXPECT_EQ(cd.Title, cd_defaults::kTitle);
   EXPECT_EQ(cd.Track_Titles[0], "Mine");
 }
+
+}  // namespace

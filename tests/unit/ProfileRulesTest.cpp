@@ -117,7 +117,9 @@ TEST_F(Profile, ValuesLoseBlanksAndOnePairOfQuotesAndAreCutAt1023BytesBetweenCha
   EXPECT_EQ(Read("", "S", "k", std::string(1500, 'd')), std::string(1023, 'd'));
 }
 
-TEST_F(Profile, IntegersAreDecimalOrHexadecimalWithDollarOrZeroXElseTheDefault) {
+// Integers are decimal, or hexadecimal with "$" or "0x"; anything else reads as the default. A
+// bool is any non-zero integer. The string conversion alone knows no "0x" and skips only spaces.
+TEST_F(Profile, IntegersAndBools) {
   const std::pair<const char*, std::int32_t> cases[] = {
       {"+12", 12},           {"-0", 0},
       {"\"42\"", 42},        {"$0a", 10},
@@ -131,24 +133,18 @@ TEST_F(Profile, IntegersAreDecimalOrHexadecimalWithDollarOrZeroXElseTheDefault) 
   for (const char* text :
        {"2147483648", "-2147483649", "$100000000", "0x100000000", "99999999999999999999"})
     EXPECT_EQ(Integer(text), kDef) << text;
-}
-
-TEST(ProfileStrToInt, SkipsLeadingSpacesOnlyAndKnowsNoZeroX) {
-  const std::pair<const char*, std::optional<std::int32_t>> cases[] = {
+  const std::pair<const char*, std::optional<std::int32_t>> converted[] = {
       {"   255", 255},         {"  -5", -5},           {" $ff", 255},
       {"$FFFFFFFF", -1},       {"0xff", std::nullopt}, {"255 ", std::nullopt},
       {"\t255", std::nullopt}, {"   ", std::nullopt},  {"4294967295", std::nullopt},
   };
-  for (const auto& [text, value] : cases) EXPECT_EQ(Profile_Str_To_Int(text), value) << text;
-}
-
-TEST_F(Profile, BoolIsAnyNonZeroIntegerElseTheDefault) {
-  const std::tuple<const char*, bool, bool> cases[] = {
+  for (const auto& [text, value] : converted) EXPECT_EQ(Profile_Str_To_Int(text), value) << text;
+  const std::tuple<const char*, bool, bool> bools[] = {
       // stored, default, read
       {"0", true, false},  {"2", false, true},     {"-1", false, true}, {"0x0", true, false},
       {"yes", true, true}, {"true", false, false}, {"", true, true},
   };
-  for (const auto& [text, def, value] : cases)
+  for (const auto& [text, def, value] : bools)
     EXPECT_EQ(Stored("[S]\r\nk=" + std::string(text) + "\r\n").Profile_Read_Bool("S", "k", def),
               value)
         << text << " " << def;

@@ -50,6 +50,19 @@ TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecima
   cd.Write_Disc_Info();
   EXPECT_EQ(Stored("numtracks"), "2");
   EXPECT_EQ(Stored("numplay"), "2");
+
+  // A value longer than a read gives is written back unchanged while it is not edited.
+  const std::string longTitle = std::string(1500, 'T') + "!";
+  const std::string file = "[0000FF]\r\nEntryType=1\r\nartist=A\r\ntitle=" + longTitle +
+                           "\r\nnumtracks=1\r\n0=" + std::string(1100, 'x') +
+                           "\r\norder= 0\r\nnumplay=1\r\n";
+  cd = Read(file, "0000FF", 1);
+  EXPECT_EQ(cd.Title.size(), 1023u);
+  cd.Write_Disc_Info();
+  EXPECT_EQ(ReadFile(db_), file);
+  cd.Artist = "B";
+  cd.Write_Disc_Info();
+  EXPECT_NE(ReadFile(db_).find("title=" + longTitle + "\r\n"), std::string::npos);
 }
 
 TEST_F(CdObject, TrackCountIsTheStoredOneElseTheDevicesButNeverMoreThanNinetyNine) {
@@ -93,20 +106,6 @@ TEST_F(CdObject, WritingAddsMissingKeysAndKeepsUnknownKeysAndOtherEntriesAllOrNo
   cd.Track_Titles[1] = "broken\r\n[injected]";
   EXPECT_THROW(cd.Write_Disc_Info(), EProfileError);
   EXPECT_EQ(ReadFile(db_), written);
-}
-
-TEST_F(CdObject, LongStoredValueWrittenBackUnchangedKeepsItsFullText) {
-  const std::string longTitle = std::string(1500, 'T') + "!";
-  const std::string file = "[0000FF]\r\nEntryType=1\r\nartist=A\r\ntitle=" + longTitle +
-                           "\r\nnumtracks=1\r\n0=" + std::string(1100, 'x') +
-                           "\r\norder= 0\r\nnumplay=1\r\n";
-  CD_Object cd = Read(file, "0000FF", 1);
-  EXPECT_EQ(cd.Title.size(), 1023u);
-  cd.Write_Disc_Info();
-  EXPECT_EQ(ReadFile(db_), file);
-  cd.Artist = "B";
-  cd.Write_Disc_Info();
-  EXPECT_NE(ReadFile(db_).find("title=" + longTitle + "\r\n"), std::string::npos);
 }
 
 // The first write makes the missing folders, private to the user.

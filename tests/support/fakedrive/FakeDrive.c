@@ -1,21 +1,18 @@
 // A CD-ROM drive for the tests on machines that have none, preloaded into the player. The path
 // named by ZARNCD_FAKE_DRIVE (an empty regular file the test made) becomes a Linux CD drive
 // whose disc is a CUE sheet with a single BIN. It answers what the player and libcdio's Linux
-// driver were seen to ask (traced, not guessed), as the kernel's CD-ROM layer and a drive would:
-//   stat, fstat          a block device
-//   open, close          descriptors of the drive; a blocking open wants a disc
+// driver were seen to ask (traced, not guessed; all of it opens without blocking), as the
+// kernel's CD-ROM layer and a drive would:
+//   stat, fstat, open, close   a block device and the descriptors that hold it open
 //   CDROM_GET_CAPABILITY, CDROM_DRIVE_STATUS, CDROMEJECT, CDROMCLOSETRAY, CDROM_SELECT_SPEED
-//   CDROMREADTOCHDR, CDROMREADTOCENTRY       the table of contents, as libcdio reads it
+//   CDROMREADTOCHDR, CDROMREADTOCENTRY (MSF)   the table of contents, as libcdio reads it
 //   SCSI_IOCTL_GET_BUS_NUMBER, SCSI_IOCTL_GET_IDLUN   asked by every cdio_open
-//   CDROM_SEND_PACKET (libcdio's pass-through) or SG_IO with MMC READ CD (BEh): audio sectors,
-//     and READ TOC/PMA/ATIP (43h) format 5: the disc's CD-Text packs, each with its CRC
-// Any other ioctl fails with ENOTTY, any other MMC command with CHECK CONDITION, ILLEGAL
-// REQUEST, INVALID COMMAND OPERATION CODE; both are logged as "unknown", so that a request the
-// player starts making shows up in the test's output.
-//
+//   CDROM_SEND_PACKET (libcdio's pass-through) with MMC READ CD (BEh): audio sectors, and
+//     READ TOC/PMA/ATIP (43h) format 5: the disc's CD-Text packs, each with its CRC
+// Any other ioctl fails with ENOTTY, any other MMC command with ILLEGAL REQUEST; both are logged
+// as "unknown", so that a request the player starts making shows up in the test's output.
 // CDROMEJECT follows the CD-ROM layer's rule, EBUSY while another descriptor holds the drive
-// open: that is what drives outside the SCSI layer and every drive before Linux 5.18 do (since
-// then the SCSI layer sends its drives' eject straight to the drive).
+// open (drives outside the SCSI layer, and every drive before Linux 5.18).
 //
 // The test steers the drive through small files in the folder ZARNCD_FAKE_DRIVE_DIR, read at
 // every call (write each whole and rename it into place):
@@ -41,7 +38,6 @@
 #include <linux/cdrom.h>
 #include <pthread.h>
 #include <scsi/scsi.h>
-#include <scsi/sg.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -218,11 +214,8 @@ int open(const char* path, int flags, ...) {
   va_end(args);
   if (!node || strcmp(path, node) != 0) return realOpen(path, flags, mode);
   pthread_mutex_lock(&lock);
-  Disc disc;
   int fd = -1;
-  if (!(flags & O_NONBLOCK) && !readDisc(&disc)) {
-    errno = ENOMEDIUM;  // an open for data, and the kernel keeps the tray as it is
-  } else if (fdCount == kMaxFds) {
+  if (fdCount == kMaxFds) {
     errno = EMFILE;
   } else if ((fd = realOpen(path, flags & ~(O_CREAT | O_TRUNC), 0)) >= 0) {
     fds[fdCount++] = fd;
@@ -386,22 +379,14 @@ static int readCdText(CdText* t, int tracks) {
     for (int i = 0; i < 3; ++i) memcpy(newPack(t, 0x8F, i, seq++, b, 0, 0) + 4, info + 12 * i, 12);
     for (int i = first; i < t->count; ++i) packCrc(t->packs[i]);
   }
-  // Every block's size information holds the last sequence number of each block.
+  // Every block's size information holds the last sequence number of each block: of blocks 0-3
+  // in its second pack, of blocks 4-7 in its third.
   for (int i = 0; i < t->count; ++i) {
     unsigned char* p = t->packs[i];
-    if (p[0] != 0x8F || p[1] != 1) continue;
+    if (p[0] != 0x8F || (p[1] != 1 && p[1] != 2)) continue;
     for (int j = 0; j < t->count; ++j) {
       const int b = t->packs[j][3] >> 4 & 7;
-      if (b < 4) p[4 + 8 + b] = t->packs[j][2];
-    }
-    packCrc(p);
-  }
-  for (int i = 0; i < t->count; ++i) {
-    unsigned char* p = t->packs[i];
-    if (p[0] != 0x8F || p[1] != 2) continue;
-    for (int j = 0; j < t->count; ++j) {
-      const int b = t->packs[j][3] >> 4 & 7;
-      if (b >= 4) p[4 + b - 4] = t->packs[j][2];
+      if ((b < 4) == (p[1] == 1)) p[p[1] == 1 ? 12 + b : b] = t->packs[j][2];
     }
     packCrc(p);
   }
@@ -483,13 +468,10 @@ static int cdromIoctl(unsigned long request, void* arg) {
       e->cdte_adr = 1;
       e->cdte_ctrl = !leadout && d.data[t - 1] ? CDROM_DATA_TRACK : 0;
       e->cdte_datamode = 0;
-      if (e->cdte_format == CDROM_MSF) {  // addresses count from 00:02:00
-        e->cdte_addr.msf.minute = (unsigned char)((lsn + 150) / 4500);
-        e->cdte_addr.msf.second = (unsigned char)((lsn + 150) / 75 % 60);
-        e->cdte_addr.msf.frame = (unsigned char)((lsn + 150) % 75);
-      } else {
-        e->cdte_addr.lba = lsn;
-      }
+      e->cdte_format = CDROM_MSF;  // addresses count from 00:02:00
+      e->cdte_addr.msf.minute = (unsigned char)((lsn + 150) / 4500);
+      e->cdte_addr.msf.second = (unsigned char)((lsn + 150) / 75 % 60);
+      e->cdte_addr.msf.frame = (unsigned char)((lsn + 150) % 75);
       return 0;
     }
     case SCSI_IOCTL_GET_BUS_NUMBER:
@@ -507,20 +489,6 @@ static int cdromIoctl(unsigned long request, void* arg) {
       }
       g->stat = 0;
       g->buflen -= c.done;
-      return 0;
-    }
-    case SG_IO: {
-      sg_io_hdr_t* h = arg;
-      Command c = {h->cmdp, h->dxferp, h->dxfer_len, 0, {0}};
-      h->status = (unsigned char)mmc(&c);
-      h->masked_status = h->status >> 1;
-      h->host_status = 0;
-      h->driver_status = h->status ? 0x08 : 0;  // DRIVER_SENSE
-      h->info = h->status ? SG_INFO_CHECK : SG_INFO_OK;
-      h->resid = (int)(h->dxfer_len - c.done);
-      h->sb_len_wr = h->status && h->sbp ? (h->mx_sb_len < 18 ? h->mx_sb_len : 18) : 0;
-      if (h->sb_len_wr) memcpy(h->sbp, c.sense, h->sb_len_wr);
-      h->duration = 1;
       return 0;
     }
     default:

@@ -1,0 +1,29 @@
+// The drive or image named on the command line, as a desktop or a shell gives it, with the
+// toolkit's options left alone. (The desktop tests run the program with mistakes in its command
+// line.)
+#include <gtest/gtest.h>
+
+#include "app/Startup.h"
+
+namespace {
+
+// The parser's value is what QCoreApplication decoded from the locale's encoding; the path given
+// to the device must stay the bytes of the command line, here テスト in Shift-JIS.
+TEST(CommandLine, NamesTheDriveOrImageByTheBytesGiven) {
+  const std::string sjis = "/tmp/\x83\x65\x83\x58\x83\x67.cue";
+  const std::pair<std::vector<const char*>, std::string> named[] = {
+      {{"cdda://sr0"}, "/dev/sr0"},
+      {{"-platform", "offscreen", "cdda:///dev/sr1"}, "/dev/sr1"},
+      {{"--device=file:///a%20b/\xe9.cue"}, "/a b/\xe9.cue"},
+      {{"--", "-odd.cue"}, "-odd.cue"},
+      {{sjis.c_str()}, sjis},
+      {{}, ""}};
+  for (auto [args, device] : named) {
+    args.insert(args.begin(), "zarncd");
+    const Command_Line line = Parse_Command_Line(static_cast<int>(args.size()), args.data());
+    EXPECT_EQ(line.action, Command_Line::Action::Run) << line.error;
+    EXPECT_EQ(line.device, device);
+  }
+}
+
+}  // namespace
