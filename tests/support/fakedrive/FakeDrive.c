@@ -23,7 +23,9 @@
 //   spinup  milliseconds the drive is not ready after a disc comes in; commands wait for it
 //   bad     lines "FIRST COUNT": sectors that fail with an unrecovered read error
 //   hang    milliseconds each audio read started while this file exists takes
-// and the drive appends to the file "log" there a line for each eject, close, speed, failed or
+// The node itself need not exist when the player starts: made later, it is a drive plugged in;
+// removed, a drive unplugged, whose descriptors then fail every request with ENODEV.
+// The drive appends to the file "log" there a line for each eject, close, speed, failed or
 // hung read, and unknown request.
 //
 // Preloading: the player the tests build has AddressSanitizer, whose runtime must come first in
@@ -410,7 +412,10 @@ int ioctl(int fd, unsigned long request, ...) {
   va_end(args);
   pthread_mutex_lock(&lock);
   const int drive = isDriveFd(fd);
-  const int r = drive ? cdromIoctl(request, arg) : 0;
+  struct stat st;
+  const int unplugged = drive && realStat(node, &st) != 0;
+  if (unplugged) errno = ENODEV;
+  const int r = unplugged ? -1 : drive ? cdromIoctl(request, arg) : 0;
   pthread_mutex_unlock(&lock);
   return drive ? r : realIoctl(fd, request, arg);
 }
