@@ -286,8 +286,9 @@ std::uint32_t CdioDriver::openTransport() {
     d.path = DefaultCdDrive();
     if (d.path.empty()) {
       // Most computers have no drive now: the player waits for one, and takes images meanwhile.
-      qCWarning(lcDevice, "No CD drive found. Drop a CD image on the window, or open one with "
-                          "Ctrl+O; a CD drive plugged in is used when it appears.");
+      qCWarning(lcDevice,
+                "No CD drive found. Drop a CD image on the window, or open one with "
+                "Ctrl+O; a CD drive plugged in is used when it appears.");
       io = std::make_unique<DriveWatch>(DriveFolder(), claimDrive);
       waiting = true;
     }

@@ -218,7 +218,7 @@ TEST_F(Drive, DiscsSwappedUnreadableAndHungPlayWhatTheyCan) {
 // over and opened, and then the drive plugged in, until it is unplugged during play.
 TEST_F(Drive, WithoutADriveImagesGoInAndADrivePluggedInLaterPlays) {
   const std::string first = disc("First", {{3, kTone[0]}});
-  const std::string second = disc("Second", {{3, kTone[1]}});
+  disc("Second", {{4, kTone[1]}});  // told apart from the first by its length
   set("disc", disc("Plugged", {{20, kTone[2]}}));
   std::ofstream(dir_.file("notes.cue")) << "no cue sheet\n";
   std::filesystem::create_directory(dir_.file("dev"));
