@@ -34,6 +34,7 @@
 #include "disc/Cp932.h"
 #include "log/Log.h"
 #include "profile/ProfileFile.h"
+#include "desktop/ImageOpen.h"
 #include "disc/Uinfo.h"
 #include "overlay/Usthrou.h"
 #include "settings/PlayerSettings.h"
@@ -267,6 +268,11 @@ void TfrmMain::Create_Controls() {
                                   [this] { Handle(&TfrmMain::spdRewindClick); });
   EjectCD = PopupMenu->addAction(QStringLiteral("Eject CD"), this,
                                  [this] { Handle(&TfrmMain::spdEjectClick); });
+  PopupMenu->addSeparator();
+  OpenImage = PopupMenu->addAction(QStringLiteral("Open Disc Image..."), this,
+                                   [this] { Handle(&TfrmMain::OpenImageClick); });
+  OpenImage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  addAction(OpenImage);  // so that Ctrl+O works on the window, with the menu closed
   connect(PanelDisplay, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu->popup(PanelDisplay->mapToGlobal(pos)); });
 
@@ -469,6 +475,10 @@ void TfrmMain::PanelDisplayClick() {
     Set_Outer_Height(this, PlayerSettings.TallHeight);
     FormResize();
   }
+}
+
+void TfrmMain::OpenImageClick() {
+  Open_Disc_Image(*this);
 }
 
 void TfrmMain::spdEditClick() {

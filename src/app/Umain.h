@@ -101,6 +101,7 @@ class TfrmMain : public QWidget {
   void ListBoxTracksMouseUp();
   void chkRepeatTrackClick();
   void PanelDisplayClick();
+  void OpenImageClick();
   // Puts the window into its compact shape: the display panel alone.
   void Resize_Minimum_Height();
 
@@ -137,6 +138,7 @@ class TfrmMain : public QWidget {
   QAction* Next = nullptr;
   QAction* Previous = nullptr;
   QAction* EjectCD = nullptr;
+  QAction* OpenImage = nullptr;  // beyond the design's four, below a separator; Ctrl+O
   QTimer* Timer = nullptr;
 
  protected:

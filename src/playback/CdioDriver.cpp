@@ -20,9 +20,11 @@
 #include <thread>
 #include <utility>
 
+#include "log/Log.h"
 #include "playback/AudioOutput.h"
 #include "playback/AudioReader.h"
 #include "playback/DriveIo.h"
+#include "playback/DriveWatch.h"
 #include "playback/CueImage.h"  // CUE sheets are read by the program, other images by libcdio
 
 using namespace mci;
@@ -81,12 +83,14 @@ LockResult lockDevice(const std::string& device, int* fd) {
   return error == EWOULDBLOCK ? LockResult::Busy : LockResult::Unavailable;
 }
 
-bool isCdDrive(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool drive = ::ioctl(fd, CDROM_GET_CAPABILITY, 0) >= 0;
-  ::close(fd);
-  return drive;
+// A drive taken by the player that waits for one: its in-use lock, held by the token.
+std::shared_ptr<void> claimDrive(const std::string& node) {
+  int fd = -1;
+  if (lockDevice(node, &fd) == LockResult::Busy) return nullptr;
+  return std::shared_ptr<int>(new int(fd), [](int* lock) {
+    if (*lock >= 0) ::close(*lock);
+    delete lock;
+  });
 }
 
 }  // namespace
@@ -103,7 +107,6 @@ bool isCdDrive(const std::string& path) {
 // hung drive finds them gone and never runs their destructors, whenever it comes back.
 struct Player {
   std::shared_ptr<DriveIo> io;
-  bool image = false;
   int pollMs = 500;
   std::unique_ptr<AudioOutput> output;  // null once closed
   std::unique_ptr<AudioReader> reader;  // null once closed
@@ -287,22 +290,26 @@ std::uint32_t CdioDriver::openTransport() {
 
   std::unique_ptr<DriveIo> io = std::move(d.injected);
   bool image = false;
+  bool waiting = false;  // for a drive to appear
   std::optional<DiscToc> firstToc;
   d.path = d.device;
-  if (!io) {
+  if (!io && d.path.empty()) {
+    d.path = DefaultCdDrive();
     if (d.path.empty()) {
-      char* name = cdio_get_default_device(nullptr);
-      if (!name)
-        return d.fail(MCIERR_CANNOT_LOAD_DRIVER,
-                      "No CD drive found: this computer has no default CD drive");
-      d.path = name;
-      cdio_free(name);
+      // Most computers have no drive now: the player waits for one, and takes images meanwhile.
+      qCWarning(lcDevice,
+                "No CD drive found. Drop a CD image on the window, or open one with "
+                "Ctrl+O; a CD drive plugged in is used when it appears.");
+      io = std::make_unique<DriveWatch>(DriveFolder(), claimDrive);
+      waiting = true;
     }
+  }
+  if (!io) {
     struct stat st {};
     if (::stat(d.path.c_str(), &st) != 0)
       return d.fail(MCIERR_FILE_NOT_FOUND, d.path + ": " + std::strerror(errno));
     if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) {
-      if (!isCdDrive(d.path))
+      if (!IsCdDrive(d.path))
         return d.fail(
             MCIERR_CANNOT_LOAD_DRIVER,
             d.path + ": " +
@@ -318,7 +325,8 @@ std::uint32_t CdioDriver::openTransport() {
   }
 
   int fd = -1;
-  if (lockDevice(d.path, &fd) == LockResult::Busy)
+  // The player that waits for a drive locks each one it takes, and nothing before.
+  if (!waiting && lockDevice(d.path, &fd) == LockResult::Busy)
     return d.fail(MCIERR_DEVICE_LOCKED, d.path + ": the " +
                                             std::string(image ? "CD image" : "drive") +
                                             " is in use by another program");
@@ -327,13 +335,14 @@ std::uint32_t CdioDriver::openTransport() {
   if (!io) io = image ? MakeDiscImageIo(d.path) : MakeLinuxDriveIo(d.path);
   auto player = std::make_shared<Player>();
   player->io = std::move(io);
-  player->image = image;
   player->pollMs = d.options.pollIntervalMs;
   player->output = std::make_unique<AudioOutput>(d.options.useSoundServer);
   player->reader = std::make_unique<AudioReader>(player->io);
   if (firstToc) {
     // An image answers at once: the first status query already sees its disc.
     player->publish(DriveIo::Status::DiscOk, true, std::move(firstToc));
+  } else if (waiting) {
+    player->publish(DriveIo::Status::TrayOpen, false, std::nullopt);  // the empty image drive
   }
   d.monitor = std::thread([player] {
     ::pthread_setname_np(::pthread_self(), "cd monitor");
@@ -499,13 +508,11 @@ std::uint32_t CdioDriver::openDoor() {
     std::lock_guard guard(p->control);
     p->stopLocked();
   }
-  if (p->image) {
-    // The virtual tray opens at once; the monitor confirms it at its next look.
-    p->io->eject();
-    p->publish(DriveIo::Status::TrayOpen, false, std::nullopt);
-  }
+  // A virtual tray opens at once; the monitor confirms it at its next look.
+  const bool image = p->io->moveVirtualTray(true);
+  if (image) p->publish(DriveIo::Status::TrayOpen, false, std::nullopt);
   std::lock_guard lock(p->mutex);
-  if (p->image)
+  if (image)
     p->rescan = true;  // a look in flight may have seen the tray still closed
   else
     p->order = Player::Order::Eject;
@@ -516,9 +523,9 @@ std::uint32_t CdioDriver::openDoor() {
 std::uint32_t CdioDriver::closeDoor() {
   Player* p = impl_->player.get();
   if (!p) return MCIERR_DEVICE_NOT_READY;
-  if (p->image) p->io->closeTray();
+  const bool image = p->io->moveVirtualTray(false);
   std::lock_guard lock(p->mutex);
-  if (p->image)
+  if (image)
     p->rescan = true;
   else
     p->order = Player::Order::Close;
@@ -532,8 +539,10 @@ bool CdioDriver::canEject() const {
 }
 
 bool CdioDriver::takesImages(std::string* why) const {
+  // Asked of the medium each time: the empty image drive becomes a real one when a drive is
+  // plugged in.
   const Player* p = impl_->player.get();
-  if (p && p->image) return true;
+  if (p && p->io->hasVirtualTray()) return true;
   if (why)
     *why = p ? "a real drive takes discs, not image files" : "the CD audio device is not open";
   return false;
@@ -554,7 +563,8 @@ bool CdioDriver::insertImage(const std::string& path, std::string* error) {
     std::lock_guard guard(p->control);
     p->stopLocked();
   }
-  p->io->insertImage(path, nullptr);
+  // A drive that has just appeared keeps its place: the image is refused as on any drive.
+  if (!p->io->insertImage(path, nullptr)) return fail("a real drive takes discs, not image files");
   p->publish(DriveIo::Status::DiscOk, true, std::move(toc));
   // A look the monitor had in flight may have seen the old image: have it look again.
   std::lock_guard lock(p->mutex);

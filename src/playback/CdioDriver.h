@@ -31,7 +31,8 @@ class CdioDriver : public TransportDriver {
   };
 
   // A drive node (/dev/sr0) or an image file (CUE/BIN, cdrdao TOC, NRG); empty for the
-  // system's default drive. Nothing is touched until MCI_OPEN.
+  // system's default drive, or, on a computer without one, an empty image drive that takes the
+  // first CD drive to appear (see DriveWatch). Nothing is touched until MCI_OPEN.
   explicit CdioDriver(std::string device);
   // As above, with the medium reached through io instead of the real drive or image: device
   // then only names it (in texts and for the in-use lock).

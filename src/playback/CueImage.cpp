@@ -267,6 +267,8 @@ class DiscImageIo : public DriveIo {
   bool eject() override { return tray_->eject(); }
   bool closeTray() override { return tray_->closeTray(); }
   bool canEject() const override { return tray_->canEject(); }
+  bool hasVirtualTray() const override { return tray_->hasVirtualTray(); }
+  bool moveVirtualTray(bool open) override { return tray_->moveVirtualTray(open); }
 
   bool insertImage(const std::string& path, std::string* error) override {
     {

@@ -202,6 +202,8 @@ class ImageIo : public DriveIo {
     return true;
   }
   bool canEject() const override { return true; }
+  bool hasVirtualTray() const override { return true; }
+  bool moveVirtualTray(bool open) override { return open ? eject() : closeTray(); }
 
   bool insertImage(const std::string& path, std::string* /*error*/) override {
     std::lock_guard lock(mutex_);

@@ -38,6 +38,12 @@ class DriveIo {
     if (error) *error = "a real drive has no virtual tray";
     return false;
   }
+  // Whether the medium is an image behind a virtual tray now (it may become a drive later).
+  virtual bool hasVirtualTray() const { return false; }
+  // Opens or closes a virtual tray at once, on the calling thread, and says true; a real drive's
+  // tray moves only through eject() and closeTray() on the monitor thread, so false and nothing
+  // done. One call, so that the medium cannot change between the question and the move.
+  virtual bool moveVirtualTray(bool /*open*/) { return false; }
 };
 
 // Routes libcdio's own log through the program: warnings and errors once each on stderr,

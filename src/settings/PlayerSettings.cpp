@@ -238,6 +238,22 @@ std::uint64_t Settings_Write_Failures() {
   return Write_Failures.load();
 }
 
+std::string Image_Folder(const std::string& path) {
+  return ProfileFile(path).Profile_Read_String("Image", "Folder", "");
+}
+
+bool Remember_Image_Folder(const std::string& folder, const std::string& path) {
+  try {
+    With_Parent_Folders(path,
+                        [&] { ProfileFile(path).Profile_Write_String("Image", "Folder", folder); });
+    return true;
+  } catch (const EProfileError& e) {
+    qCWarning(lcSettings, "the image folder is not remembered: %s: %s", e.path().c_str(),
+              std::strerror(e.error() ? e.error() : EIO));
+    return false;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Colours and fonts
 

@@ -104,6 +104,14 @@ void Write_Settings(const std::string& path, const ProfileFile::Update& update);
 // How many calls of Write_Settings have failed in this process.
 std::uint64_t Settings_Write_Failures();
 
+// [Image] Folder: the folder of the CD image opened last, where the next Open Disc Image dialog
+// starts; empty when none was. Read from the file each time, and written at once, in the file
+// named (the settings file by default). A write that fails is said on stderr and counted
+// nowhere: a forgotten folder is no reason to bother the user or fail the exit.
+std::string Image_Folder(const std::string& path = Settings_File_Path());
+bool Remember_Image_Folder(const std::string& folder,
+                           const std::string& path = Settings_File_Path());
+
 // Colours are stored as Windows stores them: red in the low byte, then green, then blue. A value
 // with the high bit set (0x800000nn as Delphi 3 wrote clWindow and the like, or 0xFF0000nn) is
 // the Windows system colour nn and shows as the application palette's colour for that role (the

@@ -62,8 +62,10 @@ class Drive : public Listening {
     return cue;
   }
 
-  // Starts a copy of the program on the drive and waits for its main window to show this caption.
-  void start(const std::string& caption) {
+  // Starts a copy of the program on the drive (or, with named false, on no drive given, its
+  // stderr kept in the file "stderr") and waits for its main window to show this caption.
+  void start(const std::string& caption, bool named = true,
+             const std::vector<std::string>& more = {}) {
     const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
     std::filesystem::copy_file(tests.parent_path() / "zarncd", dir_.file("zarncd"));
     // Beside the copy, its settings: the caption shows the track, its time and the disc's names.
@@ -71,10 +73,14 @@ class Drive : public Listening {
         << "[Title_Bar]\r\nTrackNo=1\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n";
     std::vector<std::string> env = sound_.clientEnv();
     env.insert(env.end(),
-               {"LD_PRELOAD=" + Preload(), "ZARNCD_FAKE_DRIVE=" + dir_.file("sr0"),
+               {"LD_PRELOAD=" + Preload(), "ZARNCD_FAKE_DRIVE=" + node_,
                 "ZARNCD_FAKE_DRIVE_DIR=" + dir_.file("drive"), "XDG_DATA_HOME=" + dir_.path()});
-    player_ =
-        testsupport::ChildProcess::Start({dir_.file("zarncd"), "--device", dir_.file("sr0")}, env);
+    env.insert(env.end(), more.begin(), more.end());
+    player_ = testsupport::ChildProcess::Start(
+        named ? std::vector<std::string>{dir_.file("zarncd"), "--device", node_}
+              : std::vector<std::string>{"sh", "-c", "exec \"$0\" 2>\"$1\"", dir_.file("zarncd"),
+                                         dir_.file("stderr")},
+        env);
     ASSERT_TRUE(WaitFor(
         [&] {
           std::istringstream windows(
@@ -122,6 +128,25 @@ class Drive : public Listening {
                : -1;
   }
 
+  // The player's window captioned so, other than the main window, once it shows.
+  std::string window(const std::string& caption) const {
+    std::string found;
+    WaitFor(
+        [&] {
+          std::istringstream windows(
+              Output("xdotool search --pid " + std::to_string(player_.pid()) + " 2>/dev/null"));
+          for (std::string id; windows >> id;)
+            if (id != main_ && WindowProperty(id, "_NET_WM_NAME") == caption) found = id;
+          return !found.empty();
+        },
+        20s);
+    return found;
+  }
+  void keys(const std::string& window, const std::string& what) {
+    Output("xdotool windowfocus --sync " + window + " " + what);
+  }
+
+  std::string node_ = dir_.file("sr0");
   testsupport::ChildProcess player_;
   std::string main_;
 };
@@ -199,6 +224,78 @@ TEST_F(Drive, ADiscWithoutAnEntryShowsItsJapaneseCdText) {
       "PERFORMER 0 \x82\x79\x82\x60\x82\x71\x82\x6D\nTITLE 2 \x8B\xC8");
   start("Stopped Track1 0m 0s ＺＡＲＮ  ディスク  ");
   EXPECT_EQ(log().find("unknown"), std::string::npos) << log();
+}
+
+// A computer without a drive: the player starts on its empty image drive, takes images handed
+// over and opened, and then the drive plugged in, until it is unplugged during play.
+TEST_F(Drive, WithoutADriveImagesGoInAndADrivePluggedInLaterPlays) {
+  const std::string first = disc("First", {{3, kTone[0]}});
+  disc("Second", {{4, kTone[1]}});  // told apart from the first by its length
+  set("disc", disc("Plugged", {{20, kTone[2]}}));
+  std::ofstream(dir_.file("notes.cue")) << "no cue sheet\n";
+  std::filesystem::create_directory(dir_.file("dev"));
+  node_ = dir_.file("dev/sr0");
+  // The second copy hands its image over on a session bus of the test's.
+  auto bus = testsupport::ChildProcess::Start(
+      {"dbus-daemon", "--session", "--nofork", "--print-address"}, {}, dir_.file("bus"));
+  std::string address;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        std::ifstream in(dir_.file("bus"));
+        return static_cast<bool>(std::getline(in, address));
+      },
+      10s));
+  const std::vector<std::string> env = {"ZARNCD_DRIVE_FOLDER=" + dir_.file("dev"),
+                                        "DBUS_SESSION_BUS_ADDRESS=" + address};
+  start(kNotReadyCaption, /*named=*/false, env);
+  {
+    std::ifstream in(dir_.file("stderr"));
+    const std::string said{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_EQ(said.find("No CD drive found"), said.rfind("No CD drive found")) << said;
+    EXPECT_NE(said.find("Drop a CD image on the window, or open one"), std::string::npos) << said;
+  }
+
+  std::vector<std::string> copyEnv = env;
+  copyEnv.push_back("XDG_DATA_HOME=" + dir_.path());
+  EXPECT_EQ(testsupport::ChildProcess::Start({dir_.file("zarncd"), first}, copyEnv).wait(), 0);
+  EXPECT_TRUE(captionBecomes("Stopped Track1 0m 0s First  Disc  ")) << caption();
+
+  // Ctrl+O: a file that is no image is refused and leaves the disc; the next dialog starts in
+  // the folder of the file chosen last, where the name alone finds the image.
+  for (const std::string& typed : {dir_.file("notes.cue"), std::string("Second.cue")}) {
+    keys(main_, "key ctrl+o");
+    const std::string dialog = window("Open Disc Image");
+    ASSERT_FALSE(dialog.empty());
+    keys(dialog, "type --delay 20 '" + typed + "'");
+    keys(dialog, "key Return");
+    if (typed == "Second.cue") break;
+    const std::string refusal = window(kNotReadyCaption);
+    ASSERT_FALSE(refusal.empty()) << "no refusal";
+    keys(refusal, "key Return");
+    EXPECT_TRUE(captionBecomes("Stopped Track1 0m 0s First  Disc  ")) << caption();
+  }
+  EXPECT_TRUE(captionBecomes("Stopped Track1 0m 0s Second  Disc  ")) << caption();
+  {
+    std::ifstream in(dir_.file("ZarnCD.ini"), std::ios::binary);
+    const std::string ini{std::istreambuf_iterator<char>(in), {}};
+    EXPECT_NE(ini.find("[Image]\r\nFolder=" + dir_.path() + "\r\n"), std::string::npos) << ini;
+  }
+
+  // A drive plugged in is used once no image is in; unplugged during play, it is a tray opened,
+  // and plugged in again it is back.
+  click(kEject);
+  ASSERT_TRUE(captionBecomes(kNotReadyCaption)) << caption();
+  for (int plugged = 0; plugged < 2; ++plugged) {
+    std::ofstream(node_).flush();
+    ASSERT_TRUE(captionBecomes("Stopped Track1 0m 0s Plugged  Disc  ")) << caption() << log();
+    click(kPlay);
+    ASSERT_TRUE(hears(kTone[2])) << log();
+    std::filesystem::remove(node_);
+    EXPECT_TRUE(captionBecomes(kNotReadyCaption)) << caption();
+    EXPECT_TRUE(quiets()) << "the drive unplugged still sounds";
+  }
+  EXPECT_TRUE(player_.running());
+  player_.stop();
 }
 
 }  // namespace

@@ -24,7 +24,9 @@
 //   cdtext  the disc's CD-Text, none when missing: "BLOCK LANGUAGE CHARACTER-CODE" (two hex
 //           digits each, 80 being MS-JIS, whose text is double-byte) starts a block, then lines
 //           "TITLE TRACK text" and "PERFORMER TRACK text" (track 0: the album), text as bytes
-// and the drive appends to the file "log" there a line for each eject, close, speed, failed or
+// The node itself need not exist when the player starts: made later, it is a drive plugged in;
+// removed, a drive unplugged, whose descriptors then fail every request with ENODEV.
+// The drive appends to the file "log" there a line for each eject, close, speed, failed or
 // hung read, and unknown request.
 //
 // Preloading: the player the tests build has AddressSanitizer, whose runtime must come first in
@@ -504,7 +506,10 @@ int ioctl(int fd, unsigned long request, ...) {
   va_end(args);
   pthread_mutex_lock(&lock);
   const int drive = isDriveFd(fd);
-  const int r = drive ? cdromIoctl(request, arg) : 0;
+  struct stat st;
+  const int unplugged = drive && realStat(node, &st) != 0;
+  if (unplugged) errno = ENODEV;
+  const int r = unplugged ? -1 : drive ? cdromIoctl(request, arg) : 0;
   pthread_mutex_unlock(&lock);
   return drive ? r : realIoctl(fd, request, arg);
 }

@@ -1,0 +1,33 @@
+#include "desktop/ImageOpen.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "app/Umain.h"
+#include "desktop/ImageDrop.h"
+#include "log/Log.h"
+#include "settings/PlayerSettings.h"
+
+void Open_Disc_Image(TfrmMain& main) {
+  QString folder = QFile::decodeName(QByteArray::fromStdString(Image_Folder()));
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) folder = QDir::homePath();
+  // The patterns match as the file system does, with case: rips made on Windows are often
+  // upper case.
+  const QString file = QFileDialog::getOpenFileName(
+      &main, QStringLiteral("Open Disc Image"), folder,
+      QStringLiteral("CD images (*.cue *.toc *.nrg *.CUE *.TOC *.NRG *.Cue *.Toc *.Nrg)"));
+  if (file.isEmpty()) return;
+  // The folder is where the user was, whether or not the file there can be played.
+  Remember_Image_Folder(QFile::encodeName(QFileInfo(file).absolutePath()).toStdString());
+  QString error;
+  if (Insert_Image(main, QFile::encodeName(file).toStdString(), &error)) return;
+  qCWarning(lcDesktop).noquote() << "opened file refused:" << error;
+  QMessageBox box(QMessageBox::Warning, QStringLiteral("Zarn's CDPlayer"),
+                  QStringLiteral("This file cannot be played as a CD image.\n\n%1").arg(error),
+                  QMessageBox::Ok, &main);
+  box.setObjectName(QStringLiteral("ImageRefused"));
+  box.exec();
+}
