@@ -15,6 +15,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QWidget>
+#include <QTimer>
 #include <QWindow>
 
 #include "settings/PlayerSettings.h"
@@ -133,9 +134,19 @@ class TFrameTracker : public QObject {
     // An unmapped window, and one shown again but not yet framed again, reports no frame: the
     // frame seen last still holds for it.
     const std::optional<QMargins> seen = Reported_Frame(handle);
-    if (!seen || seen->isNull() || *seen == frame) return;
-    frame = *seen;
-    Place_Framed();
+    if (seen && !seen->isNull() && *seen != frame) {
+      frame = *seen;
+      Place_Framed();
+    }
+    // The state waits until the window stands where it was sent: minimised or maximised before
+    // the window manager has moved it, it would keep the place it was framed at as its normal
+    // rectangle. A window manager that never moves it is given a second.
+    if (pendingState && !frame.isNull() && (!placedAt_ || window_->geometry() == *placedAt_))
+      Apply_Pending_State();
+  }
+
+  void Apply_Pending_State() {
+    placedAt_.reset();
     if (pendingState) Set_State(window_, *std::exchange(pendingState, std::nullopt));
   }
 
@@ -153,11 +164,17 @@ class TFrameTracker : public QObject {
     pendingPos.reset();
     pendingWidth.reset();
     pendingHeight.reset();
-    window_->setGeometry(client.x(), client.y(), std::max(1, width), std::max(1, height));
+    placedAt_ = QRect(client.x(), client.y(), std::max(1, width), std::max(1, height));
+    window_->setGeometry(*placedAt_);
+    if (pendingState)
+      QTimer::singleShot(1000, this, [this] {
+        if (placedAt_) Apply_Pending_State();
+      });
   }
 
   QWidget* window_;
   QPointer<QWindow> watched_;
+  std::optional<QRect> placedAt_;  // the client rectangle sent once the frame was known
 };
 
 // A window not framed yet is shown normal, and takes the state once it is.
