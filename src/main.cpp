@@ -46,8 +46,9 @@ void Print_Help() {
       "%s\nPlays audio CDs from a drive or a CD image.\n\n"
       "  DRIVE_OR_IMAGE, --device DRIVE_OR_IMAGE\n"
       "                 the drive (/dev/sr0, cdda://sr0) or CD image (CUE/BIN, TOC, NRG) to\n"
-      "                 play; the system's default drive when left out. When a player runs\n"
-      "                 already, it is handed the image and this one ends.\n"
+      "                 play; the system's default drive when left out (without one, the\n"
+      "                 player starts empty: drop or open an image, or plug a drive in). When\n"
+      "                 a player runs already, it is handed the image and this one ends.\n"
       "  -h, --help     show this help and end\n"
       "  -v, --version  show the version and end\n\n"
       // The settings file's place depends on where the program was installed, so say which.
