@@ -43,11 +43,14 @@ class Service {
     clock_.start();
   }
   ~Service() {
-    QMetaObject::invokeMethod(&server_, [this] { server_.close(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        &server_, [this] { server_.close(); }, Qt::BlockingQueuedConnection);
     thread_.quit();
     thread_.wait();
   }
-  QString Address() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
+  QString Address() const {
+    return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort());
+  }
   void Queue(std::vector<Answer> answers) {
     const std::lock_guard lock(mutex_);
     answers_.insert(answers_.end(), answers.begin(), answers.end());
@@ -189,8 +192,8 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   main->LookUpNames->trigger();
   EXPECT_EQ(asked, "Replace the names stored for this disc?");
   ASSERT_TRUE(Until([&] { return main->DiscLookup->Message() != nullptr; }, 10000));
-  EXPECT_TRUE(main->DiscLookup->Message()->text().startsWith(
-      "MusicBrainz could not be reached: HTTP 503"))
+  EXPECT_TRUE(
+      main->DiscLookup->Message()->text().startsWith("MusicBrainz could not be reached: HTTP 503"))
       << main->DiscLookup->Message()->text().toStdString();
   main->DiscLookup->Message()->close();
   EXPECT_EQ(Bytes(Disc_Database_Path()), stored);
@@ -201,9 +204,8 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   qint64 longestGap = 0;
   QElapsedTimer sinceTick;
   sinceTick.start();
-  QObject::connect(main->Timer, &QTimer::timeout, main, [&] {
-    longestGap = std::max(longestGap, sinceTick.restart());
-  });
+  QObject::connect(main->Timer, &QTimer::timeout, main,
+                   [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
   service.Queue({{200, Found(id.c_str()), 5000}});
   Reinsert();
   ASSERT_TRUE(Until([&] { return service.Requests().size() == 4u; }, 10000));

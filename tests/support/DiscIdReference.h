@@ -20,9 +20,9 @@ inline std::string Reference_Disc_Id(int first, int last, const std::vector<int>
                   i < static_cast<int>(offsets.size()) ? offsets[static_cast<std::size_t>(i)] : 0);
     text += field;
   }
-  QByteArray id = QCryptographicHash::hash(QByteArray::fromStdString(text),
-                                           QCryptographicHash::Sha1)
-                      .toBase64();
+  QByteArray id =
+      QCryptographicHash::hash(QByteArray::fromStdString(text), QCryptographicHash::Sha1)
+          .toBase64();
   id.replace('+', '.').replace('/', '_').replace('=', '-');
   return id.toStdString();
 }

@@ -28,11 +28,7 @@ TEST(OnlineDiscId, MatchesTheDefinitionForAudioAndEnhancedDiscs) {
        3,
        {50150, 150, 15150, 31384},
        "1+3+50150+150+15150+31384"},
-      {"a single track",
-       Toc({{0, true}}, 4500),
-       1,
-       {4650, 150},
-       "1+1+4650+150"},
+      {"a single track", Toc({{0, true}}, 4500), 1, {4650, 150}, "1+1+4650+150"},
       {"an enhanced disc: the data track and the second session's gap left out",
        Toc({{0, true}, {20000, true}, {60000, false}}, 90000),
        2,
@@ -55,8 +51,7 @@ TEST(OnlineDiscNames, AnswersBecomeStoredNames) {
   const Online_Disc_Id disc{"OURDISC", 3, "1+3+50150+150+15150+31384", "https://example/add"};
   using Kind = Disc_Answer::Kind;
   const auto tracks = [](const char* a, const char* b, const char* c) {
-    return QString(R"("tracks": [{"title": "%1"}, {"title": "%2"}, {"title": "%3"}])")
-        .arg(a, b, c);
+    return QString(R"("tracks": [{"title": "%1"}, {"title": "%2"}, {"title": "%3"}])").arg(a, b, c);
   };
   const auto release = [](const QString& title, const QString& artist, const QString& media) {
     return QString(R"({"title": "%1", "artist-credit": [{"name": "%2", "joinphrase": ""}],
@@ -80,23 +75,27 @@ TEST(OnlineDiscNames, AnswersBecomeStoredNames) {
     Outside_Names names;
   };
   const std::vector<Case> cases = {
-      {"one match", answer({release("Album", "Band", ours)}), Kind::Names,
+      {"one match",
+       answer({release("Album", "Band", ours)}),
+       Kind::Names,
        {"Band", "Album", {"One", "Two", "Three"}}},
       {"several releases: the first that carries this disc",
        answer({release("Other", "Else", medium(1, "", "ANOTHER", tracks("x", "y", "z"))),
-               release("Album", "Band", ours),
-               release("Reissue", "Band", ours)}),
-       Kind::Names, {"Band", "Album", {"One", "Two", "Three"}}},
+               release("Album", "Band", ours), release("Reissue", "Band", ours)}),
+       Kind::Names,
+       {"Band", "Album", {"One", "Two", "Three"}}},
       {"a two-disc set without medium titles",
        answer({release("Set", "Band",
                        medium(1, "", "FIRST", tracks("a", "b", "c")) + "," +
                            medium(2, "", "OURDISC", tracks("d", "e", "f")))}),
-       Kind::Names, {"Band", "Set (Disc 2)", {"d", "e", "f"}}},
+       Kind::Names,
+       {"Band", "Set (Disc 2)", {"d", "e", "f"}}},
       {"a two-disc set with medium titles",
        answer({release("Set", "Band",
                        medium(1, "Live", "OURDISC", tracks("a", "b", "c")) + "," +
                            medium(2, "Studio", "SECOND", tracks("d", "e", "f")))}),
-       Kind::Names, {"Band", "Set (Live)", {"a", "b", "c"}}},
+       Kind::Names,
+       {"Band", "Set (Live)", {"a", "b", "c"}}},
       {"a compilation: tracks by others name their performers, transliterated",
        answer({R"({"title": "Café Hits", "artist-credit": [{"name": "Various Artists"}],
                    "media": [{"position": 1, "discs": [{"id": "OURDISC"}], "tracks": [
@@ -105,15 +104,18 @@ TEST(OnlineDiscNames, AnswersBecomeStoredNames) {
                                                           {"name": "B", "joinphrase": ""}]},
                      {"recording": {"title": "Intro",
                                     "artist-credit": [{"name": "Various Artists"}]}}]}]})"}),
-       Kind::Names, {"Various Artists", "Cafe Hits", {"Beyonce / Halo", "A feat. B / Duet", "Intro"}}},
+       Kind::Names,
+       {"Various Artists", "Cafe Hits", {"Beyonce / Halo", "A feat. B / Duet", "Intro"}}},
       {"a table-of-contents answer: a medium of as many tracks under another identity",
        answer({release("Short", "Band", medium(1, "", "ELSE", R"("tracks": [{"title": "1"}])")),
                release("Album", "Band", medium(1, "", "ELSE", tracks("One", "Two", "Three")))}),
-       Kind::Names, {"Band", "Album", {"One", "Two", "Three"}}},
+       Kind::Names,
+       {"Band", "Album", {"One", "Two", "Three"}}},
       {"no release", answer({}), Kind::No_Release, {}},
       {"no release with this disc or its track count",
        answer({release("Short", "Band", medium(1, "", "ELSE", R"("tracks": [{"title": "1"}])"))}),
-       Kind::No_Release, {}},
+       Kind::No_Release,
+       {}},
       {"garbage", "<html>Service Unavailable</html>", Kind::Unreadable, {}},
       {"JSON of another shape", R"({"error": "Not Found"})", Kind::Unreadable, {}},
   };
