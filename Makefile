@@ -4,7 +4,7 @@ BUILD   = build/$(PRESET)
 SUDO   := $(if $(filter 0,$(shell id -u)),,sudo)
 
 PACKAGES = cmake ninja-build g++ clang libclang-rt-14-dev pkg-config \
-  qt6-base-dev libpulse-dev libasound2-dev libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev libsndfile1-dev \
+  qt6-base-dev libpulse-dev libasound2-dev libcdio-dev libcdio-cdda-dev libcdio-paranoia-dev libsndfile1-dev libdiscid-dev \
   libgtest-dev libbenchmark-dev \
   pulseaudio pulseaudio-utils xvfb x11-utils xdotool imagemagick openbox \
   fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation2 \

@@ -33,6 +33,7 @@
 #include "device/Tmsf.h"
 #include "disc/Cp932.h"
 #include "log/Log.h"
+#include "lookup/Lookup.h"
 #include "profile/ProfileFile.h"
 #include "desktop/ImageOpen.h"
 #include "disc/Uinfo.h"
@@ -273,6 +274,19 @@ void TfrmMain::Create_Controls() {
                                    [this] { Handle(&TfrmMain::OpenImageClick); });
   OpenImage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   addAction(OpenImage);  // so that Ctrl+O works on the window, with the menu closed
+  // The disc in the drive as a lookup's answer finds it: none once the drive has no disc.
+  DiscLookup = new TDiscLookup(this, [this]() -> const CD_Object* {
+    return State.Disc_Loaded && MediaPlayer->Device_Disc_Toc() ? State.Current_CD_Object.get()
+                                                               : nullptr;
+  });
+  DiscLookup->On_Stored = [this] {
+    Handle(&TfrmMain::Check_CD_Title);
+    State.Refresh_Pending = true;
+  };
+  LookUpNames = PopupMenu->addAction(QStringLiteral("Look Up Disc Names"), this, [this] {
+    DiscLookup->Look_Up_On_Request(State.Disc_Loaded ? State.Current_CD_Object.get() : nullptr,
+                                   MediaPlayer->Device_Disc_Toc().get());
+  });
   connect(PanelDisplay, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu->popup(PanelDisplay->mapToGlobal(pos)); });
 
@@ -669,6 +683,7 @@ void TfrmMain::Check_CD_Title() {
                           MediaPlayer->Device_Tracks(), CD_Object::kMaxTracks)),
                       text ? &*text : nullptr);
   Show_Disc_Names(disc);
+  DiscLookup->Disc_Identified(disc, MediaPlayer->Device_Disc_Toc().get());
 }
 
 void TfrmMain::Show_Disc_Names(const CD_Object& disc) {

@@ -20,6 +20,7 @@ class QMenu;
 class QTimer;
 class QToolButton;
 class TAboutBox;
+class TDiscLookup;
 class TfrmCDInfo;
 class TfrmOption;
 class TfrmSeeThrough;
@@ -139,6 +140,9 @@ class TfrmMain : public QWidget {
   QAction* Previous = nullptr;
   QAction* EjectCD = nullptr;
   QAction* OpenImage = nullptr;  // beyond the design's four, below a separator; Ctrl+O
+  QAction* LookUpNames = nullptr;
+  // Names from the online disc database, for the menu item and for discs without an entry.
+  TDiscLookup* DiscLookup = nullptr;
   QTimer* Timer = nullptr;
 
  protected:

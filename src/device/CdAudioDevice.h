@@ -55,6 +55,8 @@ class CdAudioDevice {
   std::optional<std::string> Device_Disc_Identity();
   // The names the disc carries (CD-Text), as its table of contents was read; never raises.
   std::optional<DiscText> Device_Disc_Text() const { return driver_->discText(); }
+  // The table of contents as the drive reads it; null without a disc. Never raises.
+  std::shared_ptr<const DiscToc> Device_Disc_Toc() const { return driver_->discToc(); }
 
   bool Is_Open() const { return open_; }
   bool Can_Eject() const { return canEject_; }

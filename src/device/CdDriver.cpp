@@ -225,6 +225,13 @@ std::optional<DiscText> TransportDriver::discText() const {
   return snap.toc->text;
 }
 
+std::shared_ptr<const DiscToc> TransportDriver::discToc() const {
+  if (!open_) return nullptr;
+  Snapshot snap = snapshot();
+  if (readyDisc(snap) != 0) return nullptr;
+  return snap.toc;
+}
+
 std::string TransportDriver::errorText(std::uint32_t code) const {
   if (std::string detail = transportErrorText(code); !detail.empty()) return detail;
   switch (code) {

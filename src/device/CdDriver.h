@@ -33,6 +33,9 @@ class CdDriver {
   // What the disc in the drive says of itself (CD-Text, a sheet's names), read with its table of
   // contents; nullopt when it says nothing or no disc is ready. Never waits for the drive.
   virtual std::optional<DiscText> discText() const { return std::nullopt; }
+  // The table of contents of the disc in the drive, for naming it online; null when no disc is
+  // ready. Never waits for the drive.
+  virtual std::shared_ptr<const DiscToc> discToc() const { return nullptr; }
 };
 
 // The MCI protocol on top of a transport: decodes flags, items and time formats once, so
@@ -43,6 +46,7 @@ class TransportDriver : public CdDriver {
   std::uint32_t sendString(std::string_view command, std::string& answer) override;
   std::string errorText(std::uint32_t code) const override;
   std::optional<DiscText> discText() const override;
+  std::shared_ptr<const DiscToc> discToc() const override;
 
  protected:
   struct Snapshot {

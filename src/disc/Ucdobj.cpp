@@ -28,6 +28,7 @@ void CD_Object::Read_Disc_Info(const std::string& identity, std::int32_t deviceT
     return name.empty() ? def : name;
   };
   Disc_ID = identity;
+  Has_Entry = hasEntry;
   Entry_Type = file.Profile_Read_Integer(Disc_ID, "EntryType", 1);
   Artist = file.Profile_Read_String(Disc_ID, "artist", byDefault(own.artist, cd_defaults::kArtist));
   Title = file.Profile_Read_String(Disc_ID, "title", byDefault(own.title, cd_defaults::kTitle));

@@ -38,6 +38,9 @@ class CD_Object {
   std::vector<std::string> Track_Titles;
   std::string Play_Order;
   std::int32_t Num_Play = 0;
+  // Whether the database held an entry for the disc when it was read (a disc no program named
+  // yet may be named online).
+  bool Has_Entry = false;
 
   // discText: what the disc says of itself, or null.
   void Read_Disc_Info(const std::string& identity, std::int32_t deviceTrackCount,

@@ -15,6 +15,8 @@ class SharedDriver : public CdDriver {
     return sim_->sendString(command, answer);
   }
   std::string errorText(std::uint32_t code) const override { return sim_->errorText(code); }
+  std::optional<DiscText> discText() const override { return sim_->discText(); }
+  std::shared_ptr<const DiscToc> discToc() const override { return sim_->discToc(); }
 
  private:
   std::shared_ptr<SimulatedDriver> sim_;
