@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFrame>
 #include <QKeySequence>
 #include <QLabel>
@@ -36,6 +37,8 @@
 #include "profile/ProfileFile.h"
 #include "disc/Uinfo.h"
 #include "overlay/Usthrou.h"
+#include "playback/CdioDriver.h"
+#include "playback/CueImage.h"
 #include "settings/PlayerSettings.h"
 #include "settings/Uoption.h"
 #include "settings/Winplace.h"
@@ -99,15 +102,12 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::Set_Companions(TfrmSeeThrough* seeThrough, TfrmOption* option, TAboutBox* aboutBox,
                               TfrmCDInfo* cdInfo) {
   frmSeeThrough = seeThrough;
-  if (seeThrough) {
-    seeThrough->frmMain = this;
-    // The overlay's menu acts exactly as this window's buttons do.
-    seeThrough->chkRepeatDisc = chkRepeatDisc;
-    seeThrough->Main_Actions = {[this] { Handle(&TfrmMain::spdPlayClick); },
-                                [this] { Handle(&TfrmMain::spdNextClick); },
-                                [this] { Handle(&TfrmMain::spdRewindClick); },
-                                [this] { Handle(&TfrmMain::spdEjectClick); }};
-  }
+  // The overlay's menu acts exactly as this window's controls do.
+  if (seeThrough)
+    seeThrough->Set_Main(
+        this, {[this] { Play_Or_Stop(); }, [this] { Next_Track(); }, [this] { Previous_Track(); },
+               [this] { Eject_Disc(); }, [this] { return Repeat_Disc(); },
+               [this](bool on) { Set_Repeat_Disc(on); }});
   frmOption = option;
   AboutBox = aboutBox;
   frmCDInfo = cdInfo;
@@ -115,6 +115,77 @@ void TfrmMain::Set_Companions(TfrmSeeThrough* seeThrough, TfrmOption* option, TA
 
 void TfrmMain::Handle(void (TfrmMain::*handler)()) {
   Application::Guarded([this, handler] { (this->*handler)(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands for the rest of the program
+
+void TfrmMain::Play_Or_Stop() {
+  Handle(&TfrmMain::spdPlayClick);
+}
+void TfrmMain::Next_Track() {
+  Handle(&TfrmMain::spdNextClick);
+}
+void TfrmMain::Previous_Track() {
+  Handle(&TfrmMain::spdRewindClick);
+}
+void TfrmMain::Eject_Disc() {
+  Handle(&TfrmMain::spdEjectClick);
+}
+bool TfrmMain::Play_Enabled() const {
+  return spdPlay->isEnabled();
+}
+bool TfrmMain::Next_Enabled() const {
+  return spdNext->isEnabled();
+}
+bool TfrmMain::Previous_Enabled() const {
+  return spdRewind->isEnabled();
+}
+bool TfrmMain::Repeat_Disc() const {
+  return chkRepeatDisc->isChecked();
+}
+void TfrmMain::Set_Repeat_Disc(bool on) {
+  chkRepeatDisc->setChecked(on);
+}
+bool TfrmMain::Repeat_Track() const {
+  return chkRepeatTrack->isChecked();
+}
+// Checking the box runs its handler, which remembers the track.
+void TfrmMain::Set_Repeat_Track(bool on) {
+  chkRepeatTrack->setChecked(on);
+}
+bool TfrmMain::Disc_Loaded() const {
+  return State.Disc_Loaded;
+}
+const CD_Object* TfrmMain::Disc_Names() const {
+  return State.Current_CD_Object.get();
+}
+void TfrmMain::Stop_Clock() {
+  Timer->stop();
+}
+
+bool TfrmMain::Insert_Image(const std::string& path, QString* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = QFile::decodeName(QByteArray::fromStdString(why));
+    return false;
+  };
+  auto* driver = dynamic_cast<CdioDriver*>(&MediaPlayer->Driver());
+  if (!driver) return fail(path + ": this device takes no image files");
+  // Asked first: a device that cannot take the image keeps its disc.
+  std::string why;
+  if (!driver->takesImages(&why)) return fail(path + ": " + why);
+  // Read before anything moves, so that a bad file leaves the disc that plays alone.
+  if (!ReadImageToc(path, &why)) return fail(path + ": " + why);
+  // Out with the old disc as Eject does, and let one refresh see the tray open: only a disc
+  // that was not loaded is identified when it appears.
+  try {
+    spdEjectClick();
+    Disp_Info();
+  } catch (const std::exception& e) {
+    return fail(path + ": " + e.what());
+  }
+  if (!driver->insertImage(path, &why)) return fail(why);
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -318,7 +389,7 @@ void TfrmMain::Set_Play_Glyph(bool stop) {
 
 void TfrmMain::Set_Play_Captions(const QString& caption) {
   Play->setText(caption);
-  if (frmSeeThrough && frmSeeThrough->pupPlay) frmSeeThrough->pupPlay->setText(caption);
+  if (frmSeeThrough) frmSeeThrough->Set_Play_Caption(caption);
 }
 
 void TfrmMain::Set_Timer_Enabled(bool enabled) {
@@ -357,10 +428,8 @@ void TfrmMain::showEvent(QShowEvent* event) {
 // The overlay's time line takes the see-through colour; its display line a copy of the display
 // panel's font in that colour.
 void TfrmMain::Hand_Overlay_Fonts() {
-  const QColor color = Color_From_Value(PlayerSettings.SeeThrough_Font_Color);
-  frmSeeThrough->fontTime.color = color;
-  frmSeeThrough->fontTrackTitle.font = PanelDisplay->font();
-  frmSeeThrough->fontTrackTitle.color = color;
+  frmSeeThrough->Set_Fonts(PanelDisplay->font(),
+                           Color_From_Value(PlayerSettings.SeeThrough_Font_Color));
 }
 
 void TfrmMain::FormShow() {
@@ -506,13 +575,13 @@ void TfrmMain::spdOptionClick() {
   option.Set_Example(PanelDisplay->font(), PanelDisplay->palette().color(QPalette::WindowText),
                      PanelDisplay->palette().color(QPalette::Window));
   option.Set_Example_ST_Color(frmSeeThrough
-                                  ? frmSeeThrough->fontTime.color
+                                  ? frmSeeThrough->Font_Color()
                                   : Color_From_Value(PlayerSettings.SeeThrough_Font_Color));
-  option.chkUseST->setChecked(frmSeeThrough && frmSeeThrough->Shown());
+  option.Set_Use_ST(frmSeeThrough && frmSeeThrough->Shown());
   if (option.exec() != QDialog::Accepted) return;
 
   option.Get_Flags(PlayerSettings);
-  PlayerSettings.SeeThrough_Use = option.chkUseST->isChecked();
+  PlayerSettings.SeeThrough_Use = option.Use_ST();
   const QFont font = option.Example_Font();
   const QColor fontColor = option.Example_Font_Color();
   const QColor panelColor = option.Example_Color();

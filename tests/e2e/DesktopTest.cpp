@@ -213,7 +213,7 @@ TEST(Desktop, DroppedImagesReplaceTheDiscAndOtherFilesAreRefused) {
     return WaitFor(
         [&] {
           main.Disp_Info();
-          return main.ListBoxTracks->count() == count;
+          return (main.Disc_Loaded() ? main.Disc_Names()->Num_Tracks : 0) == count;
         },
         10s);
   };
@@ -225,13 +225,13 @@ TEST(Desktop, DroppedImagesReplaceTheDiscAndOtherFilesAreRefused) {
   ASSERT_TRUE(refusal);
   refusal->close();
   main.Disp_Info();
-  EXPECT_EQ(main.ListBoxTracks->count(), 2);
+  EXPECT_TRUE(main.Disc_Loaded() && main.Disc_Names()->Num_Tracks == 2);
 
   Drop(*windows->SeeThrough, WriteToneImage(dir.path(), "three", {{2, 440}, {2, 620}, {2, 830}}));
   EXPECT_TRUE(tracks(3));
 
   // An image dropped while the tray stands open closes it.
-  main.spdEjectClick();
+  main.Eject_Disc();
   ASSERT_TRUE(tracks(0));
   Drop(main, dir.file("two.cue"));
   EXPECT_TRUE(tracks(2));
@@ -273,21 +273,21 @@ TEST(Desktop, AnImageThatCannotGoInChangesNothingAndIsNeverReportedAsTaken) {
   ASSERT_TRUE(WaitFor(
       [&] {
         main.Disp_Info();
-        return main.ListBoxTracks->count() == 2;
+        return main.Disc_Loaded() && main.Disc_Names()->Num_Tracks == 2;
       },
       10s));
   QString error;
-  EXPECT_FALSE(Insert_Image(main, image, &error));
+  EXPECT_FALSE(main.Insert_Image(image, &error));
   EXPECT_TRUE(error.contains(QStringLiteral("a real drive takes discs"))) << error.toStdString();
   // The drive is told to eject by its monitor thread: given time to do it, it has not.
   EXPECT_FALSE(WaitFor([&] { return drive.ejects > 0; }, 2s));
   main.Disp_Info();
-  EXPECT_EQ(main.ListBoxTracks->count(), 2);
+  EXPECT_TRUE(main.Disc_Loaded() && main.Disc_Names()->Num_Tracks == 2);
 
   // The device closed under the player: its eject fails, and the image does not go in.
   main.Device().Device_Close();
   error.clear();
-  EXPECT_FALSE(Insert_Image(main, image, &error));
+  EXPECT_FALSE(main.Insert_Image(image, &error));
   EXPECT_FALSE(error.isEmpty());
   windows.reset();
   Set_Settings_File_Override(std::nullopt);

@@ -20,7 +20,7 @@ class PlacementTest : public PlayerFixture {
   }
   int Outer() const { return main->frameGeometry().height(); }
   int Frame() const { return main->frameGeometry().height() - main->height(); }
-  void Click() { QTest::mouseClick(main->PanelDisplay, Qt::LeftButton); }
+  void Click() { QTest::mouseClick(ui->PanelDisplay, Qt::LeftButton); }
 };
 
 TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
@@ -43,7 +43,7 @@ TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
     EXPECT_EQ(PlayerSettings.PlayerMode, c.tall);
     if (c.tall) {
       EXPECT_EQ(PlayerSettings.TallHeight, Outer());
-      EXPECT_LE(main->PanelControl->geometry().bottom(), main->height());  // controls in reach
+      EXPECT_LE(ui->PanelControl->geometry().bottom(), main->height());  // controls in reach
     }
   }
 }
@@ -70,10 +70,10 @@ TEST_F(PlacementTest, ClickSwitchesModesAndTallHeightSurvivesCompactModeAndARest
 
 TEST_F(PlacementTest, OptionOkWithAHugeStoredFontKeepsTheControlsInReach) {
   Start("[Disp]\r\nFontSize=2147483647\r\n");
-  Answer(windows->Option.get(), [this] { windows->Option->btnOK->click(); });
-  main->spdOption->click();
-  EXPECT_EQ(main->PanelDisplay->height(), 54 + 20);
-  EXPECT_LE(main->PanelControl->geometry().bottom(), main->height());
+  Answer(windows->Option.get(), [this] { OptionProbe{*windows->Option}.btnOK->click(); });
+  ui->spdOption->click();
+  EXPECT_EQ(ui->PanelDisplay->height(), 54 + 20);
+  EXPECT_LE(ui->PanelControl->geometry().bottom(), main->height());
   EXPECT_NE(Bytes(Settings_File_Path()).find("FontSize=54\r\n"), std::string::npos);
 }
 
@@ -85,15 +85,15 @@ TEST_F(PlacementTest, OverlayNeverStaysMinimised) {
   TfrmSeeThrough& overlay = *windows->SeeThrough;
   EXPECT_TRUE(overlay.isVisible());
   EXPECT_FALSE(overlay.isMinimized());
-  const std::function<void()> restores[] = {[this] {
-                                              main->showMinimized();
-                                              main->showNormal();
-                                            },
-                                            [this] {
-                                              Answer(windows->Option.get(),
-                                                     [this] { windows->Option->btnOK->click(); });
-                                              main->spdOption->click();
-                                            }};
+  const std::function<void()> restores[] = {
+      [this] {
+        main->showMinimized();
+        main->showNormal();
+      },
+      [this] {
+        Answer(windows->Option.get(), [this] { OptionProbe{*windows->Option}.btnOK->click(); });
+        ui->spdOption->click();
+      }};
   for (const auto& restore : restores) {
     overlay.showMinimized();
     restore();
