@@ -49,11 +49,6 @@ using namespace mci;
 
 namespace {
 
-TMainUnitState State;
-// The display font's name as ZarnCD.ini holds it, so that a name nobody changed goes back byte
-// for byte.
-std::string Display_Font_Name;
-
 const QString kWindowCaption = QStringLiteral("Zarn's CDPlayer");
 const QString kDriveNotReady = QStringLiteral("Drive Not Ready!!");
 const QString kStoppedPrefix = QStringLiteral("Stopped ");
@@ -73,20 +68,12 @@ class Clock_Pause {
 
 }  // namespace
 
-const TMainUnitState& Main_Unit_State() {
-  return State;
-}
-bool& Refresh_Pending = State.Refresh_Pending;
-
 TfrmMain::TfrmMain(std::unique_ptr<CdDriver> driver, bool runClock, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       MediaPlayer(std::make_unique<CdAudioDevice>(std::move(driver))),
       runClock_(runClock) {
-  // There is one main window per run, so building it is the program's start for the unit.
-  State = TMainUnitState{};
-  PlayerSettings = TPlayerSettings{};
   Create_Controls();
   MediaPlayer->Loaded();
   FormCreate();
@@ -153,12 +140,6 @@ bool TfrmMain::Repeat_Track() const {
 // Checking the box runs its handler, which remembers the track.
 void TfrmMain::Set_Repeat_Track(bool on) {
   chkRepeatTrack->setChecked(on);
-}
-bool TfrmMain::Disc_Loaded() const {
-  return State.Disc_Loaded;
-}
-const CD_Object* TfrmMain::Disc_Names() const {
-  return State.Current_CD_Object.get();
 }
 void TfrmMain::Stop_Clock() {
   Timer->stop();
@@ -475,7 +456,7 @@ void TfrmMain::Load_Settings() {
   const TStoredSettings stored = Read_Settings(ProfileFile(Settings_File_Path()).Read_Snapshot());
   PlayerSettings = stored.Player;
   // Only size and face are stored: the panel keeps its designed bold style.
-  Display_Font_Name = stored.Disp.FontName;
+  State.Display_Font_Name = stored.Disp.FontName;
   PanelDisplay->setFont(Display_Panel_Font(
       Display_Font(PanelDisplay->font(), stored.Disp.FontSize, stored.Disp.FontName)));
   Set_Colors(PanelDisplay, Color_From_Value(stored.Disp.FontColor),
@@ -589,7 +570,7 @@ void TfrmMain::spdOptionClick() {
   TDisplaySettings disp;
   disp.FontSize = Font_Points(font);
   disp.FontColor = Color_To_Value(fontColor);
-  disp.FontName = Font_Name_Bytes(font.family(), Display_Font_Name);
+  disp.FontName = Font_Name_Bytes(font.family(), State.Display_Font_Name);
   disp.PanelColor = Color_To_Value(panelColor);
   TPlayerSettings written = PlayerSettings;
   written.SeeThrough_Font_Color = seeThroughColor;
@@ -597,7 +578,7 @@ void TfrmMain::spdOptionClick() {
   // exchange here and nothing below is applied.
   Write_Settings(Settings_File_Path(), Option_Settings_Update(written, disp));
 
-  Display_Font_Name = disp.FontName;
+  State.Display_Font_Name = disp.FontName;
   PanelDisplay->setFont(Display_Panel_Font(font));
   Set_Colors(PanelDisplay, fontColor, panelColor);
   PanelDisplay->resize(PanelDisplay->width(), Display_Panel_Height(disp.FontSize));

@@ -24,29 +24,27 @@ class TfrmCDInfo;
 class TfrmOption;
 class TfrmSeeThrough;
 
-// Run-time state of the main window's unit. One instance lives for the whole run; the values
-// marked "from program start" are set when the main window is built (there is one per run),
-// the others by FormCreate.
+// Run-time state of the main window, one per window: what the clock and the handlers carry from
+// one event to the next.
 struct TMainUnitState {
-  bool Disc_Loaded = false;  // from program start
+  bool Disc_Loaded = false;
   bool Play_Started = false;
   bool Now_Playing = false;
   bool List_Mouse_Down = false;
+  // Set where the next refresh must rewrite every text even if the position did not move.
   bool Refresh_Pending = true;
   std::uint32_t Last_Position = 0;  // TMSF
   int Current_Track = 1;
   int Tick_Count = 0;
-  bool Stop_Glyph_Shown = false;  // from program start
-  QString Overlay_Display_Text;   // from program start
-  QString Overlay_Time_Text;      // from program start
+  bool Stop_Glyph_Shown = false;
+  QString Overlay_Display_Text;
+  QString Overlay_Time_Text;
   // The names of the disc in the drive; replaced whole for each disc identified.
   std::unique_ptr<CD_Object> Current_CD_Object;
+  // The display font's name as ZarnCD.ini holds it, so that a name nobody changed goes back
+  // byte for byte.
+  std::string Display_Font_Name;
 };
-
-// Read access for tests and diagnostics.
-const TMainUnitState& Main_Unit_State();
-// The editor and the Option dialog set this so that the next refresh rewrites every text.
-extern bool& Refresh_Pending;
 
 class TfrmMain : public QWidget {
   Q_OBJECT
@@ -79,8 +77,8 @@ class TfrmMain : public QWidget {
   bool Repeat_Track() const;
   void Set_Repeat_Track(bool on);
   // Whether a disc is loaded, and its names (null before the first disc is identified).
-  bool Disc_Loaded() const;
-  const CD_Object* Disc_Names() const;
+  bool Disc_Loaded() const { return State.Disc_Loaded; }
+  const CD_Object* Disc_Names() const { return State.Current_CD_Object.get(); }
   // Puts the CD image at `path` into the image device: the virtual tray opens and closes with
   // it, and the next full refresh identifies it. A file that is no usable image, or a device
   // that is a real drive, changes nothing and gives the reason in *error. Errors on the way are
@@ -202,6 +200,8 @@ class TfrmMain : public QWidget {
   QPointer<TfrmOption> frmOption;
   QPointer<TAboutBox> AboutBox;
   QPointer<TfrmCDInfo> frmCDInfo;
+
+  TMainUnitState State;
 
   bool runClock_ = true;
   bool timerEnabled_ = false;

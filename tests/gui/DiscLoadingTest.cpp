@@ -115,7 +115,7 @@ TEST_F(DiscLoadingTest, TextsWithTheDefaultFlags) {
   Refresh();
   EXPECT_EQ(captions.count(), 0) << "time hidden, same track: the caption stays";
   PlayerSettings.Title_Bar_Time = true;
-  Refresh_Pending = true;
+  ui->State.Refresh_Pending = true;
   Refresh();
   Refresh();
   Refresh();
@@ -128,7 +128,7 @@ TEST_F(DiscLoadingTest, FieldsAndSeparators) {
 
   // Every flag clear: the prefix alone while stopped, nothing while playing; no leading zeros.
   PlayerSettings = TPlayerSettings{};
-  Refresh_Pending = true;
+  ui->State.Refresh_Pending = true;
   Refresh();
   EXPECT_EQ(Texts(), QStringList({"Stopped ", "Stopped ", "", "", "Track1 0m 0s "}));
   sim->startPlayingAt(Lsn(2, 64));
@@ -146,10 +146,10 @@ TEST_F(DiscLoadingTest, FieldsAndSeparators) {
   Refresh();
   EXPECT_EQ(ui->PanelDisplay->text(), "  Blue  Two");
   sim->forceStatusAnswer(MCI_STATUS_POSITION, tmsf::Make(0, 0, 3, 0));
-  Refresh_Pending = true;
+  ui->State.Refresh_Pending = true;
   Refresh();
   EXPECT_EQ(ui->PanelDisplay->text(), "  Blue  ");
-  EXPECT_EQ(Main_Unit_State().Overlay_Time_Text, "Track0 0m 3s ");
+  EXPECT_EQ(ui->State.Overlay_Time_Text, "Track0 0m 3s ");
   sim->forceStatusAnswer(MCI_STATUS_POSITION, std::nullopt);
 }
 

@@ -44,7 +44,7 @@ class EditorTest : public PlayerFixture {
   std::string Stored(const std::string& section, const char* key) const {
     return ProfileFile(Disc_Database_Path()).Profile_Read_String(section, key, "(none)");
   }
-  const CD_Object& Disc() const { return *Main_Unit_State().Current_CD_Object; }
+  const CD_Object& Disc() const { return *ui->State.Current_CD_Object; }
   QList<QListWidgetItem*> Chosen() const { return ed->listTracks->selectedItems(); }
 
   TfrmCDInfo* info = nullptr;
@@ -286,8 +286,8 @@ TEST_F(EditorTest, FailedStoreIsReportedAndKeepsTheNamesWithoutARefresh) {
       ed->btnOk->click();
     });
     EXPECT_EQ(ui->panelArtist->text(), fails ? "Kept" : "Stored");
-    EXPECT_EQ(Main_Unit_State().Refresh_Pending, !fails);
-    EXPECT_EQ(Main_Unit_State().Tick_Count, fails ? 0 : 1);
+    EXPECT_EQ(ui->State.Refresh_Pending, !fails);
+    EXPECT_EQ(ui->State.Tick_Count, fails ? 0 : 1);
     ASSERT_EQ(reports.size(), fails ? 1u : 0u);
   }
   EXPECT_EQ(reports[0].text, QString::fromStdString(Disc_Database_Path()) + " に書き込めません.");

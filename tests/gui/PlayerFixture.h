@@ -65,6 +65,7 @@ struct MainProbe {
   QMenu* PopupMenu = w.PopupMenu;
   QAction* Play = w.Play;
   int& Repeat_Track_No = w.Repeat_Track_No;
+  TMainUnitState& State = w.State;
   void TimerTimer() { w.TimerTimer(); }
   void spdPlayClick() { w.spdPlayClick(); }
   void spdNextClick() { w.spdNextClick(); }
@@ -144,7 +145,7 @@ class PlayerFixture : public ::testing::Test {
     }
   }
   // Up to and including the next full refresh.
-  void Refresh() { Tick(6 - Main_Unit_State().Tick_Count); }
+  void Refresh() { Tick(6 - ui->State.Tick_Count); }
 
   std::int32_t Lsn(int track, int seconds = 0) const {
     return ((track - 1) * seconds_ + seconds) * 75;
@@ -158,7 +159,7 @@ class PlayerFixture : public ::testing::Test {
   // Caption, display panel, application title, the see-through window's two lines.
   QStringList Texts() const {
     return {main->windowTitle(), ui->PanelDisplay->text(), main->windowIconText(),
-            Main_Unit_State().Overlay_Display_Text, Main_Unit_State().Overlay_Time_Text};
+            ui->State.Overlay_Display_Text, ui->State.Overlay_Time_Text};
   }
   int Row() const { return ui->ListBoxTracks->currentRow() + 1; }
   QStringList Rows() const {

@@ -82,7 +82,7 @@ TEST_F(SettingsTest, CancelAndAFailedOkChangeNothingShown) {
   EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));  // neither read nor Cancel writes
   Expect_Look(font, kGreen, kBlack, kYellow, true);
   EXPECT_TRUE(PlayerSettings.Window_CDTitle);
-  EXPECT_FALSE(Main_Unit_State().Refresh_Pending);
+  EXPECT_FALSE(ui->State.Refresh_Pending);
   // The next opening shows the display's values again, not the ones tried.
   Run_Option([&](OptionProbe& o) {
     EXPECT_EQ(o.w.Example_Font(), font);
@@ -103,7 +103,7 @@ TEST_F(SettingsTest, CancelAndAFailedOkChangeNothingShown) {
   EXPECT_TRUE(PlayerSettings.Window_Time);
   EXPECT_FALSE(PlayerSettings.SeeThrough_Use);
   Expect_Look(font, kGreen, kBlack, kYellow, true);
-  EXPECT_FALSE(Main_Unit_State().Refresh_Pending);
+  EXPECT_FALSE(ui->State.Refresh_Pending);
 }
 
 TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
@@ -152,7 +152,7 @@ TEST_F(SettingsTest, OkWritesTheOptionKeysOnlyAndAppliesThem) {
                 "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=1\r\nCDTitle=0\r\nTrackTitle=1\r\n"
                 "[SeeThrough]\r\nFontColor=33023\r\nUse=0\r\n");
   Expect_Look(font, QColor(0, 255, 255), QColor(16, 32, 48), QColor(255, 128, 0), false);
-  EXPECT_TRUE(Main_Unit_State().Refresh_Pending);
+  EXPECT_TRUE(ui->State.Refresh_Pending);
   main->Disp_Info();
   EXPECT_TRUE(ui->PanelDisplay->text().contains("Track1"));
 
