@@ -49,6 +49,7 @@ class EditorTest : public PlayerFixture {
 
   TfrmCDInfo* info = nullptr;
   std::optional<CDInfoProbe> ed;
+  QString refusal;  // the text of the last refusal answered
 };
 
 // The dialog is reused: each opening starts with no track selected and OK off until a name
@@ -116,86 +117,70 @@ TEST_F(EditorTest, ModifyAppliesTitlesAndOkKeepsWhatTheUserLeftAlone) {
     EXPECT_NE(db.find(line), std::string::npos) << line;
 }
 
-TEST_F(EditorTest, NameThatCodePage932CannotHoldIsRefusedAndTheDialogStaysOpen) {
+// A name is one line of what code page 932 and the database hold: a paste keeps its first line,
+// without NUL characters, cut to the 1023 bytes the database keeps, and still counts as the
+// user's change; a name CP932 cannot hold, or whose bytes are too many, is refused on OK with a
+// message naming the field, and the dialog stays open.
+TEST_F(EditorTest, NamesHoldOneLineOfWhatCodePage932AndTheDatabaseKeep) {
   const struct {
     QLineEdit* field;
-    QString typed, named;
-  } cases[] = {{ed->edArtist, "Smile 😀", "artist"},
-               {ed->edTitle, "한국어", "title"},
-               {ed->edTrack, "Beyoncé", "title of track 2"}};
+    QString typed, refused;  // refused: how the message begins; empty where OK stores the name
+    const char* key;
+    std::string stored;
+  } cases[] = {
+      {ed->edArtist, "Smile 😀", "The artist ", "artist", ""},
+      {ed->edTitle, "한국어", "The title ", "title", ""},
+      {ed->edTrack, "Beyoncé", "The title of track 2 ", "1", ""},
+      {ed->edTitle, QString(512, u'漢'), "The title is too long", "title", ""},
+      {ed->edTitle, QString(511, u'漢'), "", "title", std::string(1022, '\0')},
+      {ed->edArtist, QString(32767, u'x'), "", "artist", std::string(1023, 'x')},
+      {ed->edTitle, QString(32767, u'x'), "", "title", std::string(1023, 'x')},
+      {ed->edTrack, QString(32767, u'x'), "", "1", std::string(1023, 'x')},
+      {ed->edArtist, QString("Fi") + QChar(0) + "rst\r\nsecond\nthird", "", "artist", "First"},
+      {ed->edTitle, QString("Fi") + QChar(0) + "rst\r\nsecond", "", "title", "First"},
+      {ed->edTrack, QString("Fi") + QChar(0) + "rst\nsecond", "", "1", "First"},
+  };
   for (const auto& c : cases) {
-    QString message, left;
+    QString left;
+    bool open = false;
+    refusal.clear();
     Edit([&] {
       ClickRow(2, ed->listTracks);
       c.field->selectAll();
-      c.field->insert(c.typed);  // pasted
-      ed->btnModify->click();
-      Answer(ed->msgRefused, [&] {
-        message = ed->msgRefused->text();
+      QGuiApplication::clipboard()->setText(c.typed);
+      QTest::keyClick(c.field, Qt::Key_V, Qt::ControlModifier);  // pasted
+      left = c.field->text();
+      QTest::keyClick(c.field, Qt::Key_Return);
+      // Answers a refusal if one comes: a box left open would hang the test.
+      QTimer::singleShot(0, ed->msgRefused, [this] {
+        if (!ed->msgRefused->isVisible()) return;
+        refusal = ed->msgRefused->text();
         ed->msgRefused->accept();
       });
       ed->btnOk->click();
-      left = c.field->text();
-      info->reject();
+      open = info->isVisible();
+      if (open) info->reject();
     });
-    EXPECT_TRUE(message.contains("The " + c.named + " ")) << message.toStdString();
-    EXPECT_EQ(left, c.typed);
+    SCOPED_TRACE(c.typed.left(20).toStdString());
+    EXPECT_EQ(open, !c.refused.isEmpty());
+    EXPECT_EQ(refusal.left(c.refused.size()), c.refused);
+    EXPECT_EQ(left, c.refused.isEmpty() ? left : c.typed);
+    const std::string stored = Stored(Section(), c.key);
+    if (c.stored.size() == 1022) {  // 511 two-byte characters
+      EXPECT_EQ(stored.size(), 1022u);
+    } else if (!c.stored.empty()) {
+      EXPECT_EQ(stored, c.stored);
+    }
     EXPECT_EQ(Bytes(Disc_Database_Path()).find('?'), std::string::npos);
-  }
-}
-
-// A name is one line: a paste keeps its first line only, without NUL characters, and still
-// counts as the user's change, so the entry can be stored.
-TEST_F(EditorTest, PasteKeepsItsFirstLineAndTheEntryIsStored) {
-  const struct {
-    QLineEdit* field;
-    const char* key;
-  } cases[] = {{ed->edArtist, "artist"}, {ed->edTitle, "title"}, {ed->edTrack, "1"}};
-  for (const auto& c : cases) {
-    Edit([&] {
-      ClickRow(2, ed->listTracks);
-      c.field->selectAll();
-      QGuiApplication::clipboard()->setText(QString("Fi") + QChar(0) + "rst\r\nsecond\nthird");
-      QTest::keyClick(c.field, Qt::Key_V, Qt::ControlModifier);
-      EXPECT_EQ(c.field->text(), "First") << c.key;
-      QTest::keyClick(c.field, Qt::Key_Return);
-      ed->btnOk->click();
-    });
-    EXPECT_EQ(Stored(Section(), c.key), "First");
   }
   EXPECT_EQ(ui->panelArtist->text(), "First");
   EXPECT_TRUE(reports.empty());
 }
 
-// A name holds what the database keeps of a value, 1023 bytes: a paste is cut to as many
-// characters, and a name whose Japanese characters take more bytes is refused on OK.
-TEST_F(EditorTest, NamesHoldWhatTheDatabaseKeeps) {
-  QString message;
-  Edit([&] {
-    ClickRow(1, ed->listTracks);
-    for (QLineEdit* field : {ed->edArtist, ed->edTitle, ed->edTrack}) {
-      field->selectAll();
-      field->insert(QString(32767, u'x'));
-      EXPECT_EQ(field->text().size(), 1023);
-    }
-    Answer(ed->msgRefused, [&] {
-      message = ed->msgRefused->text();
-      ed->msgRefused->accept();
-    });
-    ed->edTitle->setText(QString(512, u'漢'));
-    ed->btnOk->click();
-    EXPECT_TRUE(info->isVisible());
-    ed->edTitle->setText(QString(511, u'漢'));
-    ed->btnOk->click();
-  });
-  EXPECT_TRUE(message.startsWith("The title is too long")) << message.toStdString();
-  EXPECT_EQ(Stored(Section(), "title").size(), 1022u);
-  EXPECT_EQ(Stored(Section(), "artist"), std::string(1023, 'x'));
-}
-
-// Only a plain left click on a row chooses a track: other buttons, modified clicks and clicks
-// below the rows leave the chosen row and its title, so Modify writes where the title came from.
-TEST_F(EditorTest, OnlyAPlainLeftClickOnARowChoosesTheTrackThatModifyWrites) {
+// Only a plain left click on a row, or a movement key, chooses a track: other buttons, modified
+// clicks and clicks below the rows leave the chosen row and its title, so Modify writes where the
+// title came from. A movement key chooses the row it lands on, even the row the caret is on.
+TEST_F(EditorTest, OnlyAPlainLeftClickOrAMovementKeyChoosesTheTrackThatModifyWrites) {
   Edit([&] {
     QListWidget* list = ed->listTracks;
     ClickRow(1, list);
@@ -219,10 +204,6 @@ TEST_F(EditorTest, OnlyAPlainLeftClickOnARowChoosesTheTrackThatModifyWrites) {
     EXPECT_EQ(list->item(2)->text(), "3 ﾄﾗｯｸ3");
     info->reject();
   });
-}
-
-// As in a list box, a movement key chooses the row it lands on, even the row the caret is on.
-TEST_F(EditorTest, MovementKeysChooseTheRowTheyLandOn) {
   const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Home, 1},     {Qt::Key_Up, 1},
                                           {Qt::Key_PageUp, 1},   {Qt::Key_End, 3},
                                           {Qt::Key_PageDown, 3}, {Qt::Key_Down, 2}};

@@ -195,17 +195,6 @@ TEST_F(MainWindowTest, OnlyAPlainLeftClickChoosesAndAHeldButtonKeepsTheListStill
   EXPECT_EQ(Row(), 4);
 }
 
-// A double click on the display is one click: it switches between tall and compact once.
-TEST_F(MainWindowTest, DoubleClickOnTheDisplaySwitchesTheHeightOnce) {
-  Load();
-  const int tall = main->height();
-  QTest::mouseClick(ui->PanelDisplay, Qt::LeftButton);
-  QTest::mouseDClick(ui->PanelDisplay, Qt::LeftButton);
-  QTest::mouseRelease(ui->PanelDisplay, Qt::LeftButton);
-  EXPECT_FALSE(PlayerSettings.PlayerMode);
-  EXPECT_LT(main->height(), tall);
-}
-
 TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
   Load();
   windows->SeeThrough->show();  // a window still up does not keep the program running

@@ -19,6 +19,9 @@ namespace {
 
 const std::string kGothic = "\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E";
 const std::string kMincho = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";  // ＭＳ 明朝
+// Two system colours and a third in another spelling.
+const std::string kSystemDisp = "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n";
+const std::string kSystemST = "[SeeThrough]\r\nFontColor=0x8000000D\r\n";
 const QColor kYellow(255, 255, 0), kGreen(0, 128, 0), kBlack(Qt::black);
 
 class SettingsTest : public PlayerFixture {
@@ -106,18 +109,38 @@ TEST_F(SettingsTest, CancelAndAFailedOkChangeNothingShown) {
   EXPECT_FALSE(ui->State.Refresh_Pending);
 }
 
+// Stored values reach the panel, the boxes and the see-through window; system colours (as Delphi 3
+// stored clWindowText on clWindow, and clHighlight in another spelling) show as the palette; a
+// negative colour that names no system colour would show black, hiding the texts, and reads as
+// the key's default.
 TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
-  Put(path, "[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=" + kMincho +
-                "\r\nPanelColor=8388608\r\n[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n"
-                "[SeeThrough]\r\nFontColor=16711680\r\nUse=0\r\n[Window]\r\nTrackNo=1\r\n"
-                "CDTitle=0\r\nTrackTitle=0\r\n");
+  const QPalette palette = QGuiApplication::palette();
+  const struct {
+    std::string file;
+    QColor text, back, st;
+    bool stVisible;
+  } cases[] = {
+      {kSystemDisp + kSystemST, palette.color(QPalette::Active, QPalette::Text),
+       palette.color(QPalette::Active, QPalette::Base),
+       palette.color(QPalette::Active, QPalette::Highlight), true},
+      {"[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n",
+       kGreen, kBlack, kYellow, true},
+      {"[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=" + kMincho +
+           "\r\nPanelColor=8388608\r\n[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n"
+           "[SeeThrough]\r\nFontColor=16711680\r\nUse=0\r\n[Window]\r\nTrackNo=1\r\n"
+           "CDTitle=0\r\nTrackTitle=0\r\n",
+       QColor(255, 0, 0), QColor(0, 0, 128), QColor(0, 0, 255), false}};
   sim->setPosition(Lsn(2));
-  Build();
+  for (const auto& c : cases) {
+    windows.reset();  // which saves
+    Put(path, c.file);
+    Build();
+    Expect_Look(ui->PanelDisplay->font(), c.text, c.back, c.st, c.stVisible);
+  }
   const QFont font = ui->PanelDisplay->font();
   EXPECT_EQ(font.family(), "ＭＳ 明朝");
   EXPECT_EQ(font.pixelSize(), 21);  // 16 points
   EXPECT_TRUE(font.bold());         // the style is not stored
-  Expect_Look(font, QColor(255, 0, 0), QColor(0, 0, 128), QColor(0, 0, 255), false);
   EXPECT_TRUE(ui->chkRepeatDisc->isChecked() && ui->chkRepeatTrack->isChecked());
   EXPECT_EQ(ui->Repeat_Track_No, 2);  // checking the box remembered the current track
   Refresh();
@@ -169,18 +192,14 @@ TEST_F(SettingsTest, OkWritesTheOptionKeysOnlyAndAppliesThem) {
   });
 }
 
-TEST_F(SettingsTest, SystemColorsShowAsThePaletteAndGoBackAsStored) {
-  // clWindowText on clWindow, as Delphi 3 stored them, and clHighlight in another spelling.
-  const std::string disp = "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n";
-  const std::string seeThrough = "[SeeThrough]\r\nFontColor=0x8000000D\r\n";
+TEST_F(SettingsTest, SystemColorsGoBackAsStored) {
+  const std::string &disp = kSystemDisp, &seeThrough = kSystemST;
   Put(path, disp + seeThrough);
   Build();
   const QPalette palette = QGuiApplication::palette();
   const QColor text = palette.color(QPalette::Active, QPalette::Text);
   const QColor base = palette.color(QPalette::Active, QPalette::Base);
   const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
-  Expect_Look(ui->PanelDisplay->font(), text, base, highlight, true);
-
   // OK with other settings changed: the colours nobody touched stay as they were stored; one
   // the user chose is written as its red, green and blue.
   Run_Option([&](OptionProbe& o) {
@@ -202,14 +221,6 @@ TEST_F(SettingsTest, SystemColorsShowAsThePaletteAndGoBackAsStored) {
   bytes = Bytes(path);
   EXPECT_EQ(bytes.find("[Disp]\r\nFontColor=-2147483640\r\nPanelColor=197121\r\n"), 0u) << bytes;
   EXPECT_NE(bytes.find(seeThrough), std::string::npos) << bytes;
-}
-
-// A negative colour that names no system colour would show black, hiding the texts: such a
-// stored colour reads as the key's default.
-TEST_F(SettingsTest, ColorsThatCannotBeShownReadAsTheDefaults) {
-  Put(path, "[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n");
-  Build();
-  Expect_Look(ui->PanelDisplay->font(), kGreen, kBlack, kYellow, true);
 }
 
 TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode) {
