@@ -13,6 +13,13 @@ class TAboutBox : public QDialog {
   explicit TAboutBox(QWidget* parent = nullptr);
   ~TAboutBox() override;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  friend struct AboutProbe;  // the tests' view of the controls
+
   QFrame* Panel1 = nullptr;
   QLabel* ProgramIcon = nullptr;
   QLabel* Label1 = nullptr;
@@ -21,8 +28,4 @@ class TAboutBox : public QDialog {
   QLabel* Maker = nullptr;
   QLabel* Contact = nullptr;
   QPushButton* BitBtn1 = nullptr;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
 };

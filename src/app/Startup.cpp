@@ -22,7 +22,7 @@ PlayerWindows::PlayerWindows() = default;
 PlayerWindows::~PlayerWindows() {
   // No tick may reach a window that is already gone, not even from the message loop of an
   // error report shown while a window is destroyed.
-  if (Main) Main->Timer->stop();
+  if (Main) Main->Stop_Clock();
   CDInfo.reset();
   About.reset();
   Option.reset();

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFile>
 #include <QFrame>
 #include <QKeySequence>
 #include <QLabel>
@@ -38,6 +39,8 @@
 #include "desktop/ImageOpen.h"
 #include "disc/Uinfo.h"
 #include "overlay/Usthrou.h"
+#include "playback/CdioDriver.h"
+#include "playback/CueImage.h"
 #include "settings/PlayerSettings.h"
 #include "settings/Uoption.h"
 #include "settings/Winplace.h"
@@ -47,11 +50,6 @@
 using namespace mci;
 
 namespace {
-
-TMainUnitState State;
-// The display font's name as ZarnCD.ini holds it, so that a name nobody changed goes back byte
-// for byte.
-std::string Display_Font_Name;
 
 const QString kWindowCaption = QStringLiteral("Zarn's CDPlayer");
 const QString kDriveNotReady = QStringLiteral("Drive Not Ready!!");
@@ -72,20 +70,12 @@ class Clock_Pause {
 
 }  // namespace
 
-const TMainUnitState& Main_Unit_State() {
-  return State;
-}
-bool& Refresh_Pending = State.Refresh_Pending;
-
 TfrmMain::TfrmMain(std::unique_ptr<CdDriver> driver, bool runClock, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       MediaPlayer(std::make_unique<CdAudioDevice>(std::move(driver))),
       runClock_(runClock) {
-  // There is one main window per run, so building it is the program's start for the unit.
-  State = TMainUnitState{};
-  PlayerSettings = TPlayerSettings{};
   Create_Controls();
   MediaPlayer->Loaded();
   FormCreate();
@@ -101,15 +91,12 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::Set_Companions(TfrmSeeThrough* seeThrough, TfrmOption* option, TAboutBox* aboutBox,
                               TfrmCDInfo* cdInfo) {
   frmSeeThrough = seeThrough;
-  if (seeThrough) {
-    seeThrough->frmMain = this;
-    // The overlay's menu acts exactly as this window's buttons do.
-    seeThrough->chkRepeatDisc = chkRepeatDisc;
-    seeThrough->Main_Actions = {[this] { Handle(&TfrmMain::spdPlayClick); },
-                                [this] { Handle(&TfrmMain::spdNextClick); },
-                                [this] { Handle(&TfrmMain::spdRewindClick); },
-                                [this] { Handle(&TfrmMain::spdEjectClick); }};
-  }
+  // The overlay's menu acts exactly as this window's controls do.
+  if (seeThrough)
+    seeThrough->Set_Main(
+        this, {[this] { Play_Or_Stop(); }, [this] { Next_Track(); }, [this] { Previous_Track(); },
+               [this] { Eject_Disc(); }, [this] { return Repeat_Disc(); },
+               [this](bool on) { Set_Repeat_Disc(on); }});
   frmOption = option;
   AboutBox = aboutBox;
   frmCDInfo = cdInfo;
@@ -117,6 +104,71 @@ void TfrmMain::Set_Companions(TfrmSeeThrough* seeThrough, TfrmOption* option, TA
 
 void TfrmMain::Handle(void (TfrmMain::*handler)()) {
   Application::Guarded([this, handler] { (this->*handler)(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands for the rest of the program
+
+void TfrmMain::Play_Or_Stop() {
+  Handle(&TfrmMain::spdPlayClick);
+}
+void TfrmMain::Next_Track() {
+  Handle(&TfrmMain::spdNextClick);
+}
+void TfrmMain::Previous_Track() {
+  Handle(&TfrmMain::spdRewindClick);
+}
+void TfrmMain::Eject_Disc() {
+  Handle(&TfrmMain::spdEjectClick);
+}
+bool TfrmMain::Play_Enabled() const {
+  return spdPlay->isEnabled();
+}
+bool TfrmMain::Next_Enabled() const {
+  return spdNext->isEnabled();
+}
+bool TfrmMain::Previous_Enabled() const {
+  return spdRewind->isEnabled();
+}
+bool TfrmMain::Repeat_Disc() const {
+  return chkRepeatDisc->isChecked();
+}
+void TfrmMain::Set_Repeat_Disc(bool on) {
+  chkRepeatDisc->setChecked(on);
+}
+bool TfrmMain::Repeat_Track() const {
+  return chkRepeatTrack->isChecked();
+}
+// Checking the box runs its handler, which remembers the track.
+void TfrmMain::Set_Repeat_Track(bool on) {
+  chkRepeatTrack->setChecked(on);
+}
+void TfrmMain::Stop_Clock() {
+  Timer->stop();
+}
+
+bool TfrmMain::Insert_Image(const std::string& path, QString* error) {
+  auto fail = [&](const std::string& why) {
+    if (error) *error = QFile::decodeName(QByteArray::fromStdString(why));
+    return false;
+  };
+  auto* driver = dynamic_cast<CdioDriver*>(&MediaPlayer->Driver());
+  if (!driver) return fail(path + ": this device takes no image files");
+  // Asked first: a device that cannot take the image keeps its disc.
+  std::string why;
+  if (!driver->takesImages(&why)) return fail(path + ": " + why);
+  // Read before anything moves, so that a bad file leaves the disc that plays alone.
+  if (!ReadImageToc(path, &why)) return fail(path + ": " + why);
+  // Out with the old disc as Eject does, and let one refresh see the tray open: only a disc
+  // that was not loaded is identified when it appears.
+  try {
+    spdEjectClick();
+    Disp_Info();
+  } catch (const std::exception& e) {
+    return fail(path + ": " + e.what());
+  }
+  if (!driver->insertImage(path, &why)) return fail(why);
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -338,7 +390,7 @@ void TfrmMain::Set_Play_Glyph(bool stop) {
 
 void TfrmMain::Set_Play_Captions(const QString& caption) {
   Play->setText(caption);
-  if (frmSeeThrough && frmSeeThrough->pupPlay) frmSeeThrough->pupPlay->setText(caption);
+  if (frmSeeThrough) frmSeeThrough->Set_Play_Caption(caption);
 }
 
 void TfrmMain::Set_Timer_Enabled(bool enabled) {
@@ -377,10 +429,8 @@ void TfrmMain::showEvent(QShowEvent* event) {
 // The overlay's time line takes the see-through colour; its display line a copy of the display
 // panel's font in that colour.
 void TfrmMain::Hand_Overlay_Fonts() {
-  const QColor color = Color_From_Value(PlayerSettings.SeeThrough_Font_Color);
-  frmSeeThrough->fontTime.color = color;
-  frmSeeThrough->fontTrackTitle.font = PanelDisplay->font();
-  frmSeeThrough->fontTrackTitle.color = color;
+  frmSeeThrough->Set_Fonts(PanelDisplay->font(),
+                           Color_From_Value(PlayerSettings.SeeThrough_Font_Color));
 }
 
 void TfrmMain::FormShow() {
@@ -426,7 +476,7 @@ void TfrmMain::Load_Settings() {
   const TStoredSettings stored = Read_Settings(ProfileFile(Settings_File_Path()).Read_Snapshot());
   PlayerSettings = stored.Player;
   // Only size and face are stored: the panel keeps its designed bold style.
-  Display_Font_Name = stored.Disp.FontName;
+  State.Display_Font_Name = stored.Disp.FontName;
   PanelDisplay->setFont(Display_Panel_Font(
       Display_Font(PanelDisplay->font(), stored.Disp.FontSize, stored.Disp.FontName)));
   Set_Colors(PanelDisplay, Color_From_Value(stored.Disp.FontColor),
@@ -530,13 +580,13 @@ void TfrmMain::spdOptionClick() {
   option.Set_Example(PanelDisplay->font(), PanelDisplay->palette().color(QPalette::WindowText),
                      PanelDisplay->palette().color(QPalette::Window));
   option.Set_Example_ST_Color(frmSeeThrough
-                                  ? frmSeeThrough->fontTime.color
+                                  ? frmSeeThrough->Font_Color()
                                   : Color_From_Value(PlayerSettings.SeeThrough_Font_Color));
-  option.chkUseST->setChecked(frmSeeThrough && frmSeeThrough->Shown());
+  option.Set_Use_ST(frmSeeThrough && frmSeeThrough->Shown());
   if (option.exec() != QDialog::Accepted) return;
 
   option.Get_Flags(PlayerSettings);
-  PlayerSettings.SeeThrough_Use = option.chkUseST->isChecked();
+  PlayerSettings.SeeThrough_Use = option.Use_ST();
   const QFont font = option.Example_Font();
   const QColor fontColor = option.Example_Font_Color();
   const QColor panelColor = option.Example_Color();
@@ -544,7 +594,7 @@ void TfrmMain::spdOptionClick() {
   TDisplaySettings disp;
   disp.FontSize = Font_Points(font);
   disp.FontColor = Color_To_Value(fontColor);
-  disp.FontName = Font_Name_Bytes(font.family(), Display_Font_Name);
+  disp.FontName = Font_Name_Bytes(font.family(), State.Display_Font_Name);
   disp.PanelColor = Color_To_Value(panelColor);
   TPlayerSettings written = PlayerSettings;
   written.SeeThrough_Font_Color = seeThroughColor;
@@ -552,7 +602,7 @@ void TfrmMain::spdOptionClick() {
   // exchange here and nothing below is applied.
   Write_Settings(Settings_File_Path(), Option_Settings_Update(written, disp));
 
-  Display_Font_Name = disp.FontName;
+  State.Display_Font_Name = disp.FontName;
   PanelDisplay->setFont(Display_Panel_Font(font));
   Set_Colors(PanelDisplay, fontColor, panelColor);
   PanelDisplay->resize(PanelDisplay->width(), Display_Panel_Height(disp.FontSize));

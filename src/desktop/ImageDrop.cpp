@@ -11,33 +11,6 @@
 #include "app/Umain.h"
 #include "log/Log.h"
 #include "overlay/Usthrou.h"
-#include "playback/CdioDriver.h"
-#include "playback/CueImage.h"
-
-bool Insert_Image(TfrmMain& main, const std::string& path, QString* error) {
-  auto fail = [&](const std::string& why) {
-    if (error) *error = QFile::decodeName(QByteArray::fromStdString(why));
-    return false;
-  };
-  auto* driver = dynamic_cast<CdioDriver*>(&main.Device().Driver());
-  if (!driver) return fail(path + ": this device takes no image files");
-  // Asked first: a device that cannot take the image keeps its disc.
-  std::string why;
-  if (!driver->takesImages(&why)) return fail(path + ": " + why);
-  // Read before anything moves, so that a bad file leaves the disc that plays alone.
-  if (!ReadImageToc(path, &why)) return fail(path + ": " + why);
-  // Out with the old disc as Eject does, and let one refresh see the tray open: only a disc
-  // that was not loaded is identified when it appears. A failure on the way is the answer, not
-  // an error report of its own: the caller tells the user or the other program.
-  try {
-    main.spdEjectClick();
-    main.Disp_Info();
-  } catch (const std::exception& e) {
-    return fail(path + ": " + e.what());
-  }
-  if (!driver->insertImage(path, &why)) return fail(why);
-  return true;
-}
 
 Image_Drop_Target::Image_Drop_Target(TfrmMain& main, QWidget& window)
     : QObject(&window), main_(main) {
@@ -71,22 +44,26 @@ bool Image_Drop_Target::eventFilter(QObject* watched, QEvent* event) {
       if (file.isEmpty()) return false;
       drop->acceptProposedAction();
       QString error;
-      if (!Insert_Image(main_, QFile::encodeName(file).toStdString(), &error)) {
+      if (!main_.Insert_Image(QFile::encodeName(file).toStdString(), &error)) {
         qCWarning(lcDesktop).noquote() << "dropped file refused:" << error;
-        // Window-modal and not waited for: the drag's source is still waiting for the answer.
-        auto* box = new QMessageBox(
-            QMessageBox::Warning, QStringLiteral("Zarn's CDPlayer"),
-            QStringLiteral("This file cannot be played as a CD image.\n\n%1").arg(error),
-            QMessageBox::Ok, qobject_cast<QWidget*>(watched));
-        box->setObjectName(QStringLiteral("ImageRefused"));
-        box->setAttribute(Qt::WA_DeleteOnClose);
-        box->open();
+        Show_Image_Refusal(qobject_cast<QWidget*>(watched), error);
       }
       return true;
     }
     default:
       return false;
   }
+}
+
+void Show_Image_Refusal(QWidget* parent, const QString& error) {
+  // Window-modal and not waited for: a drag's source is still waiting for the answer.
+  auto* box =
+      new QMessageBox(QMessageBox::Warning, QStringLiteral("Zarn's CDPlayer"),
+                      QStringLiteral("This file cannot be played as a CD image.\n\n%1").arg(error),
+                      QMessageBox::Ok, parent);
+  box->setObjectName(QStringLiteral("ImageRefused"));
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }
 
 void Accept_Image_Drops(PlayerWindows& windows) {

@@ -11,11 +11,6 @@ class TfrmMain;
 class QWidget;
 struct PlayerWindows;
 
-// Puts the image at `path` into the main window's image device. A file that is no usable image,
-// or a device that is a real drive, changes nothing and gives the reason in *error.
-// GUI thread only.
-bool Insert_Image(TfrmMain& main, const std::string& path, QString* error);
-
 // Makes `window` a drop site for image files; a drop that cannot be used is explained in a
 // message box and changes nothing.
 class Image_Drop_Target : public QObject {
@@ -30,6 +25,9 @@ class Image_Drop_Target : public QObject {
  private:
   TfrmMain& main_;
 };
+
+// The message for a file that is no usable image (a drop, or a file chosen in the open dialog).
+void Show_Image_Refusal(QWidget* parent, const QString& error);
 
 // Makes the main window and the see-through window drop sites; images go in through the main
 // window whichever of them they land on.

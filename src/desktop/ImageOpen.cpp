@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QMessageBox>
 
 #include "app/Umain.h"
 #include "desktop/ImageDrop.h"
@@ -23,11 +22,7 @@ void Open_Disc_Image(TfrmMain& main) {
   // The folder is where the user was, whether or not the file there can be played.
   Remember_Image_Folder(QFile::encodeName(QFileInfo(file).absolutePath()).toStdString());
   QString error;
-  if (Insert_Image(main, QFile::encodeName(file).toStdString(), &error)) return;
+  if (main.Insert_Image(QFile::encodeName(file).toStdString(), &error)) return;
   qCWarning(lcDesktop).noquote() << "opened file refused:" << error;
-  QMessageBox box(QMessageBox::Warning, QStringLiteral("Zarn's CDPlayer"),
-                  QStringLiteral("This file cannot be played as a CD image.\n\n%1").arg(error),
-                  QMessageBox::Ok, &main);
-  box.setObjectName(QStringLiteral("ImageRefused"));
-  box.exec();
+  Show_Image_Refusal(&main, error);
 }

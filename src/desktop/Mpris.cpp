@@ -15,7 +15,6 @@
 #include "app/Application.h"
 #include "app/Startup.h"
 #include "app/Umain.h"
-#include "desktop/ImageDrop.h"
 #include "desktop/SessionEnd.h"
 #include "device/Mci.h"
 #include "device/Tmsf.h"
@@ -106,17 +105,17 @@ void Mpris_Service::Quit() {
 
 void Mpris_Service::PlayPause() {
   const std::uint8_t mode = Mode();
-  if (mode == Mode_Stopped || mode == Mode_Playing) main_.spdPlay->click();
+  if ((mode == Mode_Stopped || mode == Mode_Playing) && main_.Play_Enabled()) main_.Play_Or_Stop();
   Publish();
 }
 
 void Mpris_Service::Play() {
-  if (Mode() == Mode_Stopped) main_.spdPlay->click();
+  if (Mode() == Mode_Stopped && main_.Play_Enabled()) main_.Play_Or_Stop();
   Publish();
 }
 
 void Mpris_Service::Pause() {
-  if (Mode() == Mode_Playing) main_.spdPlay->click();
+  if (Mode() == Mode_Playing && main_.Play_Enabled()) main_.Play_Or_Stop();
   Publish();
 }
 
@@ -125,12 +124,12 @@ void Mpris_Service::Stop() {
 }
 
 void Mpris_Service::Next() {
-  main_.spdNext->click();
+  if (main_.Next_Enabled()) main_.Next_Track();
   Publish();
 }
 
 void Mpris_Service::Previous() {
-  main_.spdRewind->click();
+  if (main_.Previous_Enabled()) main_.Previous_Track();
   Publish();
 }
 
@@ -141,7 +140,7 @@ void Mpris_Service::OpenUri(const QString& uri) {
     Raise();  // the drive this player plays already
     return;
   }
-  if (Insert_Image(main_, path, &error)) {
+  if (main_.Insert_Image(path, &error)) {
     // The refresh that finds the disc enables the Play button: done now, a Play sent right
     // after this call would otherwise be refused until the clock's next refresh.
     Application::Guarded([this] { main_.Disp_Info(); });
@@ -169,29 +168,29 @@ QString Mpris_Service::Playback_Status() const {
 }
 
 QString Mpris_Service::Loop_Status() const {
-  if (main_.chkRepeatTrack->isChecked()) return QStringLiteral("Track");
-  if (main_.chkRepeatDisc->isChecked()) return QStringLiteral("Playlist");
+  if (main_.Repeat_Track()) return QStringLiteral("Track");
+  if (main_.Repeat_Disc()) return QStringLiteral("Playlist");
   return QStringLiteral("None");
 }
 
 void Mpris_Service::Set_Loop_Status(const QString& status) {
   if (status == QLatin1String("Track")) {
-    main_.chkRepeatTrack->setChecked(true);
+    main_.Set_Repeat_Track(true);
   } else if (status == QLatin1String("Playlist")) {
-    main_.chkRepeatTrack->setChecked(false);
-    main_.chkRepeatDisc->setChecked(true);
+    main_.Set_Repeat_Track(false);
+    main_.Set_Repeat_Disc(true);
   } else if (status == QLatin1String("None")) {
-    main_.chkRepeatTrack->setChecked(false);
-    main_.chkRepeatDisc->setChecked(false);
+    main_.Set_Repeat_Track(false);
+    main_.Set_Repeat_Disc(false);
   }
   Publish();
 }
 
 QVariantMap Mpris_Service::Metadata() const {
   QVariantMap metadata;
-  const CD_Object* disc = Main_Unit_State().Current_CD_Object.get();
+  const CD_Object* disc = main_.Disc_Names();
   const std::uint8_t mode = Mode();
-  const bool present = Main_Unit_State().Disc_Loaded && disc &&
+  const bool present = main_.Disc_Loaded() && disc &&
                        (mode == Mode_Stopped || mode == Mode_Playing || mode == Mode_Paused);
   const int track = present ? tmsf::Track(main_.Device().Device_Position()) : 0;
   if (track < 1) {
@@ -231,16 +230,16 @@ qlonglong Mpris_Service::Position() const {
 // cannot play as one to leave alone; so CanPlay holds wherever the Play button acts.
 bool Mpris_Service::Can_Play() const {
   const std::uint8_t mode = Mode();
-  return main_.spdPlay->isEnabled() && (mode == Mode_Stopped || mode == Mode_Playing);
+  return main_.Play_Enabled() && (mode == Mode_Stopped || mode == Mode_Playing);
 }
 bool Mpris_Service::Can_Pause() const {
-  return main_.spdPlay->isEnabled() && Mode() == Mode_Playing;
+  return main_.Play_Enabled() && Mode() == Mode_Playing;
 }
 bool Mpris_Service::Can_Go_Next() const {
-  return main_.spdNext->isEnabled() && Main_Unit_State().Disc_Loaded;
+  return main_.Next_Enabled() && main_.Disc_Loaded();
 }
 bool Mpris_Service::Can_Go_Previous() const {
-  return main_.spdRewind->isEnabled() && Main_Unit_State().Disc_Loaded;
+  return main_.Previous_Enabled() && main_.Disc_Loaded();
 }
 
 void Mpris_Service::Publish() {

@@ -36,6 +36,15 @@ class TfrmCDInfo : public QDialog {
   // The disc as copied in; once the dialog has ended with OK, with the names as the user left them.
   CD_Object& Edited_Disc() { return edited_; }
 
+  // OK: takes the names into the edited disc, or refuses them and stays open.
+  void accept() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  friend struct CDInfoProbe;  // the tests' view of the controls
+
   // The title of the list item at `index`: the text after its first space (all of it when it has
   // none); empty for an index outside the list.
   QString Get_Track_Title_From_List(int index) const;
@@ -47,8 +56,9 @@ class TfrmCDInfo : public QDialog {
   void listTracksClick();
   void btnModifyClick();
 
-  // OK: takes the names into the edited disc, or refuses them and stays open.
-  void accept() override;
+  void Create_Controls();
+  int Selected_Index() const;
+  void Select_Silently(int index);
 
   QFrame* panelTA = nullptr;
   QFrame* Bevel1 = nullptr;
@@ -65,14 +75,6 @@ class TfrmCDInfo : public QDialog {
   QPushButton* btnCancel = nullptr;
   // Tells which name cannot be stored; made once and reused.
   QMessageBox* msgRefused = nullptr;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-
- private:
-  void Create_Controls();
-  int Selected_Index() const;
-  void Select_Silently(int index);
 
   CD_Object edited_;
 };

@@ -548,8 +548,23 @@ void TfrmSeeThrough::Move_Done() {
 // ---------------------------------------------------------------------------------------------
 // The menu
 
+void TfrmSeeThrough::Set_Main(QWidget* main, TMainActions actions) {
+  frmMain = main;
+  Main_Actions = std::move(actions);
+}
+
+void TfrmSeeThrough::Set_Play_Caption(const QString& caption) {
+  pupPlay->setText(caption);
+}
+
+void TfrmSeeThrough::Set_Fonts(const QFont& display, const QColor& color) {
+  fontTime.color = color;
+  fontTrackTitle.font = display;
+  fontTrackTitle.color = color;
+}
+
 void TfrmSeeThrough::PopupMenuPopup() {
-  pupRepeadDisc->setChecked(chkRepeatDisc && chkRepeatDisc->isChecked());
+  pupRepeadDisc->setChecked(Main_Actions.Repeat_Disc && Main_Actions.Repeat_Disc());
   pupViewMain->setChecked(PlayerSettings.MainForm);
 }
 
@@ -571,7 +586,8 @@ void TfrmSeeThrough::pupEjectClick() {
 
 // The main window consults the box when the disc ends; the mark is renewed when the menu opens.
 void TfrmSeeThrough::pupRepeadDiscClick() {
-  if (chkRepeatDisc) chkRepeatDisc->setChecked(!chkRepeatDisc->isChecked());
+  if (Main_Actions.Repeat_Disc && Main_Actions.Set_Repeat_Disc)
+    Main_Actions.Set_Repeat_Disc(!Main_Actions.Repeat_Disc());
 }
 
 // From here on each tick keeps the main window as the setting says, while this window is up.

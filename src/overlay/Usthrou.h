@@ -15,7 +15,6 @@
 // black at alpha 128 and the compositor darkens what lies beneath, live, without the vanishing.
 #include <functional>
 
-#include <QAbstractButton>
 #include <QColor>
 #include <QFont>
 #include <QImage>
@@ -82,10 +81,37 @@ class TfrmSeeThrough : public QWidget {
   // Shows the window, never minimised, or hides it; a capture under way ends as asked.
   void Set_Shown(bool shown);
 
+  // The main window, whose visibility follows the MainForm setting while this window is up, and
+  // its commands, which the menu's items run.
+  struct TMainActions {
+    std::function<void()> Play, Next, Previous, Eject;
+    std::function<bool()> Repeat_Disc;
+    std::function<void(bool)> Set_Repeat_Disc;
+  };
+  void Set_Main(QWidget* main, TMainActions actions);
+  // The Play item's caption follows the play state.
+  void Set_Play_Caption(const QString& caption);
+  // The display line's font, and the colour of both lines.
+  void Set_Fonts(const QFont& display, const QColor& color);
+  QColor Font_Color() const { return fontTime.color; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  friend struct SeeThroughProbe;  // the tests' view of the menu and the pictures
+
   // The menu, opened by releasing the right button: with the main window hidden it is the
   // program's whole control surface.
   QMenu* PopupMenu = nullptr;
-  QAction* pupPlay = nullptr;  // its caption follows the play state, set by the main window
+  QAction* pupPlay = nullptr;
   QAction* pupNext = nullptr;
   QAction* pupPrevious = nullptr;
   QAction* pupEject = nullptr;
@@ -106,31 +132,10 @@ class TfrmSeeThrough : public QWidget {
   // A request to close this window ends the program, as closing the main window does.
   void FormClose();
 
-  // The main window's own button actions, which the menu's play commands run; handed over by it.
-  struct TMainActions {
-    std::function<void()> Play, Next, Previous, Eject;
-  };
   TMainActions Main_Actions;
-  // The main window's "Repeat Disk" box, which holds the repeat choice.
-  QPointer<QAbstractButton> chkRepeatDisc;
-
+  QPointer<QWidget> frmMain;
   FontHolder fontTrackTitle;
   FontHolder fontTime;
-  // The main window, whose visibility follows the MainForm setting while this window is up.
-  QPointer<QWidget> frmMain;
-
- protected:
-  void paintEvent(QPaintEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void closeEvent(QCloseEvent* event) override;
-  void changeEvent(QEvent* event) override;
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
-
- private:
-  friend struct SeeThroughProbe;  // the tests' view of the pictures
 
   void FormCreate();
   void FormDestroy();

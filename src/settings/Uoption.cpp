@@ -359,6 +359,14 @@ QColor TfrmOption::Example_ST_Color() const {
   return panelExampleST->palette().color(QPalette::WindowText);
 }
 
+void TfrmOption::Set_Use_ST(bool use) {
+  chkUseST->setChecked(use);
+}
+
+bool TfrmOption::Use_ST() const {
+  return chkUseST->isChecked();
+}
+
 void TfrmOption::btnSelectFontClick() {
   FontDialog->Set_Font(Example_Font(), Example_Font_Color());
   if (FontDialog->exec() != QDialog::Accepted) return;

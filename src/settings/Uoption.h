@@ -30,12 +30,13 @@ class TFontDialog : public QDialog {
   QColor Selected_Color() const;
   void Set_Color(const QColor& color);
 
+ private:
+  friend struct OptionProbe;
+
   QFontDialog* Fonts = nullptr;
   QComboBox* cmbColor = nullptr;
   QCheckBox* chkBold = nullptr;
   QCheckBox* chkItalic = nullptr;
-
- private:
   QFont initial_;
   QString shownFamily_;  // the installed face the initial font resolved to
 };
@@ -59,10 +60,20 @@ class TfrmOption : public QDialog {
   // The see-through sample's font colour.
   void Set_Example_ST_Color(const QColor& color);
   QColor Example_ST_Color() const;
+  // Whether the see-through window is to be used.
+  void Set_Use_ST(bool use);
+  bool Use_ST() const;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  friend struct OptionProbe;  // the tests' view of the controls
 
   void btnSelectFontClick();
   void btnSelectColorClick();
   void btnSelectSTColorClick();
+  void Create_Controls();
 
   QGroupBox* GroupBoxInfo = nullptr;
   QLabel* LabelIconTitle = nullptr;
@@ -102,12 +113,6 @@ class TfrmOption : public QDialog {
   TFontDialog* FontDialog = nullptr;
   QColorDialog* ColorDialog = nullptr;
   QColorDialog* STColorDialog = nullptr;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-
- private:
-  void Create_Controls();
 
   QColor lastColor_ = Qt::black;
   QColor lastSTColor_ = Qt::black;

@@ -220,7 +220,8 @@ class InProcess : public ::testing::Test {
     return WaitFor(
         [&] {
           windows->Main->Disp_Info();
-          return windows->Main->ListBoxTracks->count() == count;
+          return (windows->Main->Disc_Loaded() ? windows->Main->Disc_Names()->Num_Tracks : 0) ==
+                 count;
         },
         10s);
   }
@@ -245,7 +246,7 @@ TEST_F(InProcess, DroppedImagesReplaceTheDiscAndOtherFilesAreRefused) {
   EXPECT_TRUE(tracks(3));
 
   // An image dropped while the tray stands open closes it.
-  main.spdEjectClick();
+  main.Eject_Disc();
   ASSERT_TRUE(tracks(0));
   Drop(main, dir.file("two.cue"));
   EXPECT_TRUE(tracks(2));
@@ -280,7 +281,7 @@ TEST_F(InProcess, AnImageThatCannotGoInChangesNothingAndIsNeverReportedAsTaken) 
   TfrmMain& main = *windows->Main;
   ASSERT_TRUE(tracks(2));
   QString error;
-  EXPECT_FALSE(Insert_Image(main, image, &error));
+  EXPECT_FALSE(main.Insert_Image(image, &error));
   EXPECT_TRUE(error.contains(QStringLiteral("a real drive takes discs"))) << error.toStdString();
   // The drive is told to eject by its monitor thread: given time to do it, it has not.
   EXPECT_FALSE(WaitFor([&] { return drive.ejects > 0; }, 2s));
@@ -289,7 +290,7 @@ TEST_F(InProcess, AnImageThatCannotGoInChangesNothingAndIsNeverReportedAsTaken) 
   // The device closed under the player: its eject fails, and the image does not go in.
   main.Device().Device_Close();
   error.clear();
-  EXPECT_FALSE(Insert_Image(main, image, &error));
+  EXPECT_FALSE(main.Insert_Image(image, &error));
   EXPECT_FALSE(error.isEmpty());
 }
 

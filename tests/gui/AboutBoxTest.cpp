@@ -6,11 +6,18 @@
 
 #include "about/Uabout.h"
 
+struct AboutProbe {
+  TAboutBox& w;
+  QLabel* ProgramIcon = w.ProgramIcon;
+  QPushButton* BitBtn1 = w.BitBtn1;
+};
+
 namespace {
 
 TEST(AboutBox, EnterEscapeAndOkEndItWithOk) {
   TAboutBox box;
-  EXPECT_FALSE(box.ProgramIcon->pixmap().isNull());
+  AboutProbe ui{box};
+  EXPECT_FALSE(ui.ProgramIcon->pixmap().isNull());
   for (int key : {int{Qt::Key_Escape}, int{Qt::Key_Return}, 0}) {
     box.setResult(QDialog::Rejected);
     box.open();
@@ -18,7 +25,7 @@ TEST(AboutBox, EnterEscapeAndOkEndItWithOk) {
     if (key)
       QTest::keyClick(&box, static_cast<Qt::Key>(key));
     else
-      QTest::mouseClick(box.BitBtn1, Qt::LeftButton);
+      QTest::mouseClick(ui.BitBtn1, Qt::LeftButton);
     EXPECT_FALSE(box.isVisible()) << key;
     EXPECT_EQ(box.result(), QDialog::Accepted) << key;
   }

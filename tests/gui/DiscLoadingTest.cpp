@@ -31,7 +31,7 @@ TEST_F(DiscLoadingTest, DiscWithoutAnEntryOrAnIdentityGetsTheDefaultNames) {
     sim->failIdentity(failed);
     Load(false);
     EXPECT_EQ(Rows(), QStringList({"1 ﾄﾗｯｸ1", "2 ﾄﾗｯｸ2", "3 ﾄﾗｯｸ3", "4 ﾄﾗｯｸ4"}));
-    EXPECT_EQ(main->panelArtist->text() + main->panelTitle->text(), "新しいｱｰﾁｽﾄ新しいﾀｲﾄﾙ");
+    EXPECT_EQ(ui->panelArtist->text() + ui->panelTitle->text(), "新しいｱｰﾁｽﾄ新しいﾀｲﾄﾙ");
     EXPECT_EQ(Bytes(Disc_Database_Path()), database);
     // Identified once: later refreshes do not ask again.
     sim->clearLog();
@@ -68,7 +68,7 @@ TEST_F(DiscLoadingTest, DiscFoundPlayingKeepsPlayingAndStoppedDiscGoesToTrackOne
 // The clock is off while the list is refilled; an error there must not leave it off for good.
 TEST_F(DiscLoadingTest, ErrorWhileTheListIsRefilledLeavesTheClockRunning) {
   Build(false);
-  QObject::connect(main->ListBoxTracks->model(), &QAbstractItemModel::rowsInserted,
+  QObject::connect(ui->ListBoxTracks->model(), &QAbstractItemModel::rowsInserted,
                    [] { throw std::runtime_error("cannot list"); });
   EXPECT_THROW(Refresh(), std::runtime_error);
   EXPECT_TRUE(main->Timer_Enabled());
@@ -81,9 +81,9 @@ TEST_F(DiscLoadingTest, EmptyEntryMovesNothingAndReloadingShowsNamesStoredMeanwh
   sim->setPosition(Lsn(3, 10));
   Load(false);
   EXPECT_TRUE(Rows().isEmpty());
-  EXPECT_EQ(main->ListBoxTracks->currentRow(), -1);
+  EXPECT_EQ(ui->ListBoxTracks->currentRow(), -1);
   EXPECT_EQ(sim->positionLsn(), Lsn(3, 10));
-  EXPECT_TRUE(main->spdPlay->isEnabled());
+  EXPECT_TRUE(ui->spdPlay->isEnabled());
   sim->openTray();
   Refresh();
   // ｱｰﾃｨｽﾄ / 青い空 / titles, one in half-width katakana; numtracks beyond the disc.
@@ -92,8 +92,8 @@ TEST_F(DiscLoadingTest, EmptyEntryMovesNothingAndReloadingShowsNamesStoredMeanwh
       "numtracks=5\r\n0=Sky\r\n1=\xBD\xB6\xB2\r\n2=Three\r\n3=Four\r\n4=Five\r\n");
   sim->closeTray();
   Refresh();
-  EXPECT_EQ(main->panelArtist->text(), "ｱｰﾃｨｽﾄ");
-  EXPECT_EQ(main->panelTitle->text(), "青い空");
+  EXPECT_EQ(ui->panelArtist->text(), "ｱｰﾃｨｽﾄ");
+  EXPECT_EQ(ui->panelTitle->text(), "青い空");
   EXPECT_EQ(Rows(), QStringList({"1 Sky", "2 ｽｶｲ", "3 Three", "4 Four", "5 Five"}));
   EXPECT_EQ(main->windowTitle(), "Stopped ｱｰﾃｨｽﾄ  青い空  ");
 }
@@ -102,7 +102,7 @@ TEST_F(DiscLoadingTest, EmptyEntryMovesNothingAndReloadingShowsNamesStoredMeanwh
 TEST_F(DiscLoadingTest, TextsWithTheDefaultFlags) {
   Write_Entry("artist=Ann\r\ntitle=Blue\r\nnumtracks=4\r\n0=One\r\n1=Two\r\n2=Sky\r\n3=Four\r\n");
   Load(false);
-  main->CD_Seek(3);
+  ui->CD_Seek(3);
   Refresh();
   EXPECT_EQ(Texts(), QStringList({"Stopped Ann  Blue  ", "Stopped Blue  Sky", "Track3 Sky",
                                   "Blue  Sky", "Track3 0m 0s "}));
@@ -115,7 +115,7 @@ TEST_F(DiscLoadingTest, TextsWithTheDefaultFlags) {
   Refresh();
   EXPECT_EQ(captions.count(), 0) << "time hidden, same track: the caption stays";
   PlayerSettings.Title_Bar_Time = true;
-  Refresh_Pending = true;
+  ui->State.Refresh_Pending = true;
   Refresh();
   Refresh();
   Refresh();
@@ -128,7 +128,7 @@ TEST_F(DiscLoadingTest, FieldsAndSeparators) {
 
   // Every flag clear: the prefix alone while stopped, nothing while playing; no leading zeros.
   PlayerSettings = TPlayerSettings{};
-  Refresh_Pending = true;
+  ui->State.Refresh_Pending = true;
   Refresh();
   EXPECT_EQ(Texts(), QStringList({"Stopped ", "Stopped ", "", "", "Track1 0m 0s "}));
   sim->startPlayingAt(Lsn(2, 64));
@@ -141,15 +141,15 @@ TEST_F(DiscLoadingTest, FieldsAndSeparators) {
   PlayerSettings.Window_TrackTitle = true;
   sim->startPlayingAt(Lsn(3, 1));
   Refresh();
-  EXPECT_EQ(main->PanelDisplay->text(), "  Blue  ");
+  EXPECT_EQ(ui->PanelDisplay->text(), "  Blue  ");
   sim->startPlayingAt(Lsn(2, 1));
   Refresh();
-  EXPECT_EQ(main->PanelDisplay->text(), "  Blue  Two");
+  EXPECT_EQ(ui->PanelDisplay->text(), "  Blue  Two");
   sim->forceStatusAnswer(MCI_STATUS_POSITION, tmsf::Make(0, 0, 3, 0));
-  Refresh_Pending = true;
+  ui->State.Refresh_Pending = true;
   Refresh();
-  EXPECT_EQ(main->PanelDisplay->text(), "  Blue  ");
-  EXPECT_EQ(Main_Unit_State().Overlay_Time_Text, "Track0 0m 3s ");
+  EXPECT_EQ(ui->PanelDisplay->text(), "  Blue  ");
+  EXPECT_EQ(ui->State.Overlay_Time_Text, "Track0 0m 3s ");
   sim->forceStatusAnswer(MCI_STATUS_POSITION, std::nullopt);
 }
 

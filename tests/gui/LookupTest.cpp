@@ -131,7 +131,7 @@ class LookupTest : public PlayerFixture {
   void Reinsert() {
     const DiscToc toc = *sim->disc();
     sim->openTray();
-    ASSERT_TRUE(Until([&] { return !Main_Unit_State().Disc_Loaded; }, 10000));
+    ASSERT_TRUE(Until([&] { return !main->Disc_Loaded(); }, 10000));
     sim->insertDisc(toc);
   }
   QByteArray Found(const char* id) const {
@@ -150,10 +150,11 @@ class LookupTest : public PlayerFixture {
 TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFound) {
   windows = Create_Player_Windows(std::make_unique<SharedDriver>(sim), /*runClock=*/true);
   main = windows->Main.get();
+  MainProbe probe{*main};
   main->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
   Settings(false);
-  ASSERT_TRUE(Until([&] { return Main_Unit_State().Disc_Loaded; }, 10000));
+  ASSERT_TRUE(Until([&] { return main->Disc_Loaded(); }, 10000));
   // 60 s tracks from sector 0: offsets 150, 4650, 9150; lead-out 13650.
   const std::string id = Reference_Disc_Id(1, 3, {13650, 150, 4650, 9150});
   const QByteArray path = "/ws/2/discid/" + QByteArray::fromStdString(id);
@@ -162,14 +163,14 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
 
   // On request: unknown by its identity, found by its table of contents.
   service.Queue({{404, R"({"error": "Not Found"})"}, {200, Found("ANOTHER")}});
-  main->LookUpNames->trigger();
-  ASSERT_TRUE(Until([&] { return main->panelArtist->text() == QStringLiteral("Band"); }, 10000))
-      << main->panelArtist->text().toStdString() << ", requests: " << service.Requests().size()
+  probe.LookUpNames->trigger();
+  ASSERT_TRUE(Until([&] { return probe.panelArtist->text() == QStringLiteral("Band"); }, 10000))
+      << probe.panelArtist->text().toStdString() << ", requests: " << service.Requests().size()
       << ", message: "
-      << (main->DiscLookup->Message() ? main->DiscLookup->Message()->text().toStdString() : "");
-  EXPECT_EQ(main->panelTitle->text(), "Album");
+      << (probe.DiscLookup->Message() ? probe.DiscLookup->Message()->text().toStdString() : "");
+  EXPECT_EQ(probe.panelTitle->text(), "Album");
   EXPECT_EQ(Rows(), QStringList({"1 One", "2 Two", "3 Three"}));
-  ASSERT_TRUE(Until([&] { return main->PanelDisplay->text().contains("One"); }, 5000));
+  ASSERT_TRUE(Until([&] { return probe.PanelDisplay->text().contains("One"); }, 5000));
   EXPECT_NE(Bytes(Disc_Database_Path()).find("artist=Band"), std::string::npos);
   std::vector<Service::Seen> seen = service.Requests();
   ASSERT_EQ(seen.size(), 2u);
@@ -183,19 +184,19 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
 
   // On request over a stored entry: asked first; a refusal by the service stores nothing.
   QString asked;
-  main->DiscLookup->Confirm = [&](const QString& question) {
+  probe.DiscLookup->Confirm = [&](const QString& question) {
     asked = question;
     return true;
   };
   const std::string stored = Bytes(Disc_Database_Path());
   service.Queue({{503, "{}"}});
-  main->LookUpNames->trigger();
+  probe.LookUpNames->trigger();
   EXPECT_EQ(asked, "Replace the names stored for this disc?");
-  ASSERT_TRUE(Until([&] { return main->DiscLookup->Message() != nullptr; }, 10000));
+  ASSERT_TRUE(Until([&] { return probe.DiscLookup->Message() != nullptr; }, 10000));
   EXPECT_TRUE(
-      main->DiscLookup->Message()->text().startsWith("MusicBrainz could not be reached: HTTP 503"))
-      << main->DiscLookup->Message()->text().toStdString();
-  main->DiscLookup->Message()->close();
+      probe.DiscLookup->Message()->text().startsWith("MusicBrainz could not be reached: HTTP 503"))
+      << probe.DiscLookup->Message()->text().toStdString();
+  probe.DiscLookup->Message()->close();
   EXPECT_EQ(Bytes(Disc_Database_Path()), stored);
 
   // By itself, for a disc without an entry, with the answer 5 s late: the clock keeps ticking.
@@ -204,15 +205,15 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   qint64 longestGap = 0;
   QElapsedTimer sinceTick;
   sinceTick.start();
-  QObject::connect(main->Timer, &QTimer::timeout, main,
+  QObject::connect(probe.Timer, &QTimer::timeout, main,
                    [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
   service.Queue({{200, Found(id.c_str()), 5000}});
   Reinsert();
   ASSERT_TRUE(Until([&] { return service.Requests().size() == 4u; }, 10000));
   sinceTick.restart();
   longestGap = 0;
-  ASSERT_TRUE(Until([&] { return main->panelArtist->text() == QStringLiteral("Band"); }, 15000))
-      << main->panelArtist->text().toStdString();
+  ASSERT_TRUE(Until([&] { return probe.panelArtist->text() == QStringLiteral("Band"); }, 15000))
+      << probe.panelArtist->text().toStdString();
   EXPECT_LT(longestGap, 1000) << "the display stopped while the lookup waited";
   std::printf("longest gap between display ticks while a lookup waited 5 s: %lld ms\n",
               static_cast<long long>(longestGap));
@@ -225,6 +226,6 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   ASSERT_TRUE(Until([&] { return service.Requests().size() == 5u; }, 10000));
   sim->openTray();
   ASSERT_TRUE(Until([&] { return service.Answered() == 5; }, 10000));
-  ASSERT_TRUE(Until([&] { return !main->DiscLookup->Busy(); }, 5000));
+  ASSERT_TRUE(Until([&] { return !probe.DiscLookup->Busy(); }, 5000));
   EXPECT_EQ(Bytes(Disc_Database_Path()), "");
 }

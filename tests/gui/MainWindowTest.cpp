@@ -19,11 +19,11 @@ class MainWindowTest : public PlayerFixture {
 TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   Load();
   ClickRow(5);
-  main->spdPlay->click();
+  ui->spdPlay->click();
   Tick(60);  // 12 s into track 5
-  main->spdPlay->click();
+  ui->spdPlay->click();
   EXPECT_TRUE(AtTrackStart(5) && !sim->isPlaying());
-  main->Play->trigger();  // the display's menu does the same
+  ui->Play->trigger();  // the display's menu does the same
   EXPECT_TRUE(sim->isPlaying());
 
   // A row chosen while playing plays from its start; while stopped the drive only seeks there.
@@ -31,19 +31,19 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   EXPECT_TRUE(sim->isPlaying());
   EXPECT_EQ(Track(), 7);
   EXPECT_LT(sim->positionLsn(), Lsn(7, 1));
-  main->spdPlayClick();
+  ui->spdPlayClick();
   ClickRow(3);
   EXPECT_TRUE(AtTrackStart(3) && !sim->isPlaying());
-  QTest::keyClick(main->ListBoxTracks, Qt::Key_Down);
+  QTest::keyClick(ui->ListBoxTracks, Qt::Key_Down);
   EXPECT_TRUE(AtTrackStart(4));
 
   // Previous a few seconds into track 1 goes back to its start, and the list follows Next.
   ClickRow(1);
-  main->spdPlayClick();
+  ui->spdPlayClick();
   Tick(20);
-  main->spdRewindClick();
+  ui->spdRewindClick();
   EXPECT_LT(sim->positionLsn(), 40);
-  main->spdNextClick();
+  ui->spdNextClick();
   EXPECT_EQ(Track(), 2);
   EXPECT_EQ(Row(), 2);
   EXPECT_TRUE(sim->isPlaying());
@@ -51,16 +51,16 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   // A stop that lands on the very position a refresh showed still brings the stopped texts.
   main->Disp_Info();
   Tick(3);
-  main->spdPlayClick();
+  ui->spdPlayClick();
   Refresh();
   EXPECT_EQ(main->windowTitle().left(8), "Stopped ");
-  EXPECT_EQ(main->PanelDisplay->text().left(8), "Stopped ");
+  EXPECT_EQ(ui->PanelDisplay->text().left(8), "Stopped ");
 
   // Paused, seeking or not ready: Play sends nothing that moves the drive.
   for (std::uint32_t mode : {MCI_MODE_PAUSE, MCI_MODE_SEEK, MCI_MODE_NOT_READY}) {
     sim->forceMode(mode);
     sim->clearLog();
-    main->spdPlayClick();
+    ui->spdPlayClick();
     for (const auto& r : sim->log()) EXPECT_EQ(r.command, MCI_STATUS) << "mode " << mode;
   }
 }
@@ -71,21 +71,21 @@ TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
   Load();
   main->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(main));
-  main->chkRepeatDisc->setFocus();
-  const QList<QWidget*> order = {main->chkRepeatTrack, main->spdEdit,      main->spdRewind,
-                                 main->spdPlay,        main->spdNext,      main->spdEject,
-                                 main->ListBoxTracks,  main->chkRepeatDisc};
+  ui->chkRepeatDisc->setFocus();
+  const QList<QWidget*> order = {ui->chkRepeatTrack, ui->spdEdit,      ui->spdRewind,
+                                 ui->spdPlay,        ui->spdNext,      ui->spdEject,
+                                 ui->ListBoxTracks,  ui->chkRepeatDisc};
   for (QWidget* next : order) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next);
   }
-  main->spdNext->setFocus();
-  QTest::keyClick(main->spdNext, Qt::Key_Space);
+  ui->spdNext->setFocus();
+  QTest::keyClick(ui->spdNext, Qt::Key_Space);
   EXPECT_TRUE(AtTrackStart(2));
-  QTest::keyClick(main->spdNext, Qt::Key_Return);
+  QTest::keyClick(ui->spdNext, Qt::Key_Return);
   EXPECT_TRUE(AtTrackStart(3) && !sim->isPlaying());
-  main->ListBoxTracks->setFocus();
-  QTest::keyClick(main->ListBoxTracks, Qt::Key_Return);
+  ui->ListBoxTracks->setFocus();
+  QTest::keyClick(ui->ListBoxTracks, Qt::Key_Return);
   EXPECT_TRUE(sim->isPlaying());
 }
 
@@ -97,10 +97,10 @@ TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeats) {
     int endsOn;
   } cases[] = {{false, false, false, 1}, {true, false, true, 1}, {true, true, true, 10}};
   for (const auto& c : cases) {
-    main->chkRepeatDisc->setChecked(c.disc);
-    main->chkRepeatTrack->setChecked(c.track);
+    ui->chkRepeatDisc->setChecked(c.disc);
+    ui->chkRepeatTrack->setChecked(c.track);
     ClickRow(10);
-    if (!sim->isPlaying()) main->spdPlayClick();
+    if (!sim->isPlaying()) ui->spdPlayClick();
     Tick(160);  // 32 s: past the end of the last track
     Refresh();
     EXPECT_EQ(sim->isPlaying(), c.playing) << c.endsOn;
@@ -113,33 +113,33 @@ TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeats) {
 TEST_F(MainWindowTest, RepeatTrackWaitsForATrackUndoesNextAndFollowsTheList) {
   sim->openTray();
   Build();
-  main->chkRepeatTrack->setChecked(true);
-  EXPECT_EQ(main->Repeat_Track_No, 0);  // no track known: it waits for one
+  ui->chkRepeatTrack->setChecked(true);
+  EXPECT_EQ(ui->Repeat_Track_No, 0);  // no track known: it waits for one
   Refresh();
   sim->closeTray();
   Refresh();  // loads the disc, which rests on track 1
   Tick();
-  main->spdPlayClick();
+  ui->spdPlayClick();
   Tick(160);  // 32 s
   EXPECT_EQ(Track(), 1);
   ClickRow(3);
   Tick(160);
   EXPECT_EQ(Track(), 3);
   EXPECT_LT(sim->positionLsn(), Lsn(3, 2));
-  main->spdNextClick();
+  ui->spdNextClick();
   EXPECT_EQ(Track(), 4);
   Tick();
   EXPECT_EQ(Track(), 3);
 
   // A track remembered from a disc that left is forgotten with it.
   ClickRow(9);
-  main->spdEjectClick();
+  ui->spdEjectClick();
   Refresh();
   sim->insertDisc(SimulatedDriver::MakeDisc({31, 31}));
   Refresh();
   Tick();
-  EXPECT_EQ(main->Repeat_Track_No, 1);
-  main->spdPlayClick();
+  EXPECT_EQ(ui->Repeat_Track_No, 1);
+  ui->spdPlayClick();
   Tick(20);
   EXPECT_GT(sim->positionLsn(), Lsn(1, 3));  // plays on rather than restarting every tick
 }
@@ -148,23 +148,22 @@ TEST_F(MainWindowTest, OpenDriveDisablesTheDiscButtonsAndEjectStopsFirst) {
   Load();
   sim->openTray();
   Refresh();
-  for (QToolButton* b :
-       {main->spdEdit, main->spdRewind, main->spdPlay, main->spdNext, main->spdEject})
+  for (QToolButton* b : {ui->spdEdit, ui->spdRewind, ui->spdPlay, ui->spdNext, ui->spdEject})
     EXPECT_FALSE(b->isEnabled());
-  EXPECT_TRUE(main->spdOption->isEnabled() && main->spdAbout->isEnabled());
-  for (QAction* a : main->PopupMenu->actions()) EXPECT_TRUE(a->isEnabled());
+  EXPECT_TRUE(ui->spdOption->isEnabled() && ui->spdAbout->isEnabled());
+  for (QAction* a : ui->PopupMenu->actions()) EXPECT_TRUE(a->isEnabled());
   EXPECT_TRUE(Rows().isEmpty());
-  EXPECT_EQ(main->panelArtist->text() + main->panelTitle->text(), "");
+  EXPECT_EQ(ui->panelArtist->text() + ui->panelTitle->text(), "");
   EXPECT_EQ(Texts(), QStringList({"Zarn's CDPlayer", "Drive Not Ready!!", "Zarn's CDPlayer",
                                   "Drive Not Ready!!", "Track- -m -s"}));
   // The same disc comes back at the very position the last refresh saw: its texts return.
   sim->closeTray();
   Refresh();
-  EXPECT_TRUE(main->spdPlay->isEnabled());
-  EXPECT_NE(main->PanelDisplay->text(), "Drive Not Ready!!");
+  EXPECT_TRUE(ui->spdPlay->isEnabled());
+  EXPECT_NE(ui->PanelDisplay->text(), "Drive Not Ready!!");
 
-  main->spdPlayClick();
-  main->spdEjectClick();
+  ui->spdPlayClick();
+  ui->spdEjectClick();
   EXPECT_TRUE(sim->isTrayOpen());
   ExpectPlayState(false);
 }
@@ -173,7 +172,7 @@ TEST_F(MainWindowTest, OpenDriveDisablesTheDiscButtonsAndEjectStopsFirst) {
 // While a button is held down in the list, refreshes leave its selection where it is.
 TEST_F(MainWindowTest, OnlyAPlainLeftClickChoosesAndAHeldButtonKeepsTheListStill) {
   Load();
-  QWidget* rows = main->ListBoxTracks->viewport();
+  QWidget* rows = ui->ListBoxTracks->viewport();
   const std::pair<Qt::MouseButton, Qt::KeyboardModifiers> clicks[] = {
       {Qt::RightButton, {}},
       {Qt::MiddleButton, {}},
@@ -183,28 +182,17 @@ TEST_F(MainWindowTest, OnlyAPlainLeftClickChoosesAndAHeldButtonKeepsTheListStill
     for (int track : {5, 1}) {  // another row, and the selected one
       QTest::mouseClick(rows, button, modifiers, RowAt(track));
       EXPECT_TRUE(AtTrackStart(1)) << button << " " << modifiers.toInt() << " " << track;
-      EXPECT_EQ(main->ListBoxTracks->selectedItems(), QList({main->ListBoxTracks->item(0)}));
+      EXPECT_EQ(ui->ListBoxTracks->selectedItems(), QList({ui->ListBoxTracks->item(0)}));
     }
   }
   QTest::mousePress(rows, Qt::LeftButton, {}, RowAt(3));
   EXPECT_TRUE(AtTrackStart(3));
-  main->spdPlayClick();
+  ui->spdPlayClick();
   Tick(160);  // into track 4
   EXPECT_EQ(Row(), 3);
   QTest::mouseRelease(rows, Qt::LeftButton, {}, RowAt(3));
   Refresh();
   EXPECT_EQ(Row(), 4);
-}
-
-// A double click on the display is one click: it switches between tall and compact once.
-TEST_F(MainWindowTest, DoubleClickOnTheDisplaySwitchesTheHeightOnce) {
-  Load();
-  const int tall = main->height();
-  QTest::mouseClick(main->PanelDisplay, Qt::LeftButton);
-  QTest::mouseDClick(main->PanelDisplay, Qt::LeftButton);
-  QTest::mouseRelease(main->PanelDisplay, Qt::LeftButton);
-  EXPECT_FALSE(PlayerSettings.PlayerMode);
-  EXPECT_LT(main->height(), tall);
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
@@ -224,7 +212,7 @@ TEST_F(MainWindowTest, ErrorsAreReportedAndOnlyADeviceThatCannotOpenEndsTheProgr
   Load();
   Application::Instance()->Set_Title("Track3 Sky");
   main->Device().Device_Close();
-  QTest::mouseClick(main->spdEject, Qt::LeftButton);  // stopping a closed device raises
+  QTest::mouseClick(ui->spdEject, Qt::LeftButton);  // stopping a closed device raises
   struct Thrower : QObject {
     bool event(QEvent*) override { throw std::runtime_error("tick failed!"); }
   } thrower;

@@ -14,8 +14,9 @@
 // captions must neither be cut short nor reach into the next column.
 TEST(OptionDialog, CaptionsFitTheDesignedLayout) {
   TfrmOption option;
-  EXPECT_EQ(QFontInfo(option.chkIconTrackNum->font()).family(), "Liberation Sans");
-  for (QGroupBox* group : {option.GroupBoxInfo, option.GroupBoxFont, option.GroupBoxST}) {
+  OptionProbe ui{option};
+  EXPECT_EQ(QFontInfo(ui.chkIconTrackNum->font()).family(), "Liberation Sans");
+  for (QGroupBox* group : {ui.GroupBoxInfo, ui.GroupBoxFont, ui.GroupBoxST}) {
     const auto boxes = group->findChildren<QCheckBox*>();
     for (QCheckBox* box : boxes) {
       EXPECT_LE(box->sizeHint().width(), box->width()) << box->text().toStdString();
@@ -30,6 +31,7 @@ TEST(OptionDialog, CaptionsFitTheDesignedLayout) {
 
 TEST(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
   TfrmOption option;
+  OptionProbe ui{option};
   option.Set_Example(option.Example_Font(), Qt::green, Qt::black);
   option.Set_Example_ST_Color(Qt::yellow);
   const QColor orange(255, 128, 0);
@@ -43,14 +45,14 @@ TEST(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
                {true, true, orange, Qt::black, Qt::blue, orange},
                {true, true, Qt::white, orange, Qt::blue, Qt::white}};
   for (const auto& s : steps) {
-    QColorDialog* dialog = s.seeThrough ? option.STColorDialog : option.ColorDialog;
+    QColorDialog* dialog = s.seeThrough ? ui.STColorDialog : ui.ColorDialog;
     QColor opened;
     Answer(dialog, [&] {
       opened = dialog->currentColor();
       dialog->setCurrentColor(s.pick);
       s.ok ? dialog->accept() : dialog->reject();
     });
-    s.seeThrough ? option.btnSelectSTColorClick() : option.btnSelectColorClick();
+    s.seeThrough ? ui.btnSelectSTColorClick() : ui.btnSelectColorClick();
     EXPECT_EQ(opened, s.opened);
     EXPECT_EQ(option.Example_Color(), s.panel);
     EXPECT_EQ(option.Example_ST_Color(), s.sample);
@@ -60,25 +62,26 @@ TEST(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
 
 TEST(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
   TfrmOption option;
+  OptionProbe ui{option};
   QFont display(QStringLiteral("ＭＳ ゴシック"));
   display.setPixelSize(16);
   display.setBold(true);
   option.Set_Example(display, QColor(0, 128, 0), Qt::black);
-  TFontDialog* dialog = option.FontDialog;
+  TFontDialog* dialog = ui.FontDialog;
 
   // The stored name is shown as the installed face it stands for, at 12 points; keeping that
   // face keeps the stored name.
   Answer(dialog, [&] {
-    QFont f = dialog->Fonts->currentFont();
+    QFont f = ui.Fonts->currentFont();
     EXPECT_EQ(f.family(), QFontInfo(display).family());
     EXPECT_EQ(f.pointSizeF(), 12);
     EXPECT_EQ(dialog->Selected_Color(), QColor(0, 128, 0));
     f.setPointSize(20);
-    dialog->Fonts->setCurrentFont(f);
-    dialog->cmbColor->setCurrentText("Red");
+    ui.Fonts->setCurrentFont(f);
+    ui.cmbColor->setCurrentText("Red");
     dialog->accept();
   });
-  option.btnSelectFontClick();
+  ui.btnSelectFontClick();
   EXPECT_EQ(option.Example_Font().family(), "ＭＳ ゴシック");
   EXPECT_EQ(option.Example_Font().pixelSize(), 27);
   EXPECT_TRUE(option.Example_Font().bold());
@@ -90,12 +93,11 @@ TEST(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
   option.Set_Example(option.Example_Font(), QColor(1, 2, 3), Qt::black);
   for (bool ok : {true, false}) {
     Answer(dialog, [&] {
-      dialog->Fonts->setCurrentFont(
-          QFont(ok ? "Liberation Serif" : "Liberation Sans", ok ? 9 : 30));
-      if (!ok) dialog->cmbColor->setCurrentText("Blue");
+      ui.Fonts->setCurrentFont(QFont(ok ? "Liberation Serif" : "Liberation Sans", ok ? 9 : 30));
+      if (!ok) ui.cmbColor->setCurrentText("Blue");
       ok ? dialog->accept() : dialog->reject();
     });
-    option.btnSelectFontClick();
+    ui.btnSelectFontClick();
     EXPECT_EQ(option.Example_Font().family(), "Liberation Serif");
     EXPECT_EQ(option.Example_Font().pixelSize(), 12);
     EXPECT_FALSE(option.Example_Font().bold());

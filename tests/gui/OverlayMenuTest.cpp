@@ -23,8 +23,8 @@ class OverlayMenuTest : public PlayerFixture {
     std::remove(Settings_File_Path().c_str());
     sim = std::make_shared<SimulatedDriver>(SimulatedDriver::MakeDisc({60, 60, 60, 60}));
     Load();
-    main->spdNextClick();
-    main->spdPlayClick();
+    ui->spdNextClick();
+    ui->spdPlayClick();
     Tick(20);
   }
 
@@ -32,48 +32,54 @@ class OverlayMenuTest : public PlayerFixture {
   auto Outcome() {
     Refresh();
     return std::tuple(sim->isPlaying(), sim->isTrayOpen(), sim->positionLsn(), Track(), Row(),
-                      windows->SeeThrough->pupPlay->text(), main->chkRepeatDisc->isChecked(),
-                      main->chkRepeatTrack->isChecked(), PlayerSettings.MainForm,
-                      main->isVisible());
+                      SeeThroughProbe{*windows->SeeThrough}.pupPlay->text(),
+                      ui->chkRepeatDisc->isChecked(), ui->chkRepeatTrack->isChecked(),
+                      PlayerSettings.MainForm, main->isVisible());
   }
 };
 
 TEST_F(OverlayMenuTest, ItemsActAsTheMainWindowsControlsAndMarksAreRenewedOnOpening) {
   Start();
   TfrmSeeThrough& overlay = *windows->SeeThrough;
+  SeeThroughProbe menu{overlay};
   // The marks follow what changed elsewhere since the menu last opened.
   overlay.show();
   ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
   for (const bool on : {true, false}) {
-    main->chkRepeatDisc->setChecked(on);
+    ui->chkRepeatDisc->setChecked(on);
     PlayerSettings.MainForm = on;
     QTest::mouseRelease(&overlay, Qt::RightButton, {}, QPoint(100, 20));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return overlay.PopupMenu->isVisible(); }, 2000));
-    EXPECT_EQ(overlay.pupRepeadDisc->isChecked(), on);
-    EXPECT_EQ(overlay.pupViewMain->isChecked(), on);
-    overlay.PopupMenu->close();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return menu.PopupMenu->isVisible(); }, 2000));
+    EXPECT_EQ(menu.pupRepeadDisc->isChecked(), on);
+    EXPECT_EQ(menu.pupViewMain->isChecked(), on);
+    menu.PopupMenu->close();
   }
 
   const struct {
     const char* item;
-    std::function<void(TfrmMain&)> control;
-    QAction* TfrmSeeThrough::*action;
+    std::function<void(MainProbe&)> control;
+    std::function<QAction*(SeeThroughProbe&)> action;
   } cases[] = {
-      {"Play", [](TfrmMain& m) { m.spdPlay->click(); }, &TfrmSeeThrough::pupPlay},
-      {"Next", [](TfrmMain& m) { m.spdNext->click(); }, &TfrmSeeThrough::pupNext},
-      {"Previous", [](TfrmMain& m) { m.spdRewind->click(); }, &TfrmSeeThrough::pupPrevious},
-      {"Eject CD", [](TfrmMain& m) { m.spdEject->click(); }, &TfrmSeeThrough::pupEject},
-      {"Repeat Disc", [](TfrmMain& m) { m.chkRepeatDisc->click(); },
-       &TfrmSeeThrough::pupRepeadDisc},
+      {"Play", [](MainProbe& m) { m.spdPlay->click(); },
+       [](SeeThroughProbe& s) { return s.pupPlay; }},
+      {"Next", [](MainProbe& m) { m.spdNext->click(); },
+       [](SeeThroughProbe& s) { return s.pupNext; }},
+      {"Previous", [](MainProbe& m) { m.spdRewind->click(); },
+       [](SeeThroughProbe& s) { return s.pupPrevious; }},
+      {"Eject CD", [](MainProbe& m) { m.spdEject->click(); },
+       [](SeeThroughProbe& s) { return s.pupEject; }},
+      {"Repeat Disc", [](MainProbe& m) { m.chkRepeatDisc->click(); },
+       [](SeeThroughProbe& s) { return s.pupRepeadDisc; }},
   };
   for (const auto& c : cases) {
     Start();
     const auto before = Outcome();
-    c.control(*main);
+    c.control(*ui);
     const auto byControl = Outcome();
     Start();
     Outcome();
-    (windows->SeeThrough.get()->*c.action)->trigger();
+    SeeThroughProbe probe{*windows->SeeThrough};
+    c.action(probe)->trigger();
     EXPECT_EQ(Outcome(), byControl) << c.item;
     EXPECT_NE(byControl, before) << c.item;
   }
@@ -81,12 +87,13 @@ TEST_F(OverlayMenuTest, ItemsActAsTheMainWindowsControlsAndMarksAreRenewedOnOpen
   // Disp Control goes by its mark: hide and clear, then show and set.
   Start();
   PlayerSettings.MainForm = true;
-  windows->SeeThrough->PopupMenuPopup();
+  SeeThroughProbe st{*windows->SeeThrough};
+  st.PopupMenuPopup();
   for (const bool shown : {false, true}) {
-    windows->SeeThrough->pupViewMain->trigger();
+    st.pupViewMain->trigger();
     EXPECT_EQ(PlayerSettings.MainForm, shown);
     EXPECT_EQ(main->isVisible(), shown);
-    EXPECT_EQ(windows->SeeThrough->pupViewMain->isChecked(), shown);
+    EXPECT_EQ(st.pupViewMain->isChecked(), shown);
   }
 }
 

@@ -153,7 +153,7 @@ TEST(SeeThroughWindow, TickWaitsForTheFaceThenMovesTheMarqueeAndImposesMainForm)
   main.setWindowTitle(QStringLiteral("main"));
   main.show();
   TfrmSeeThrough overlay;
-  overlay.frmMain = &main;
+  overlay.Set_Main(&main, {});
   const QString text = QStringLiteral("abc");
   const auto tick = [&](const QString& display, bool playing) {
     overlay.Draw_Info(display, QStringLiteral("Track1 0m 0s"), playing);
@@ -173,7 +173,7 @@ TEST(SeeThroughWindow, TickWaitsForTheFaceThenMovesTheMarqueeAndImposesMainForm)
                {false, text, -1}, {false, "", 185}, {true, "", 184}};
   for (const auto& s : steps) EXPECT_EQ(tick(s.text, s.playing), s.after) << s.text.toStdString();
   EXPECT_FALSE(main.isVisible());
-  const int w = Text_Line_Width(overlay.fontTrackTitle, text);
+  const int w = Text_Line_Width(SeeThroughProbe{overlay}.fontTrackTitle, text);
   tick(text, false);
   for (int drawnAt = -1; drawnAt > -w + 1; --drawnAt) tick(text, true);
   EXPECT_EQ(tick(text, true), 185) << "after the draw at " << -w + 1;
@@ -214,11 +214,12 @@ TEST_F(SeeThroughPlayer, OptionDialogDuringACaptureCountsTheWindowAsShown) {
     bool ticked = false;
     QTimer::singleShot(100, main, [&] {
       Answer(&option, [&] {
-        ticked = option.chkUseST->isChecked();
-        option.chkUseST->setChecked(use);
-        option.btnOK->click();
+        OptionProbe o{option};
+        ticked = o.chkUseST->isChecked();
+        o.chkUseST->setChecked(use);
+        o.btnOK->click();
       });
-      main->spdOption->click();
+      ui->spdOption->click();
     });
     overlay.Paint_Overlay();  // what a click on the window does
     EXPECT_TRUE(ticked);

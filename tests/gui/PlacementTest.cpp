@@ -20,7 +20,7 @@ class PlacementTest : public PlayerFixture {
   }
   int Outer() const { return main->frameGeometry().height(); }
   int Frame() const { return main->frameGeometry().height() - main->height(); }
-  void Click() { QTest::mouseClick(main->PanelDisplay, Qt::LeftButton); }
+  void Click() { QTest::mouseClick(ui->PanelDisplay, Qt::LeftButton); }
 };
 
 TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
@@ -43,7 +43,7 @@ TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
     EXPECT_EQ(PlayerSettings.PlayerMode, c.tall);
     if (c.tall) {
       EXPECT_EQ(PlayerSettings.TallHeight, Outer());
-      EXPECT_LE(main->PanelControl->geometry().bottom(), main->height());  // controls in reach
+      EXPECT_LE(ui->PanelControl->geometry().bottom(), main->height());  // controls in reach
     }
   }
 }
@@ -51,7 +51,9 @@ TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
 TEST_F(PlacementTest, ClickSwitchesModesAndTallHeightSurvivesCompactModeAndARestart) {
   Start("[Window]\r\nTallHeight=500\r\n");
   EXPECT_EQ(Outer(), 500);
-  Click();
+  Click();  // and a double click, which is one click: one switch in all
+  QTest::mouseDClick(ui->PanelDisplay, Qt::LeftButton);
+  QTest::mouseRelease(ui->PanelDisplay, Qt::LeftButton);
   EXPECT_EQ(Outer(), Frame() + 12 + 20);
   main->resize(420, 300);  // a drag in compact mode: only the width follows
   EXPECT_EQ(main->size(), QSize(420, 32));
@@ -70,10 +72,10 @@ TEST_F(PlacementTest, ClickSwitchesModesAndTallHeightSurvivesCompactModeAndARest
 
 TEST_F(PlacementTest, OptionOkWithAHugeStoredFontKeepsTheControlsInReach) {
   Start("[Disp]\r\nFontSize=2147483647\r\n");
-  Answer(windows->Option.get(), [this] { windows->Option->btnOK->click(); });
-  main->spdOption->click();
-  EXPECT_EQ(main->PanelDisplay->height(), 54 + 20);
-  EXPECT_LE(main->PanelControl->geometry().bottom(), main->height());
+  Answer(windows->Option.get(), [this] { OptionProbe{*windows->Option}.btnOK->click(); });
+  ui->spdOption->click();
+  EXPECT_EQ(ui->PanelDisplay->height(), 54 + 20);
+  EXPECT_LE(ui->PanelControl->geometry().bottom(), main->height());
   EXPECT_NE(Bytes(Settings_File_Path()).find("FontSize=54\r\n"), std::string::npos);
 }
 
@@ -85,15 +87,15 @@ TEST_F(PlacementTest, OverlayNeverStaysMinimised) {
   TfrmSeeThrough& overlay = *windows->SeeThrough;
   EXPECT_TRUE(overlay.isVisible());
   EXPECT_FALSE(overlay.isMinimized());
-  const std::function<void()> restores[] = {[this] {
-                                              main->showMinimized();
-                                              main->showNormal();
-                                            },
-                                            [this] {
-                                              Answer(windows->Option.get(),
-                                                     [this] { windows->Option->btnOK->click(); });
-                                              main->spdOption->click();
-                                            }};
+  const std::function<void()> restores[] = {
+      [this] {
+        main->showMinimized();
+        main->showNormal();
+      },
+      [this] {
+        Answer(windows->Option.get(), [this] { OptionProbe{*windows->Option}.btnOK->click(); });
+        ui->spdOption->click();
+      }};
   for (const auto& restore : restores) {
     overlay.showMinimized();
     restore();

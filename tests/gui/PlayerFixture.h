@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 #include <QAction>
@@ -21,6 +22,7 @@
 #include "device/Tmsf.h"
 #include "disc/Ucdobj.h"
 #include "overlay/Usthrou.h"
+#include "settings/Uoption.h"
 #include "support/SharedDriver.h"
 
 using namespace std::chrono_literals;
@@ -50,6 +52,55 @@ inline void Put(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
+// The tests' views of the windows' controls and handlers; each window declares its probe a friend.
+struct MainProbe {
+  TfrmMain& w;
+  TMainPanel *PanelDisplay = w.PanelDisplay, *PanelControl = w.PanelControl;
+  QCheckBox *chkRepeatDisc = w.chkRepeatDisc, *chkRepeatTrack = w.chkRepeatTrack;
+  QToolButton *spdEdit = w.spdEdit, *spdRewind = w.spdRewind, *spdPlay = w.spdPlay,
+              *spdNext = w.spdNext, *spdEject = w.spdEject, *spdOption = w.spdOption,
+              *spdAbout = w.spdAbout;
+  TMainPanel *panelArtist = w.panelArtist, *panelTitle = w.panelTitle;
+  TMainTrackList* ListBoxTracks = w.ListBoxTracks;
+  QMenu* PopupMenu = w.PopupMenu;
+  QAction* Play = w.Play;
+  QAction* LookUpNames = w.LookUpNames;
+  TDiscLookup* DiscLookup = w.DiscLookup;
+  QTimer* Timer = w.Timer;
+  int& Repeat_Track_No = w.Repeat_Track_No;
+  TMainUnitState& State = w.State;
+  void TimerTimer() { w.TimerTimer(); }
+  void spdPlayClick() { w.spdPlayClick(); }
+  void spdNextClick() { w.spdNextClick(); }
+  void spdRewindClick() { w.spdRewindClick(); }
+  void spdEjectClick() { w.spdEjectClick(); }
+  void CD_Seek(int track) { w.CD_Seek(track); }
+};
+struct SeeThroughProbe {
+  TfrmSeeThrough& w;
+  QMenu* PopupMenu = w.PopupMenu;
+  QAction *pupPlay = w.pupPlay, *pupNext = w.pupNext, *pupPrevious = w.pupPrevious,
+          *pupEject = w.pupEject, *pupRepeadDisc = w.pupRepeadDisc, *pupViewMain = w.pupViewMain;
+  TFontHolder &fontTrackTitle = w.fontTrackTitle, &fontTime = w.fontTime;
+  void PopupMenuPopup() { w.PopupMenuPopup(); }
+};
+struct OptionProbe {
+  TfrmOption& w;
+  QCheckBox *chkIconTrackNum = w.chkIconTrackNum, *chkIconArtist = w.chkIconArtist,
+            *chkBarTime = w.chkBarTime, *chkWinTrackNum = w.chkWinTrackNum,
+            *chkWinTime = w.chkWinTime, *chkWinCDTitle = w.chkWinCDTitle, *chkUseST = w.chkUseST;
+  QGroupBox *GroupBoxInfo = w.GroupBoxInfo, *GroupBoxFont = w.GroupBoxFont,
+            *GroupBoxST = w.GroupBoxST;
+  QPushButton *btnOK = w.btnOK, *btnCancel = w.btnCancel;
+  TFontDialog* FontDialog = w.FontDialog;
+  QFontDialog* Fonts = w.FontDialog->Fonts;
+  QComboBox* cmbColor = w.FontDialog->cmbColor;
+  QColorDialog *ColorDialog = w.ColorDialog, *STColorDialog = w.STColorDialog;
+  void btnSelectFontClick() { w.btnSelectFontClick(); }
+  void btnSelectColorClick() { w.btnSelectColorClick(); }
+  void btnSelectSTColorClick() { w.btnSelectSTColorClick(); }
+};
+
 struct Report {
   QString caption;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -78,6 +129,7 @@ class PlayerFixture : public ::testing::Test {
     windows.reset();
     windows = Create_Player_Windows(std::make_unique<SharedDriver>(sim), /*runClock=*/false);
     main = windows->Main.get();
+    ui.emplace(MainProbe{*main});
     if (show) {
       main->show();
       ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
@@ -92,11 +144,11 @@ class PlayerFixture : public ::testing::Test {
   void Tick(int n = 1) {
     for (int i = 0; i < n; ++i) {
       sim->advance(200ms);
-      main->TimerTimer();
+      ui->TimerTimer();
     }
   }
   // Up to and including the next full refresh.
-  void Refresh() { Tick(6 - Main_Unit_State().Tick_Count); }
+  void Refresh() { Tick(6 - ui->State.Tick_Count); }
 
   std::int32_t Lsn(int track, int seconds = 0) const {
     return ((track - 1) * seconds_ + seconds) * 75;
@@ -109,23 +161,22 @@ class PlayerFixture : public ::testing::Test {
   int Track() const { return tmsf::Track(sim->disc()->ToTmsf(sim->positionLsn())); }
   // Caption, display panel, application title, the see-through window's two lines.
   QStringList Texts() const {
-    return {main->windowTitle(), main->PanelDisplay->text(), main->windowIconText(),
-            Main_Unit_State().Overlay_Display_Text, Main_Unit_State().Overlay_Time_Text};
+    return {main->windowTitle(), ui->PanelDisplay->text(), main->windowIconText(),
+            ui->State.Overlay_Display_Text, ui->State.Overlay_Time_Text};
   }
-  int Row() const { return main->ListBoxTracks->currentRow() + 1; }
+  int Row() const { return ui->ListBoxTracks->currentRow() + 1; }
   QStringList Rows() const {
     QStringList rows;
-    for (int i = 0; i < main->ListBoxTracks->count(); ++i)
-      rows << main->ListBoxTracks->item(i)->text();
+    for (int i = 0; i < ui->ListBoxTracks->count(); ++i) rows << ui->ListBoxTracks->item(i)->text();
     return rows;
   }
   // The middle of a track's row in the main window's list, or in another.
   QPoint RowAt(int track, QListWidget* list = nullptr) const {
-    list = list ? list : main->ListBoxTracks;
+    list = list ? list : ui->ListBoxTracks;
     return list->visualItemRect(list->item(track - 1)).center();
   }
   void ClickRow(int track, QListWidget* list = nullptr) {
-    list = list ? list : main->ListBoxTracks;
+    list = list ? list : ui->ListBoxTracks;
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowAt(track, list));
   }
 
@@ -133,17 +184,18 @@ class PlayerFixture : public ::testing::Test {
   // see-through window's menus agree on the drive's state.
   void ExpectPlayState(bool playing, bool menus = true) const {
     const QString caption = playing ? "Stop" : "Play";
-    EXPECT_EQ(main->spdPlay->toolTip(), caption);
-    EXPECT_EQ(main->spdPlay->icon().pixmap(16, 16).toImage(),
+    EXPECT_EQ(ui->spdPlay->toolTip(), caption);
+    EXPECT_EQ(ui->spdPlay->icon().pixmap(16, 16).toImage(),
               Glyph_Icon(playing ? Glyph_Stop() : Glyph_Play()).pixmap(16, 16).toImage());
     if (!menus) return;
-    EXPECT_EQ(main->Play->text(), caption);
-    EXPECT_EQ(windows->SeeThrough->pupPlay->text(), caption);
+    EXPECT_EQ(ui->Play->text(), caption);
+    EXPECT_EQ(SeeThroughProbe{*windows->SeeThrough}.pupPlay->text(), caption);
   }
 
   std::shared_ptr<SimulatedDriver> sim;
   std::unique_ptr<PlayerWindows> windows;
   TfrmMain* main = nullptr;
+  std::optional<MainProbe> ui;
   std::vector<Report> reports;
 
  private:

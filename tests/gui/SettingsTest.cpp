@@ -19,6 +19,9 @@ namespace {
 
 const std::string kGothic = "\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E";
 const std::string kMincho = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";  // ＭＳ 明朝
+// Two system colours and a third in another spelling.
+const std::string kSystemDisp = "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n";
+const std::string kSystemST = "[SeeThrough]\r\nFontColor=0x8000000D\r\n";
 const QColor kYellow(255, 255, 0), kGreen(0, 128, 0), kBlack(Qt::black);
 
 class SettingsTest : public PlayerFixture {
@@ -26,28 +29,31 @@ class SettingsTest : public PlayerFixture {
   SettingsTest() : PlayerFixture({40, 40, 40}) {}
   TfrmSeeThrough* ST() const { return windows->SeeThrough.get(); }
   // Presses the Option button; `answer` runs inside the dialog's modal loop and must end it.
-  void Run_Option(const std::function<void(TfrmOption*)>& answer) {
+  void Run_Option(const std::function<void(OptionProbe&)>& answer) {
     TfrmOption* option = windows->Option.get();
-    Answer(option, [option, answer] { answer(option); });
-    main->spdOption->click();
+    Answer(option, [option, answer] {
+      OptionProbe probe{*option};
+      answer(probe);
+    });
+    ui->spdOption->click();
   }
   // Changes every look the dialog offers, and the see-through window's use.
-  static void Try_Other_Look(TfrmOption* o) {
-    QFont font = o->Example_Font();
+  static void Try_Other_Look(OptionProbe& o) {
+    QFont font = o.w.Example_Font();
     font.setPixelSize(40);
-    o->Set_Example(font, Qt::red, Qt::white);
-    o->Set_Example_ST_Color(Qt::blue);
-    o->chkUseST->setChecked(false);
+    o.w.Set_Example(font, Qt::red, Qt::white);
+    o.w.Set_Example_ST_Color(Qt::blue);
+    o.chkUseST->setChecked(false);
   }
   // The display panel's font and colours and the see-through window's, as shown.
   void Expect_Look(const QFont& font, QColor text, QColor back, QColor st, bool stVisible) {
-    const QPalette panel = main->PanelDisplay->palette();
-    EXPECT_EQ(main->PanelDisplay->font(), font);
+    const QPalette panel = ui->PanelDisplay->palette();
+    EXPECT_EQ(ui->PanelDisplay->font(), font);
     EXPECT_EQ(panel.color(QPalette::WindowText), text);
     EXPECT_EQ(panel.color(QPalette::Window), back);
-    EXPECT_EQ(ST()->fontTime.color, st);
-    EXPECT_EQ(ST()->fontTrackTitle.color, st);
-    EXPECT_EQ(ST()->fontTrackTitle.font, font);
+    EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, st);
+    EXPECT_EQ(SeeThroughProbe{*ST()}.fontTrackTitle.color, st);
+    EXPECT_EQ(SeeThroughProbe{*ST()}.fontTrackTitle.font, font);
     EXPECT_EQ(ST()->isVisible(), stVisible);
   }
   // A failed write: a directory where the file should be, which not even root can replace.
@@ -65,78 +71,98 @@ class SettingsTest : public PlayerFixture {
 
 TEST_F(SettingsTest, CancelAndAFailedOkChangeNothingShown) {
   Load();
-  const QFont font = main->PanelDisplay->font();
+  const QFont font = ui->PanelDisplay->font();
   // The stored name reaches an installed Japanese face that has half-width katakana.
   EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0xFF71)));  // ｱ
   EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0x65B0)));  // 新
   EXPECT_NE(QFontInfo(font).family(), "ＭＳ ゴシック");
 
-  Run_Option([&](TfrmOption* o) {
+  Run_Option([&](OptionProbe& o) {
     Try_Other_Look(o);
-    o->chkWinCDTitle->setChecked(false);
-    o->btnCancel->click();
+    o.chkWinCDTitle->setChecked(false);
+    o.btnCancel->click();
   });
   EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));  // neither read nor Cancel writes
   Expect_Look(font, kGreen, kBlack, kYellow, true);
   EXPECT_TRUE(PlayerSettings.Window_CDTitle);
-  EXPECT_FALSE(Main_Unit_State().Refresh_Pending);
+  EXPECT_FALSE(ui->State.Refresh_Pending);
   // The next opening shows the display's values again, not the ones tried.
-  Run_Option([&](TfrmOption* o) {
-    EXPECT_EQ(o->Example_Font(), font);
-    EXPECT_EQ(o->Example_Color(), kBlack);
-    EXPECT_EQ(o->Example_ST_Color(), kYellow);
-    EXPECT_TRUE(o->chkWinCDTitle->isChecked());
-    o->reject();
+  Run_Option([&](OptionProbe& o) {
+    EXPECT_EQ(o.w.Example_Font(), font);
+    EXPECT_EQ(o.w.Example_Color(), kBlack);
+    EXPECT_EQ(o.w.Example_ST_Color(), kYellow);
+    EXPECT_TRUE(o.chkWinCDTitle->isChecked());
+    o.w.reject();
   });
 
   // The flags are taken before the writes; nothing after the failed write is applied.
   Block_File();
-  Run_Option([&](TfrmOption* o) {
+  Run_Option([&](OptionProbe& o) {
     Try_Other_Look(o);
-    o->chkWinTime->setChecked(true);
-    o->accept();
+    o.chkWinTime->setChecked(true);
+    o.w.accept();
   });
   Expect_Failed_Writes(1);
   EXPECT_TRUE(PlayerSettings.Window_Time);
   EXPECT_FALSE(PlayerSettings.SeeThrough_Use);
   Expect_Look(font, kGreen, kBlack, kYellow, true);
-  EXPECT_FALSE(Main_Unit_State().Refresh_Pending);
+  EXPECT_FALSE(ui->State.Refresh_Pending);
 }
 
+// Stored values reach the panel, the boxes and the see-through window; system colours (as Delphi 3
+// stored clWindowText on clWindow, and clHighlight in another spelling) show as the palette; a
+// negative colour that names no system colour would show black, hiding the texts, and reads as
+// the key's default.
 TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
-  Put(path, "[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=" + kMincho +
-                "\r\nPanelColor=8388608\r\n[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n"
-                "[SeeThrough]\r\nFontColor=16711680\r\nUse=0\r\n[Window]\r\nTrackNo=1\r\n"
-                "CDTitle=0\r\nTrackTitle=0\r\n");
+  const QPalette palette = QGuiApplication::palette();
+  const struct {
+    std::string file;
+    QColor text, back, st;
+    bool stVisible;
+  } cases[] = {
+      {kSystemDisp + kSystemST, palette.color(QPalette::Active, QPalette::Text),
+       palette.color(QPalette::Active, QPalette::Base),
+       palette.color(QPalette::Active, QPalette::Highlight), true},
+      {"[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n",
+       kGreen, kBlack, kYellow, true},
+      {"[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=" + kMincho +
+           "\r\nPanelColor=8388608\r\n[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n"
+           "[SeeThrough]\r\nFontColor=16711680\r\nUse=0\r\n[Window]\r\nTrackNo=1\r\n"
+           "CDTitle=0\r\nTrackTitle=0\r\n",
+       QColor(255, 0, 0), QColor(0, 0, 128), QColor(0, 0, 255), false}};
   sim->setPosition(Lsn(2));
-  Build();
-  const QFont font = main->PanelDisplay->font();
+  for (const auto& c : cases) {
+    windows.reset();  // which saves
+    Put(path, c.file);
+    Build();
+    Expect_Look(ui->PanelDisplay->font(), c.text, c.back, c.st, c.stVisible);
+  }
+  const QFont font = ui->PanelDisplay->font();
   EXPECT_EQ(font.family(), "ＭＳ 明朝");
   EXPECT_EQ(font.pixelSize(), 21);  // 16 points
   EXPECT_TRUE(font.bold());         // the style is not stored
-  Expect_Look(font, QColor(255, 0, 0), QColor(0, 0, 128), QColor(0, 0, 255), false);
-  EXPECT_TRUE(main->chkRepeatDisc->isChecked() && main->chkRepeatTrack->isChecked());
-  EXPECT_EQ(main->Repeat_Track_No, 2);  // checking the box remembered the current track
+  EXPECT_TRUE(ui->chkRepeatDisc->isChecked() && ui->chkRepeatTrack->isChecked());
+  EXPECT_EQ(ui->Repeat_Track_No, 2);  // checking the box remembered the current track
   Refresh();
-  EXPECT_TRUE(main->PanelDisplay->text().contains("Track1"));
+  EXPECT_TRUE(ui->PanelDisplay->text().contains("Track1"));
 }
 
 TEST_F(SettingsTest, OkWritesTheOptionKeysOnlyAndAppliesThem) {
   // Keys of the placement and of the exit, and a stranger, must survive untouched.
   Put(path, "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n[Play]\r\nRepeatDisk=1\r\n");
   Load();
-  QFont font = main->PanelDisplay->font();
+  QFont font = ui->PanelDisplay->font();
   font.setPixelSize(24);  // 18 points
   font.setBold(false);
-  Run_Option([&](TfrmOption* o) {
-    o->chkWinCDTitle->setChecked(false);
-    o->chkWinTrackNum->setChecked(true);
-    o->chkIconArtist->setChecked(true);
-    o->chkBarTime->setChecked(true);
-    o->Set_Example(font, QColor(0, 255, 255), QColor(16, 32, 48));
-    o->Set_Example_ST_Color(QColor(255, 128, 0));
-    o->chkUseST->setChecked(false);
-    o->btnOK->click();
+  Run_Option([&](OptionProbe& o) {
+    o.chkWinCDTitle->setChecked(false);
+    o.chkWinTrackNum->setChecked(true);
+    o.chkIconArtist->setChecked(true);
+    o.chkBarTime->setChecked(true);
+    o.w.Set_Example(font, QColor(0, 255, 255), QColor(16, 32, 48));
+    o.w.Set_Example_ST_Color(QColor(255, 128, 0));
+    o.chkUseST->setChecked(false);
+    o.btnOK->click();
   });
   EXPECT_EQ(Bytes(path),
             "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n"
@@ -149,69 +175,57 @@ TEST_F(SettingsTest, OkWritesTheOptionKeysOnlyAndAppliesThem) {
                 "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=1\r\nCDTitle=0\r\nTrackTitle=1\r\n"
                 "[SeeThrough]\r\nFontColor=33023\r\nUse=0\r\n");
   Expect_Look(font, QColor(0, 255, 255), QColor(16, 32, 48), QColor(255, 128, 0), false);
-  EXPECT_TRUE(Main_Unit_State().Refresh_Pending);
+  EXPECT_TRUE(ui->State.Refresh_Pending);
   main->Disp_Info();
-  EXPECT_TRUE(main->PanelDisplay->text().contains("Track1"));
+  EXPECT_TRUE(ui->PanelDisplay->text().contains("Track1"));
 
   // Showing the main window again keeps the chosen colour; the dialog now starts unchecked.
   PlayerSettings.SeeThrough_Use = true;
   main->hide();
   main->show();
-  EXPECT_EQ(ST()->fontTime.color, QColor(255, 128, 0));
+  EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, QColor(255, 128, 0));
   ST()->hide();
-  Run_Option([&](TfrmOption* o) {
-    EXPECT_FALSE(o->chkUseST->isChecked());
-    EXPECT_EQ(o->Example_ST_Color(), QColor(255, 128, 0));
-    o->reject();
+  Run_Option([&](OptionProbe& o) {
+    EXPECT_FALSE(o.chkUseST->isChecked());
+    EXPECT_EQ(o.w.Example_ST_Color(), QColor(255, 128, 0));
+    o.w.reject();
   });
 }
 
-TEST_F(SettingsTest, SystemColorsShowAsThePaletteAndGoBackAsStored) {
-  // clWindowText on clWindow, as Delphi 3 stored them, and clHighlight in another spelling.
-  const std::string disp = "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n";
-  const std::string seeThrough = "[SeeThrough]\r\nFontColor=0x8000000D\r\n";
+TEST_F(SettingsTest, SystemColorsGoBackAsStored) {
+  const std::string &disp = kSystemDisp, &seeThrough = kSystemST;
   Put(path, disp + seeThrough);
   Build();
   const QPalette palette = QGuiApplication::palette();
   const QColor text = palette.color(QPalette::Active, QPalette::Text);
   const QColor base = palette.color(QPalette::Active, QPalette::Base);
   const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
-  Expect_Look(main->PanelDisplay->font(), text, base, highlight, true);
-
   // OK with other settings changed: the colours nobody touched stay as they were stored; one
   // the user chose is written as its red, green and blue.
-  Run_Option([&](TfrmOption* o) {
-    EXPECT_EQ(o->Example_Color(), base);
-    EXPECT_EQ(o->Example_Font_Color(), text);
-    EXPECT_EQ(o->Example_ST_Color(), highlight);
-    o->chkWinTime->setChecked(true);
-    o->btnOK->click();
+  Run_Option([&](OptionProbe& o) {
+    EXPECT_EQ(o.w.Example_Color(), base);
+    EXPECT_EQ(o.w.Example_Font_Color(), text);
+    EXPECT_EQ(o.w.Example_ST_Color(), highlight);
+    o.chkWinTime->setChecked(true);
+    o.btnOK->click();
   });
   std::string bytes = Bytes(path);
   EXPECT_EQ(bytes.find(disp), 0u) << bytes;
   EXPECT_NE(bytes.find(seeThrough), std::string::npos) << bytes;
   EXPECT_NE(bytes.find("[Window]\r\nTrackNo=0\r\nTime=1\r\n"), std::string::npos) << bytes;
-  Expect_Look(main->PanelDisplay->font(), text, base, highlight, true);
-  Run_Option([&](TfrmOption* o) {
-    o->Set_Example(o->Example_Font(), o->Example_Font_Color(), QColor(1, 2, 3));
-    o->btnOK->click();
+  Expect_Look(ui->PanelDisplay->font(), text, base, highlight, true);
+  Run_Option([&](OptionProbe& o) {
+    o.w.Set_Example(o.w.Example_Font(), o.w.Example_Font_Color(), QColor(1, 2, 3));
+    o.btnOK->click();
   });
   bytes = Bytes(path);
   EXPECT_EQ(bytes.find("[Disp]\r\nFontColor=-2147483640\r\nPanelColor=197121\r\n"), 0u) << bytes;
   EXPECT_NE(bytes.find(seeThrough), std::string::npos) << bytes;
 }
 
-// A negative colour that names no system colour would show black, hiding the texts: such a
-// stored colour reads as the key's default.
-TEST_F(SettingsTest, ColorsThatCannotBeShownReadAsTheDefaults) {
-  Put(path, "[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n");
-  Build();
-  Expect_Look(main->PanelDisplay->font(), kGreen, kBlack, kYellow, true);
-}
-
 TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode) {
   Build();
-  main->chkRepeatDisc->setChecked(true);
+  ui->chkRepeatDisc->setChecked(true);
   PlayerSettings.TallHeight = 600;
   PlayerSettings.PlayerMode = false;
   EXPECT_EQ(End_Player(windows, 0), 0);  // saved: the message loop's code stands
