@@ -150,7 +150,7 @@ class LookupTest : public PlayerFixture {
 TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFound) {
   windows = Create_Player_Windows(std::make_unique<SharedDriver>(sim), /*runClock=*/true);
   main = windows->Main.get();
-  MainProbe probe{*main};
+  MainProbe& probe = ui.emplace(MainProbe{*main});
   main->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
   Settings(false);
