@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 #include <QAction>
 #include <QApplication>
@@ -21,13 +19,12 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <xcb/xcb.h>
-
-#include "app/Application.h"
 #include "log/Log.h"
 #include "overlay/Artwork.h"
 #include "settings/PlayerSettings.h"
 #include "settings/Winplace.h"
+#include "ui/Guarded.h"
+#include "ui/X11.h"
 
 namespace {
 
@@ -62,89 +59,26 @@ bool Wayland_Session() {
          qgetenv("XDG_SESSION_TYPE") == "wayland";
 }
 
-// A compositing manager owns the selection _NET_WM_CM_S<screen>.
-bool Compositing_Manager_Running() {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  // The offscreen platform answers for X11 too, without a connection.
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection) return false;
-  const char name[] = "_NET_WM_CM_S0";
-  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-      connection, xcb_intern_atom(connection, 1, std::strlen(name), name), nullptr);
-  if (!atom) return false;
-  const xcb_atom_t selection = atom->atom;
-  std::free(atom);
-  if (selection == XCB_ATOM_NONE) return false;
-  xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
-      connection, xcb_get_selection_owner(connection, selection), nullptr);
-  const bool running = owner && owner->owner != XCB_NONE;
-  std::free(owner);
-  return running;
-}
-
-// Whether the left button is held, asked of the X server: during the window manager's move the
-// pointer belongs to the window manager, and no release reaches this program.
-bool Left_Button_Held() {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection) return false;
-  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-  xcb_query_pointer_reply_t* pointer =
-      xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr);
-  const bool held = pointer && (pointer->mask & XCB_BUTTON_MASK_1);
-  std::free(pointer);
-  return held;
-}
-
-// Takes a window off the screen that another program mapped while Qt holds it hidden, where
-// hiding it through Qt would do nothing: unmapped, and withdrawn as the window manager expects.
-void Withdraw(QWindow* window) {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection) return;
-  const auto id = static_cast<xcb_window_t>(window->winId());
-  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-  xcb_unmap_window(connection, id);
-  xcb_unmap_notify_event_t event{};
-  event.response_type = XCB_UNMAP_NOTIFY;
-  event.event = root;
-  event.window = id;
-  xcb_send_event(connection, 0, root,
-                 XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                 reinterpret_cast<const char*>(&event));
-  xcb_flush(connection);
-}
-
 // Marks a window to be mapped in its normal state. Qt marks a window it minimises to be mapped
 // minimised, and leaves the mark when the window manager restores the window, so that the next
 // hide and show would put the window back in the taskbar.
 void Map_Normal_Next_Time(QWindow* window) {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection) return;
-  const auto id = static_cast<xcb_window_t>(window->winId());
+  if (!X11::Available()) return;
   // WM_HINTS: flags, input, initial_state, then six fields this leaves alone.
   constexpr std::uint32_t kStateHint = 1U << 1, kNormalState = 1;
   std::array<std::uint32_t, 9> hints{};
-  xcb_get_property_reply_t* reply = xcb_get_property_reply(
-      connection,
-      xcb_get_property(connection, 0, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, hints.size()),
-      nullptr);
-  if (reply && reply->format == 32)
-    std::memcpy(hints.data(), xcb_get_property_value(reply),
-                std::min<std::size_t>(xcb_get_property_value_length(reply), sizeof hints));
-  std::free(reply);
+  if (const auto stored = X11::Property32(window, X11::kWmHints, X11::kWmHints, hints.size()))
+    std::copy(stored->begin(), stored->end(), hints.begin());
   hints[0] |= kStateHint;
   hints[2] = kNormalState;
-  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS,
-                      32, hints.size(), hints.data());
-  xcb_flush(connection);
+  X11::Set_Property(window, X11::kWmHints, X11::kWmHints, 32, hints.size(), hints.data());
 }
 
 bool Use_Translucent_Window(bool asked) {
   if (Wayland_Session()) return true;
   if (!asked) return false;
-  if (Compositing_Manager_Running()) return true;
+  // A compositing manager owns the selection _NET_WM_CM_S<screen>.
+  if (X11::Selection_Owned("_NET_WM_CM_S0")) return true;
   static bool told = false;
   if (!told)
     qCWarning(lcOverlay) << "[SeeThrough] Live=1 needs a compositing manager, and none runs; "
@@ -294,7 +228,7 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
   moveWatch_ = new QTimer(this);
   moveWatch_->setInterval(20);
   connect(moveWatch_, &QTimer::timeout, this, [this] {
-    if (Left_Button_Held()) return;
+    if (X11::Left_Button_Held()) return;
     moveWatch_->stop();
     Move_Done();
   });
@@ -330,7 +264,7 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
 }
 
 TfrmSeeThrough::~TfrmSeeThrough() {
-  Application::Guarded([this] { FormDestroy(); });
+  Run_Guarded([this] { FormDestroy(); });
 }
 
 void TfrmSeeThrough::FormCreate() {
@@ -366,7 +300,7 @@ void TfrmSeeThrough::Draw_Info(const QString& displayText, const QString& timeTe
     frmMain->setVisible(PlayerSettings.MainForm);
   else if (frmMain && !PlayerSettings.MainForm && frmMain->windowHandle() &&
            frmMain->windowHandle()->isExposed())
-    Withdraw(frmMain->windowHandle());
+    X11::Withdraw(frmMain->windowHandle());
 }
 
 void TfrmSeeThrough::Paint_Overlay() {
@@ -377,6 +311,9 @@ void TfrmSeeThrough::Paint_Overlay() {
     Capture();
 }
 
+// The capture's first step: the window leaves the screen, and its timer counts the ticks the
+// windows beneath have to repaint themselves. Meanwhile the program goes on as ever; the window
+// being hidden, nothing draws on it, and paint requests and moves wait for the capture's end.
 void TfrmSeeThrough::Capture() {
   State.Grab_Next_Paint = true;
   capturing_ = true;
@@ -384,11 +321,21 @@ void TfrmSeeThrough::Capture() {
   hide();
   State.Wait_Ticks = 5;
   Timer->start();
-  // Meanwhile the windows beneath repaint themselves, and the main window's clock goes on.
-  const QPointer<TfrmSeeThrough> self(this);
-  while (self && State.Wait_Ticks > 0)
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  if (!self) return;
+}
+
+void TfrmSeeThrough::TimerTimer() {
+  if (!capturing_) {
+    Timer->stop();
+    return;
+  }
+  if (--State.Wait_Ticks > 0) return;
+  Timer->stop();
+  End_Capture();
+}
+
+// The last step: the screen is read where the window stands, and the window comes back over
+// it; its showing is the paint request that composes the face.
+void TfrmSeeThrough::End_Capture() {
   capturing_ = false;
   // Hidden meanwhile for good: the next showing captures afresh.
   if (!backAfterCapture_) {
@@ -400,28 +347,15 @@ void TfrmSeeThrough::Capture() {
   activateWindow();
 }
 
-void TfrmSeeThrough::TimerTimer() {
-  if (State.Wait_Ticks < 0) {
-    State.Wait_Ticks = 0;
-    Timer->stop();
-  } else {
-    --State.Wait_Ticks;
-  }
-}
-
 void TfrmSeeThrough::Grab_Screen() {
   QScreen* screen = this->screen();
   if (!screen) return;
   const QPoint at = geometry().topLeft() - screen->geometry().topLeft();
-  QImage shot = screen->grabWindow(0, at.x(), at.y(), surface_.width(), surface_.height())
-                    .toImage()
-                    .convertToFormat(QImage::Format_RGB32);
+  const QImage shot = X11::Root_Picture(screen, QRect(at, surface_.size()), surface_.size());
   if (shot.isNull()) {
     qCWarning(lcOverlay) << "the screen behind the see-through window could not be read";
     return;
   }
-  // A scaled screen gives more device pixels than the window has.
-  if (shot.size() != surface_.size()) shot = shot.scaled(surface_.size());
   surface_ = shot;
 }
 
@@ -646,6 +580,8 @@ void TfrmSeeThrough::Restore_Application() {
     else if (window->windowHandle())
       Map_Normal_Next_Time(window->windowHandle());
   }
+  // A capture under way ends in a face over what lies behind the window by then.
+  if (capturing_) return;
   State.Grab_Next_Paint = false;
   if (isVisible() && !live_ && windowHandle() && windowHandle()->isExposed()) Queue_Paint_Request();
 }

@@ -77,6 +77,9 @@ class TfrmSeeThrough : public QWidget {
   void Paint_Overlay();
   // Whether the window is translucent rather than a capture of the screen.
   bool Live() const { return live_; }
+  // Whether a capture has the window off the screen; the paint request that began it returned
+  // at once, and the window's timer carries the capture on.
+  bool Capturing() const { return capturing_; }
   // Whether the window is in use: a capture takes it off the screen for a moment only.
   bool Shown() const { return isVisible() || (capturing_ && backAfterCapture_); }
   // Shows the window, never minimised, or hides it; a capture under way ends as asked.
@@ -137,6 +140,7 @@ class TfrmSeeThrough : public QWidget {
 
   void TimerTimer();
   void Capture();
+  void End_Capture();
   void Compose();
   void Grab_Screen();
   void Queue_Paint_Request();

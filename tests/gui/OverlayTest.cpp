@@ -221,6 +221,8 @@ TEST_F(SeeThroughPlayer, OptionDialogDuringACaptureCountsTheWindowAsShown) {
       main->spdOption->click();
     });
     overlay.Paint_Overlay();  // what a click on the window does
+    EXPECT_TRUE(overlay.Capturing());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !overlay.Capturing(); }, 5000));
     EXPECT_TRUE(ticked);
     EXPECT_EQ(overlay.isVisible(), use);
     EXPECT_EQ(ProfileFile(Settings_File_Path()).Profile_Read_Bool("SeeThrough", "Use", !use), use);
