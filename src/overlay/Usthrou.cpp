@@ -126,7 +126,31 @@ void Raster_Copy(QImage& target, QPoint at, const QImage& source, const QRect& f
   }
 }
 
+// The smallest rectangle of `area` in which `now` differs from `before`, whose pixel (x, y) is
+// `before`'s pixel at (x, y) + offset; nothing where they are the same.
+QRect Differing(const QImage& now, const QImage& before, QPoint offset, const QRect& area) {
+  int left = area.right() + 1, right = area.left() - 1, top = -1, bottom = -1;
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    const auto* a = reinterpret_cast<const QRgb*>(now.constScanLine(y));
+    const auto* b =
+        reinterpret_cast<const QRgb*>(before.constScanLine(y + offset.y())) + offset.x();
+    int l = area.left(), r = area.right();
+    while (l <= r && a[l] == b[l]) ++l;
+    if (l > r) continue;
+    while (a[r] == b[r]) --r;
+    if (top < 0) top = y;
+    bottom = y;
+    left = std::min(left, l);
+    right = std::max(right, r);
+  }
+  return top < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
 }  // namespace
+
+void Plain_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from) {
+  Raster_Copy(target, at, source, from, [](QRgb, QRgb from) { return from; });
+}
 
 void Or_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from) {
   Raster_Copy(target, at, source, from, [](QRgb to, QRgb from) { return to | from; });
@@ -143,16 +167,43 @@ void Put_Masked(QImage& target, QPoint at, const QImage& mask, const QImage& pic
 
 TTextLine::TTextLine(QSize field, bool live) : field_(field), live_(live) {}
 
-void TTextLine::Draw(const TFontHolder& holder, const QString& text, int x, QImage& back,
-                     QPoint at) {
+void TTextLine::Prepare(const TFontHolder& holder, const QString& text) {
   if (!rendered_ || text != text_ || holder.font != font_ || holder.color.rgb() != color_)
     Render(holder, text);
+}
+
+QRect TTextLine::Place(int x, QPoint at, int* column) const {
   // The field shows the strip's columns from margin_ - x on.
   const QPoint origin(margin_ - x, 0);
   const QRect shown = QRect(origin, field_) & glyphs_.rect();
-  const QPoint to = at + shown.topLeft() - origin;
-  Or_Copy(back, to, glyphs_, shown);
-  And_Copy(back, to, ink_, shown);
+  *column = shown.left();
+  return QRect(at + shown.topLeft() - origin, shown.size());
+}
+
+void TTextLine::Draw(const TFontHolder& holder, const QString& text, int x, QImage& back, QPoint at,
+                     const QRect& clip) {
+  Prepare(holder, text);
+  int column = 0;
+  const QRect place = Place(x, at, &column);
+  drawn_ = true;
+  drawnPlace_ = place;
+  drawnX_ = x;
+  drawnAt_ = at;
+  const QRect area = clip.isNull() ? place : place & clip;
+  if (area.isEmpty()) return;
+  const QRect from(QPoint(column, 0) + area.topLeft() - place.topLeft(), area.size());
+  Or_Copy(back, area.topLeft(), glyphs_, from);
+  And_Copy(back, area.topLeft(), ink_, from);
+}
+
+QRegion TTextLine::Change(const TFontHolder& holder, const QString& text, int x, QPoint at) {
+  const bool same = drawn_ && rendered_ && text == text_ && holder.font == font_ &&
+                    holder.color.rgb() == color_ && x == drawnX_ && at == drawnAt_;
+  if (same) return {};
+  QRegion change = drawn_ ? QRegion(drawnPlace_) : QRegion();
+  Prepare(holder, text);
+  int column = 0;
+  return change + Place(x, at, &column);
 }
 
 void TTextLine::Render(const TFontHolder& holder, const QString& text) {
@@ -164,18 +215,23 @@ void TTextLine::Render(const TFontHolder& holder, const QString& text) {
   width_ = Text_Line_Width(holder, text);
   // Room for glyphs that reach past their advance on either side, such as italics.
   margin_ = QFontMetrics(font).height();
-  const auto strip = [&](QRgb ground, QColor ink) {
-    QImage picture = Picture(std::max(1, width_ + 2 * margin_), field_.height(), live_);
-    picture.fill(ground);
-    QPainter painter(&picture);
+  glyphs_ = Picture(std::max(1, width_ + 2 * margin_), field_.height(), live_);
+  {
+    QPainter painter(&glyphs_);
     painter.setFont(font);
-    painter.setPen(ink);
+    painter.setPen(Qt::white);
     // The text's cell starts at the field's top.
     painter.drawText(margin_, painter.fontMetrics().ascent(), text);
-    return picture;
-  };
-  glyphs_ = strip(live_ ? 0x00000000 : 0xFF000000, Qt::white);
-  ink_ = strip(0xFFFFFFFF, QColor(color_));
+  }
+  // The same glyphs in the font's colour on white: unsmoothed, a glyph covers the same pixels
+  // whatever its colour.
+  ink_ = QImage(glyphs_.size(), glyphs_.format());
+  const QRgb ink = 0xFF000000 | color_;
+  for (int y = 0; y < glyphs_.height(); ++y) {
+    const auto* from = reinterpret_cast<const QRgb*>(glyphs_.constScanLine(y));
+    auto* to = reinterpret_cast<QRgb*>(ink_.scanLine(y));
+    for (int x = 0; x < glyphs_.width(); ++x) to[x] = from[x] == 0xFFFFFFFF ? ink : 0xFFFFFFFF;
+  }
 }
 
 int Text_Line_Width(const TFontHolder& holder, const QString& text) {
@@ -286,16 +342,27 @@ void TfrmSeeThrough::FormDestroy() {
 void TfrmSeeThrough::Draw_Info(const QString& displayText, const QString& timeText, bool playing) {
   if (!isVisible() || !State.Background_Ready) return;
   if (!playing) State.Title_X = 0;
-  imageBack = imageSave;
-  imageInfo.Draw(fontTrackTitle, displayText, State.Title_X, imageBack, kInfoAt);
-  if (--State.Title_X <= -imageInfo.Text_Width()) State.Title_X = kInfoWidth;
-  imageInfoTime.Draw(fontTime, timeText, 0, imageBack, kInfoTimeAt);
-  {
-    QPainter painter(&surface_);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(kSaveLeft, kSaveTop, imageBack);
+  // Only what changed is drawn again over the kept picture and put on the screen: the display
+  // line while it scrolls, the time line once a second. Both lines are drawn within each changed
+  // part, in their order, which gives the pixels that drawing the whole face would give.
+  QRegion changed = imageInfo.Change(fontTrackTitle, displayText, State.Title_X, kInfoAt) +
+                    imageInfoTime.Change(fontTime, timeText, 0, kInfoTimeAt);
+  if (!faceDrawn_) changed = imageBack.rect();
+  changed &= imageBack.rect();
+  // Of those, the screen gets only the pixels that differ from what it shows.
+  const QPoint save(kSaveLeft, kSaveTop);
+  QRegion shown;
+  for (const QRect& area : changed) {
+    Plain_Copy(imageBack, area.topLeft(), imageSave, area);
+    imageInfo.Draw(fontTrackTitle, displayText, State.Title_X, imageBack, kInfoAt, area);
+    imageInfoTime.Draw(fontTime, timeText, 0, imageBack, kInfoTimeAt, area);
+    const QRect differing = Differing(imageBack, surface_, save, area);
+    Plain_Copy(surface_, differing.topLeft() + save, imageBack, differing);
+    shown += differing.translated(save);
   }
-  Flush(QRect(QPoint(kSaveLeft, kSaveTop), imageBack.size()));
+  faceDrawn_ = true;
+  if (--State.Title_X <= -imageInfo.Text_Width()) State.Title_X = kInfoWidth;
+  if (!shown.isEmpty()) Put_On_Screen(shown);
   if (frmMain && frmMain->isVisible() != PlayerSettings.MainForm)
     frmMain->setVisible(PlayerSettings.MainForm);
   else if (frmMain && !PlayerSettings.MainForm && frmMain->windowHandle() &&
@@ -370,17 +437,30 @@ void TfrmSeeThrough::Compose() {
   Put_Masked(surface_, {w - 16, 0}, imageCLTmsk, imageCLT);
   Put_Masked(surface_, {w - 16, h - 16}, imageCLBmsk, imageCLB);
   imageSave = surface_.copy(QRect(QPoint(kSaveLeft, kSaveTop), imageSave.size()));
+  faceDrawn_ = false;
   Flush(rect());
+  putDirect_ =
+      !live_ && windowHandle() && devicePixelRatio() == 1 && X11::Can_Put_Picture(windowHandle());
   State.Background_Ready = true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Painting
 
-void TfrmSeeThrough::Flush(const QRect& area) {
+void TfrmSeeThrough::Flush(const QRegion& area) {
   flushing_ = area;
   repaint(area);
-  flushing_ = QRect();
+  flushing_ = QRegion();
+}
+
+// Qt's own way, a repaint, first waits for the X server to finish reading the shared memory it
+// put the same strip from a tick earlier: a round trip five times a second, which costs the
+// program more than all the drawing. The changed parts go to the window as they are instead,
+// where the window stores our pixels as they are; whatever Qt puts on the screen later it paints
+// from `surface_`, which holds them too.
+void TfrmSeeThrough::Put_On_Screen(const QRegion& area) {
+  if (!putDirect_ || !windowHandle() || !X11::Put_Picture(windowHandle(), surface_, area))
+    Flush(area);
 }
 
 void TfrmSeeThrough::paintEvent(QPaintEvent* event) {

@@ -21,6 +21,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QRect>
+#include <QRegion>
 #include <QWidget>
 
 class QAction;
@@ -40,15 +41,25 @@ struct TFontHolder {
 // and colour into strips as wide as the text; each drawing copies the part of the strips that
 // falls in the field at x, which gives the pixels that drawing the text into the field at x would
 // give, without shaping and rasterising it five times a second.
+//
+// A line remembers where it drew last, so that a window redraws only what a drawing changes.
 class TTextLine {
  public:
   TTextLine(QSize field, bool live);
-  void Draw(const TFontHolder& holder, const QString& text, int x, QImage& back, QPoint at);
+  // Draws the text with the field at `at`, only within `clip` where one is given.
+  void Draw(const TFontHolder& holder, const QString& text, int x, QImage& back, QPoint at,
+            const QRect& clip = QRect());
+  // The pixels of `back` that drawing the text now could change since the last drawing: where
+  // the strips of both lie, or nothing when the drawing would be the same.
+  QRegion Change(const TFontHolder& holder, const QString& text, int x, QPoint at);
   // The width of the text last drawn, in pixels of its font.
   int Text_Width() const { return width_; }
 
  private:
+  void Prepare(const TFontHolder& holder, const QString& text);
   void Render(const TFontHolder& holder, const QString& text);
+  // Where a drawing at x puts the strips in the target, and the strip column drawn first.
+  QRect Place(int x, QPoint at, int* column) const;
 
   QSize field_;
   bool live_;
@@ -59,6 +70,11 @@ class TTextLine {
   QImage glyphs_, ink_;
   int margin_ = 0;  // strip columns left of the text's origin
   int width_ = 0;
+  // The last drawing: its place in the target, and where the text stood.
+  bool drawn_ = false;
+  QRect drawnPlace_;
+  int drawnX_ = 0;
+  QPoint drawnAt_;
 };
 
 class TfrmSeeThrough : public QWidget {
@@ -152,7 +168,9 @@ class TfrmSeeThrough : public QWidget {
   // The window manager's move or our own: the background is renewed when it ends, not during it.
   bool Moving() const;
   // Puts the given part of `surface_` on the screen at once.
-  void Flush(const QRect& area);
+  void Flush(const QRegion& area);
+  // The same for a tick's change, straight to the X server where it can take our pixels.
+  void Put_On_Screen(const QRegion& area);
 
   const bool live_;
   QTimer* Timer = nullptr;
@@ -163,7 +181,11 @@ class TfrmSeeThrough : public QWidget {
   QImage imageLOGO, imageLOGOmsk, imageCRT, imageCRTmsk, imageCRB, imageCRBmsk, imageCLT,
       imageCLTmsk, imageCLB, imageCLBmsk;
   // The area a copy of ours is putting on the screen; any other painting is the window system's.
-  QRect flushing_;
+  QRegion flushing_;
+  // imageBack holds the two lines as last drawn over imageSave; a new imageSave is drawn whole.
+  bool faceDrawn_ = false;
+  // Whether Put_On_Screen may bypass Qt, as found when the face was composed.
+  bool putDirect_ = false;
   bool paintQueued_ = false;
   bool capturing_ = false;
   bool backAfterCapture_ = true;
@@ -193,7 +215,9 @@ const TSeeThroughUnitState& SeeThrough_Unit_State();
 // Halves every channel of columns 6-250, rows 6-42 of the window's picture, or, in a translucent
 // one, makes that panel black at alpha 128.
 void Darken_Panel(QImage& surface);
-// destination := destination OR (AND) source, for the source's rectangle `from` placed at `at`.
+// destination := source, destination OR (AND) source, for the source's rectangle `from` placed
+// at `at`.
+void Plain_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
 void Or_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
 void And_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
 // OR-copy of the mask, then AND-copy of the picture, at `at`.

@@ -20,11 +20,17 @@ static_assert(kCardinal == XCB_ATOM_CARDINAL && kWmHints == XCB_ATOM_WM_HINTS);
 
 namespace {
 
+// Found once per application object: the overlay asks five times a second.
 xcb_connection_t* Connection() {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  // Other platforms (offscreen among them) may answer the interface without a connection.
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection || QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+  static const QGuiApplication* asked = nullptr;
+  static xcb_connection_t* connection = nullptr;
+  if (asked != qGuiApp) {
+    asked = qGuiApp;
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    // Other platforms (offscreen among them) may answer the interface without a connection.
+    connection = x11 && QGuiApplication::platformName() == QLatin1String("xcb") ? x11->connection()
+                                                                                : nullptr;
+  }
   return connection;
 }
 
@@ -113,6 +119,54 @@ void Withdraw(const QWindow* window) {
                  XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
                  reinterpret_cast<const char*>(&event));
   xcb_flush(connection);
+}
+
+bool Can_Put_Picture(const QWindow* window) {
+  xcb_connection_t* connection = Connection();
+  if (!connection || Q_BYTE_ORDER != Q_LITTLE_ENDIAN) return false;
+  const xcb_setup_t* setup = xcb_get_setup(connection);
+  if (setup->image_byte_order != XCB_IMAGE_ORDER_LSB_FIRST) return false;
+  const auto geometry =
+      Owned(xcb_get_geometry_reply(connection, xcb_get_geometry(connection, Id(window)), nullptr));
+  if (!geometry || geometry->depth != 24) return false;
+  for (auto f = xcb_setup_pixmap_formats_iterator(setup); f.rem; xcb_format_next(&f))
+    if (f.data->depth == geometry->depth)
+      return f.data->bits_per_pixel == 32 && f.data->scanline_pad == 32;
+  return false;
+}
+
+bool Put_Picture(const QWindow* window, const QImage& picture, const QRegion& parts) {
+  xcb_connection_t* connection = Connection();
+  if (!connection || picture.format() != QImage::Format_RGB32) return false;
+  // One graphics context serves every window of that depth: the put uses none of its settings
+  // but the plane mask, all planes. The longest request, in 4-byte units, is the server's.
+  static xcb_connection_t* owner = nullptr;
+  static xcb_gcontext_t context = 0;
+  static std::size_t longest = 0;
+  if (owner != connection) {
+    owner = connection;
+    context = xcb_generate_id(connection);
+    xcb_create_gc(connection, context, Id(window), 0, nullptr);
+    longest = std::size_t{xcb_get_maximum_request_length(connection)} * 4;
+  }
+  static std::vector<std::uint8_t> data;
+  for (const QRect& part : parts) {
+    const QRect area = part & picture.rect();
+    if (area.isEmpty()) continue;
+    const std::size_t row = static_cast<std::size_t>(area.width()) * 4;
+    const std::size_t bytes = row * area.height();
+    if (bytes + sizeof(xcb_put_image_request_t) > longest) return false;
+    data.resize(bytes);
+    for (int y = 0; y < area.height(); ++y)
+      std::memcpy(data.data() + y * row, picture.constScanLine(area.top() + y) + area.left() * 4,
+                  row);
+    xcb_put_image(connection, XCB_IMAGE_FORMAT_Z_PIXMAP, Id(window), context, area.width(),
+                  area.height(), static_cast<std::int16_t>(area.left()),
+                  static_cast<std::int16_t>(area.top()), 0, 24, static_cast<std::uint32_t>(bytes),
+                  data.data());
+  }
+  xcb_flush(connection);
+  return true;
 }
 
 QImage Root_Picture(QScreen* screen, const QRect& area, QSize size) {

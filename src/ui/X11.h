@@ -10,6 +10,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 
 class QScreen;
 class QWindow;
@@ -44,6 +45,14 @@ bool Left_Button_Held();
 // Takes a window off the screen that another program mapped while Qt holds it hidden, where
 // hiding it through Qt would do nothing: unmapped, and withdrawn as the window manager expects.
 void Withdraw(const QWindow* window);
+
+// Whether Put_Picture can put pixels of Format_RGB32 on a window as they are: the window is 24
+// bits deep and stores them in 32 bits in this machine's byte order. Asks the server each time.
+bool Can_Put_Picture(const QWindow* window);
+// Puts parts of a window's picture (Format_RGB32, in the window's own pixels) on a window that
+// Can_Put_Picture accepted, as requests that wait for no answer; false, and not all put, without
+// a connection or for a part too large for one request.
+bool Put_Picture(const QWindow* window, const QImage& picture, const QRegion& parts);
 
 // What the screen shows in `area` (in the screen's own coordinates), read from the root window,
 // at `size` pixels however the screen is scaled; a null picture where the screen cannot be read.

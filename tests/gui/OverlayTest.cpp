@@ -17,6 +17,12 @@
 #include "settings/PlayerSettings.h"
 #include "settings/Uoption.h"
 
+// The tests' view of the window's pictures.
+struct SeeThroughProbe {
+  static const QImage& Face(const TfrmSeeThrough& w) { return w.surface_; }
+  static const QImage& Kept(const TfrmSeeThrough& w) { return w.imageSave; }
+};
+
 namespace {
 
 using Pixel = std::function<QRgb(int x, int y)>;
@@ -182,6 +188,56 @@ TEST(SeeThroughWindow, TickWaitsForTheFaceThenMovesTheMarqueeAndImposesMainForm)
   overlay.hide();
   EXPECT_EQ(tick(text, true), 185);
   EXPECT_TRUE(main.isVisible());
+}
+
+// Sums the area of the window that paint events cover.
+struct PaintCounter : QObject {
+  int pixels = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      for (const QRect& r : static_cast<QPaintEvent*>(event)->region())
+        pixels += r.width() * r.height();
+    return false;
+  }
+};
+
+// A tick draws and puts on the screen only what changed, and the face is still, pixel for pixel,
+// the kept picture with both lines drawn on it whole.
+TEST(SeeThroughWindow, TickRedrawsOnlyWhatChangedWithTheWholeFacesPixels) {
+  PlayerSettings = Default_Player_Settings();
+  TfrmSeeThrough overlay;
+  overlay.show();
+  ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
+  PaintCounter painted;
+  overlay.installEventFilter(&painted);
+  const QString longText = QStringLiteral("Track10 4m 5s 新しいｱｰﾁｽﾄ - the longest title of all");
+  const struct {
+    QString display, time;
+    bool playing;
+    QRgb ink;
+    int most;  // pixels put on the screen at most
+  } steps[] = {
+      {"abc", "Track1 0m 0s", false, 0xFFFFFF00, 250 * 42},  // the first tick draws all
+      {"abc", "Track1 0m 0s", false, 0xFFFFFF00, 0},         // nothing changed
+      {"abc", "Track1 0m 0s", true, 0xFFFFFF00, 100 * 22},   // a short text scrolls
+      {"abc", "Track1 0m 1s", true, 0xFFFFFF00, 185 * 35},   // and the time changes
+      {longText, "Track1 0m 1s", true, 0xFFFFFF00, 185 * 22},
+      {longText, "Track1 0m 1s", true, 0xFFFFFF00, 185 * 22},
+      {longText, "Track1 0m 1s", true, 0xFF00FFFF, 185 * 35},  // the colour changes
+      {"", "Track2 0m 0s", false, 0xFF00FFFF, 185 * 35},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.display.toStdString() + " " + s.time.toStdString());
+    overlay.fontTrackTitle.color = overlay.fontTime.color = QColor::fromRgb(s.ink);
+    const int x = s.playing ? SeeThrough_Unit_State().Title_X : 0;
+    painted.pixels = 0;
+    overlay.Draw_Info(s.display, s.time, s.playing);
+    EXPECT_LE(painted.pixels, s.most);
+    QImage whole = SeeThroughProbe::Kept(overlay);
+    TTextLine({185, 25}, false).Draw(overlay.fontTrackTitle, s.display, x, whole, {56, 20});
+    TTextLine({185, 17}, false).Draw(overlay.fontTime, s.time, 0, whole, {60, 7});
+    ASSERT_EQ(SeeThroughProbe::Face(overlay).copy(3, 3, 250, 42), whole);
+  }
 }
 
 // The window in the player: the Option dialog, and drags.
