@@ -5,10 +5,11 @@
 //
 // Under X11 it shows a darkened picture of what lies behind it. A newly shown X11 window does not
 // keep the screen's old pixels, so the picture is taken by hiding the window, letting the windows
-// beneath repaint for half a second, and reading the screen there; then the window comes back and
-// darkens that picture once, puts its artwork on it, and keeps the result. Five times a second
-// the main window's clock hands it the two texts, which are drawn off-screen over the kept
-// picture and reach the window as one copy.
+// beneath repaint for half a second (five ticks of the window's own timer, while the program goes
+// on), and reading the screen there; then the window comes back and darkens that picture once,
+// puts its artwork on it, and keeps the result. Five times a second the main window's clock hands
+// it the two texts, which are drawn off-screen over the kept picture where they changed; only the
+// pixels that differ reach the window.
 //
 // Where the screen cannot be read (a Wayland session), or where the user asks for it and a
 // compositing manager runs ([SeeThrough] Live=1), the window is translucent instead: the panel is

@@ -48,6 +48,8 @@ class SettingsTest : public PlayerFixture {
     EXPECT_EQ(ST()->fontTime.color, st);
     EXPECT_EQ(ST()->fontTrackTitle.color, st);
     EXPECT_EQ(ST()->fontTrackTitle.font, font);
+    // A capture under way ends first: it has the window off the screen for a moment.
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !ST()->Capturing(); }, 5000));
     EXPECT_EQ(ST()->isVisible(), stVisible);
   }
   // A failed write: a directory where the file should be, which not even root can replace.
