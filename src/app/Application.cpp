@@ -1,9 +1,5 @@
 #include "app/Application.h"
 
-#include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <exception>
 
 #include <QFont>
@@ -12,11 +8,11 @@
 #include <QWidget>
 #include <QWindow>
 
-#include <xcb/xcb.h>
-
 #include "app/Glyphs.h"
 #include "desktop/SessionEnd.h"
 #include "log/Log.h"
+#include "ui/Guarded.h"
+#include "ui/X11.h"
 
 namespace {
 
@@ -41,15 +37,6 @@ void Install_Font_Substitutes() {
   QFont::insertSubstitutions(QStringLiteral("MS Mincho"), mincho);
 }
 
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-  const xcb_intern_atom_cookie_t cookie =
-      xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
-  xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
-  const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-  std::free(reply);
-  return atom;
-}
-
 // Qt's X11 back end fills an empty caption with the application's name (_NET_WM_NAME, which
 // window managers show), whenever it sets the caption and when it creates the window. An empty
 // caption is a choice of the user's, so it is written empty again after Qt, through the
@@ -57,18 +44,9 @@ xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
 void Keep_Caption_Empty(QWidget* window) {
   const Qt::WindowType type = window->windowType();
   if (type == Qt::Popup || type == Qt::ToolTip || !window->windowTitle().isEmpty()) return;
-  auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
   const QWindow* handle = window->windowHandle();
-  if (!x11 || !handle || !handle->handle()) return;
-  // Other platforms (offscreen among them) may answer the interface without a connection.
-  xcb_connection_t* connection = x11->connection();
-  if (!connection || QGuiApplication::platformName() != QLatin1String("xcb")) return;
-  static const xcb_atom_t netWmName = Atom(connection, "_NET_WM_NAME");
-  static const xcb_atom_t utf8String = Atom(connection, "UTF8_STRING");
-  if (netWmName == XCB_ATOM_NONE || utf8String == XCB_ATOM_NONE) return;
-  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(handle->winId()),
-                      netWmName, utf8String, 8, 0, nullptr);
-  xcb_flush(connection);
+  if (!X11::Available() || !handle || !handle->handle()) return;
+  X11::Set_Property(handle, X11::Intern("_NET_WM_NAME"), X11::Intern("UTF8_STRING"), 8, 0, nullptr);
 }
 
 }  // namespace
@@ -78,9 +56,12 @@ Application::Application(int& argc, char** argv)
   Install_Font_Substitutes();
   setWindowIcon(QIcon(QPixmap::fromImage(Program_Icon())));
   reporter_ = Show_Message_Box;
+  Set_Guarded_Report([this](const QString& text) { Show_Error(text); });
 }
 
-Application::~Application() = default;
+Application::~Application() {
+  Set_Guarded_Report({});
+}
 
 void Application::Set_Title(const QString& title) {
   title_ = title;
@@ -116,19 +97,7 @@ void Application::Show_Error(const QString& text) {
 }
 
 void Application::Guarded(const std::function<void()>& handler) {
-  QString text;
-  try {
-    handler();
-    return;
-  } catch (const std::exception& e) {
-    text = Exception_Text(e);
-  } catch (...) {
-    text = QStringLiteral("Unknown error");
-  }
-  if (Application* app = Instance())
-    app->Show_Error(text);
-  else
-    qCWarning(lcApp, "%s", qUtf8Printable(text));
+  Run_Guarded(handler);
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

@@ -42,9 +42,9 @@ class Application : public QApplication {
   // An exception's message. Our own texts are UTF-8.
   static QString Exception_Text(const std::exception& e);
 
-  // Runs an event handler and shows any error escaping it. Handlers are guarded where Qt
-  // enters them, since an exception must not unwind through Qt's own frames; notify catches
-  // whatever else escapes.
+  // Runs an event handler and shows any error escaping it (Run_Guarded, which the application
+  // object reports through). Handlers are guarded where Qt enters them, since an exception must
+  // not unwind through Qt's own frames; notify catches whatever else escapes.
   static void Guarded(const std::function<void()>& handler);
 
   bool notify(QObject* receiver, QEvent* event) override;

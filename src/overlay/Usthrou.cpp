@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 
 #include <QAction>
 #include <QApplication>
@@ -21,13 +19,12 @@
 #include <QTimer>
 #include <QWindow>
 
-#include <xcb/xcb.h>
-
-#include "app/Application.h"
 #include "log/Log.h"
 #include "overlay/Artwork.h"
 #include "settings/PlayerSettings.h"
 #include "settings/Winplace.h"
+#include "ui/Guarded.h"
+#include "ui/X11.h"
 
 namespace {
 
@@ -62,89 +59,26 @@ bool Wayland_Session() {
          qgetenv("XDG_SESSION_TYPE") == "wayland";
 }
 
-// A compositing manager owns the selection _NET_WM_CM_S<screen>.
-bool Compositing_Manager_Running() {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  // The offscreen platform answers for X11 too, without a connection.
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection) return false;
-  const char name[] = "_NET_WM_CM_S0";
-  xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-      connection, xcb_intern_atom(connection, 1, std::strlen(name), name), nullptr);
-  if (!atom) return false;
-  const xcb_atom_t selection = atom->atom;
-  std::free(atom);
-  if (selection == XCB_ATOM_NONE) return false;
-  xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
-      connection, xcb_get_selection_owner(connection, selection), nullptr);
-  const bool running = owner && owner->owner != XCB_NONE;
-  std::free(owner);
-  return running;
-}
-
-// Whether the left button is held, asked of the X server: during the window manager's move the
-// pointer belongs to the window manager, and no release reaches this program.
-bool Left_Button_Held() {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection) return false;
-  const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
-  xcb_query_pointer_reply_t* pointer =
-      xcb_query_pointer_reply(connection, xcb_query_pointer(connection, screen->root), nullptr);
-  const bool held = pointer && (pointer->mask & XCB_BUTTON_MASK_1);
-  std::free(pointer);
-  return held;
-}
-
-// Takes a window off the screen that another program mapped while Qt holds it hidden, where
-// hiding it through Qt would do nothing: unmapped, and withdrawn as the window manager expects.
-void Withdraw(QWindow* window) {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection) return;
-  const auto id = static_cast<xcb_window_t>(window->winId());
-  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
-  xcb_unmap_window(connection, id);
-  xcb_unmap_notify_event_t event{};
-  event.response_type = XCB_UNMAP_NOTIFY;
-  event.event = root;
-  event.window = id;
-  xcb_send_event(connection, 0, root,
-                 XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT,
-                 reinterpret_cast<const char*>(&event));
-  xcb_flush(connection);
-}
-
 // Marks a window to be mapped in its normal state. Qt marks a window it minimises to be mapped
 // minimised, and leaves the mark when the window manager restores the window, so that the next
 // hide and show would put the window back in the taskbar.
 void Map_Normal_Next_Time(QWindow* window) {
-  auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-  xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
-  if (!connection) return;
-  const auto id = static_cast<xcb_window_t>(window->winId());
+  if (!X11::Available()) return;
   // WM_HINTS: flags, input, initial_state, then six fields this leaves alone.
   constexpr std::uint32_t kStateHint = 1U << 1, kNormalState = 1;
   std::array<std::uint32_t, 9> hints{};
-  xcb_get_property_reply_t* reply = xcb_get_property_reply(
-      connection,
-      xcb_get_property(connection, 0, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, hints.size()),
-      nullptr);
-  if (reply && reply->format == 32)
-    std::memcpy(hints.data(), xcb_get_property_value(reply),
-                std::min<std::size_t>(xcb_get_property_value_length(reply), sizeof hints));
-  std::free(reply);
+  if (const auto stored = X11::Property32(window, X11::kWmHints, X11::kWmHints, hints.size()))
+    std::copy(stored->begin(), stored->end(), hints.begin());
   hints[0] |= kStateHint;
   hints[2] = kNormalState;
-  xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS,
-                      32, hints.size(), hints.data());
-  xcb_flush(connection);
+  X11::Set_Property(window, X11::kWmHints, X11::kWmHints, 32, hints.size(), hints.data());
 }
 
 bool Use_Translucent_Window(bool asked) {
   if (Wayland_Session()) return true;
   if (!asked) return false;
-  if (Compositing_Manager_Running()) return true;
+  // A compositing manager owns the selection _NET_WM_CM_S<screen>.
+  if (X11::Selection_Owned("_NET_WM_CM_S0")) return true;
   static bool told = false;
   if (!told)
     qCWarning(lcOverlay) << "[SeeThrough] Live=1 needs a compositing manager, and none runs; "
@@ -192,7 +126,31 @@ void Raster_Copy(QImage& target, QPoint at, const QImage& source, const QRect& f
   }
 }
 
+// The smallest rectangle of `area` in which `now` differs from `before`, whose pixel (x, y) is
+// `before`'s pixel at (x, y) + offset; nothing where they are the same.
+QRect Differing(const QImage& now, const QImage& before, QPoint offset, const QRect& area) {
+  int left = area.right() + 1, right = area.left() - 1, top = -1, bottom = -1;
+  for (int y = area.top(); y <= area.bottom(); ++y) {
+    const auto* a = reinterpret_cast<const QRgb*>(now.constScanLine(y));
+    const auto* b =
+        reinterpret_cast<const QRgb*>(before.constScanLine(y + offset.y())) + offset.x();
+    int l = area.left(), r = area.right();
+    while (l <= r && a[l] == b[l]) ++l;
+    if (l > r) continue;
+    while (a[r] == b[r]) --r;
+    if (top < 0) top = y;
+    bottom = y;
+    left = std::min(left, l);
+    right = std::max(right, r);
+  }
+  return top < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
 }  // namespace
+
+void Plain_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from) {
+  Raster_Copy(target, at, source, from, [](QRgb, QRgb from) { return from; });
+}
 
 void Or_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from) {
   Raster_Copy(target, at, source, from, [](QRgb to, QRgb from) { return to | from; });
@@ -209,16 +167,43 @@ void Put_Masked(QImage& target, QPoint at, const QImage& mask, const QImage& pic
 
 TTextLine::TTextLine(QSize field, bool live) : field_(field), live_(live) {}
 
-void TTextLine::Draw(const TFontHolder& holder, const QString& text, int x, QImage& back,
-                     QPoint at) {
+void TTextLine::Prepare(const TFontHolder& holder, const QString& text) {
   if (!rendered_ || text != text_ || holder.font != font_ || holder.color.rgb() != color_)
     Render(holder, text);
+}
+
+QRect TTextLine::Place(int x, QPoint at, int* column) const {
   // The field shows the strip's columns from margin_ - x on.
   const QPoint origin(margin_ - x, 0);
   const QRect shown = QRect(origin, field_) & glyphs_.rect();
-  const QPoint to = at + shown.topLeft() - origin;
-  Or_Copy(back, to, glyphs_, shown);
-  And_Copy(back, to, ink_, shown);
+  *column = shown.left();
+  return QRect(at + shown.topLeft() - origin, shown.size());
+}
+
+void TTextLine::Draw(const TFontHolder& holder, const QString& text, int x, QImage& back, QPoint at,
+                     const QRect& clip) {
+  Prepare(holder, text);
+  int column = 0;
+  const QRect place = Place(x, at, &column);
+  drawn_ = true;
+  drawnPlace_ = place;
+  drawnX_ = x;
+  drawnAt_ = at;
+  const QRect area = clip.isNull() ? place : place & clip;
+  if (area.isEmpty()) return;
+  const QRect from(QPoint(column, 0) + area.topLeft() - place.topLeft(), area.size());
+  Or_Copy(back, area.topLeft(), glyphs_, from);
+  And_Copy(back, area.topLeft(), ink_, from);
+}
+
+QRegion TTextLine::Change(const TFontHolder& holder, const QString& text, int x, QPoint at) {
+  const bool same = drawn_ && rendered_ && text == text_ && holder.font == font_ &&
+                    holder.color.rgb() == color_ && x == drawnX_ && at == drawnAt_;
+  if (same) return {};
+  QRegion change = drawn_ ? QRegion(drawnPlace_) : QRegion();
+  Prepare(holder, text);
+  int column = 0;
+  return change + Place(x, at, &column);
 }
 
 void TTextLine::Render(const TFontHolder& holder, const QString& text) {
@@ -230,18 +215,23 @@ void TTextLine::Render(const TFontHolder& holder, const QString& text) {
   width_ = Text_Line_Width(holder, text);
   // Room for glyphs that reach past their advance on either side, such as italics.
   margin_ = QFontMetrics(font).height();
-  const auto strip = [&](QRgb ground, QColor ink) {
-    QImage picture = Picture(std::max(1, width_ + 2 * margin_), field_.height(), live_);
-    picture.fill(ground);
-    QPainter painter(&picture);
+  glyphs_ = Picture(std::max(1, width_ + 2 * margin_), field_.height(), live_);
+  {
+    QPainter painter(&glyphs_);
     painter.setFont(font);
-    painter.setPen(ink);
+    painter.setPen(Qt::white);
     // The text's cell starts at the field's top.
     painter.drawText(margin_, painter.fontMetrics().ascent(), text);
-    return picture;
-  };
-  glyphs_ = strip(live_ ? 0x00000000 : 0xFF000000, Qt::white);
-  ink_ = strip(0xFFFFFFFF, QColor(color_));
+  }
+  // The same glyphs in the font's colour on white: unsmoothed, a glyph covers the same pixels
+  // whatever its colour.
+  ink_ = QImage(glyphs_.size(), glyphs_.format());
+  const QRgb ink = 0xFF000000 | color_;
+  for (int y = 0; y < glyphs_.height(); ++y) {
+    const auto* from = reinterpret_cast<const QRgb*>(glyphs_.constScanLine(y));
+    auto* to = reinterpret_cast<QRgb*>(ink_.scanLine(y));
+    for (int x = 0; x < glyphs_.width(); ++x) to[x] = from[x] == 0xFFFFFFFF ? ink : 0xFFFFFFFF;
+  }
 }
 
 int Text_Line_Width(const TFontHolder& holder, const QString& text) {
@@ -294,7 +284,7 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
   moveWatch_ = new QTimer(this);
   moveWatch_->setInterval(20);
   connect(moveWatch_, &QTimer::timeout, this, [this] {
-    if (Left_Button_Held()) return;
+    if (X11::Left_Button_Held()) return;
     moveWatch_->stop();
     Move_Done();
   });
@@ -330,7 +320,7 @@ TfrmSeeThrough::TfrmSeeThrough(QWidget* parent)
 }
 
 TfrmSeeThrough::~TfrmSeeThrough() {
-  Application::Guarded([this] { FormDestroy(); });
+  Run_Guarded([this] { FormDestroy(); });
 }
 
 void TfrmSeeThrough::FormCreate() {
@@ -352,21 +342,32 @@ void TfrmSeeThrough::FormDestroy() {
 void TfrmSeeThrough::Draw_Info(const QString& displayText, const QString& timeText, bool playing) {
   if (!isVisible() || !State.Background_Ready) return;
   if (!playing) State.Title_X = 0;
-  imageBack = imageSave;
-  imageInfo.Draw(fontTrackTitle, displayText, State.Title_X, imageBack, kInfoAt);
-  if (--State.Title_X <= -imageInfo.Text_Width()) State.Title_X = kInfoWidth;
-  imageInfoTime.Draw(fontTime, timeText, 0, imageBack, kInfoTimeAt);
-  {
-    QPainter painter(&surface_);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawImage(kSaveLeft, kSaveTop, imageBack);
+  // Only what changed is drawn again over the kept picture and put on the screen: the display
+  // line while it scrolls, the time line once a second. Both lines are drawn within each changed
+  // part, in their order, which gives the pixels that drawing the whole face would give.
+  QRegion changed = imageInfo.Change(fontTrackTitle, displayText, State.Title_X, kInfoAt) +
+                    imageInfoTime.Change(fontTime, timeText, 0, kInfoTimeAt);
+  if (!faceDrawn_) changed = imageBack.rect();
+  changed &= imageBack.rect();
+  // Of those, the screen gets only the pixels that differ from what it shows.
+  const QPoint save(kSaveLeft, kSaveTop);
+  QRegion shown;
+  for (const QRect& area : changed) {
+    Plain_Copy(imageBack, area.topLeft(), imageSave, area);
+    imageInfo.Draw(fontTrackTitle, displayText, State.Title_X, imageBack, kInfoAt, area);
+    imageInfoTime.Draw(fontTime, timeText, 0, imageBack, kInfoTimeAt, area);
+    const QRect differing = Differing(imageBack, surface_, save, area);
+    Plain_Copy(surface_, differing.topLeft() + save, imageBack, differing);
+    shown += differing.translated(save);
   }
-  Flush(QRect(QPoint(kSaveLeft, kSaveTop), imageBack.size()));
+  faceDrawn_ = true;
+  if (--State.Title_X <= -imageInfo.Text_Width()) State.Title_X = kInfoWidth;
+  if (!shown.isEmpty()) Put_On_Screen(shown);
   if (frmMain && frmMain->isVisible() != PlayerSettings.MainForm)
     frmMain->setVisible(PlayerSettings.MainForm);
   else if (frmMain && !PlayerSettings.MainForm && frmMain->windowHandle() &&
            frmMain->windowHandle()->isExposed())
-    Withdraw(frmMain->windowHandle());
+    X11::Withdraw(frmMain->windowHandle());
 }
 
 void TfrmSeeThrough::Paint_Overlay() {
@@ -377,6 +378,9 @@ void TfrmSeeThrough::Paint_Overlay() {
     Capture();
 }
 
+// The capture's first step: the window leaves the screen, and its timer counts the ticks the
+// windows beneath have to repaint themselves. Meanwhile the program goes on as ever; the window
+// being hidden, nothing draws on it, and paint requests and moves wait for the capture's end.
 void TfrmSeeThrough::Capture() {
   State.Grab_Next_Paint = true;
   capturing_ = true;
@@ -384,11 +388,21 @@ void TfrmSeeThrough::Capture() {
   hide();
   State.Wait_Ticks = 5;
   Timer->start();
-  // Meanwhile the windows beneath repaint themselves, and the main window's clock goes on.
-  const QPointer<TfrmSeeThrough> self(this);
-  while (self && State.Wait_Ticks > 0)
-    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-  if (!self) return;
+}
+
+void TfrmSeeThrough::TimerTimer() {
+  if (!capturing_) {
+    Timer->stop();
+    return;
+  }
+  if (--State.Wait_Ticks > 0) return;
+  Timer->stop();
+  End_Capture();
+}
+
+// The last step: the screen is read where the window stands, and the window comes back over
+// it; its showing is the paint request that composes the face.
+void TfrmSeeThrough::End_Capture() {
   capturing_ = false;
   // Hidden meanwhile for good: the next showing captures afresh.
   if (!backAfterCapture_) {
@@ -400,28 +414,15 @@ void TfrmSeeThrough::Capture() {
   activateWindow();
 }
 
-void TfrmSeeThrough::TimerTimer() {
-  if (State.Wait_Ticks < 0) {
-    State.Wait_Ticks = 0;
-    Timer->stop();
-  } else {
-    --State.Wait_Ticks;
-  }
-}
-
 void TfrmSeeThrough::Grab_Screen() {
   QScreen* screen = this->screen();
   if (!screen) return;
   const QPoint at = geometry().topLeft() - screen->geometry().topLeft();
-  QImage shot = screen->grabWindow(0, at.x(), at.y(), surface_.width(), surface_.height())
-                    .toImage()
-                    .convertToFormat(QImage::Format_RGB32);
+  const QImage shot = X11::Root_Picture(screen, QRect(at, surface_.size()), surface_.size());
   if (shot.isNull()) {
     qCWarning(lcOverlay) << "the screen behind the see-through window could not be read";
     return;
   }
-  // A scaled screen gives more device pixels than the window has.
-  if (shot.size() != surface_.size()) shot = shot.scaled(surface_.size());
   surface_ = shot;
 }
 
@@ -436,17 +437,30 @@ void TfrmSeeThrough::Compose() {
   Put_Masked(surface_, {w - 16, 0}, imageCLTmsk, imageCLT);
   Put_Masked(surface_, {w - 16, h - 16}, imageCLBmsk, imageCLB);
   imageSave = surface_.copy(QRect(QPoint(kSaveLeft, kSaveTop), imageSave.size()));
+  faceDrawn_ = false;
   Flush(rect());
+  putDirect_ =
+      !live_ && windowHandle() && devicePixelRatio() == 1 && X11::Can_Put_Picture(windowHandle());
   State.Background_Ready = true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Painting
 
-void TfrmSeeThrough::Flush(const QRect& area) {
+void TfrmSeeThrough::Flush(const QRegion& area) {
   flushing_ = area;
   repaint(area);
-  flushing_ = QRect();
+  flushing_ = QRegion();
+}
+
+// Qt's own way, a repaint, first waits for the X server to finish reading the shared memory it
+// put the same strip from a tick earlier: a round trip five times a second, which costs the
+// program more than all the drawing. The changed parts go to the window as they are instead,
+// where the window stores our pixels as they are; whatever Qt puts on the screen later it paints
+// from `surface_`, which holds them too.
+void TfrmSeeThrough::Put_On_Screen(const QRegion& area) {
+  if (!putDirect_ || !windowHandle() || !X11::Put_Picture(windowHandle(), surface_, area))
+    Flush(area);
 }
 
 void TfrmSeeThrough::paintEvent(QPaintEvent* event) {
@@ -662,6 +676,8 @@ void TfrmSeeThrough::Restore_Application() {
     else if (window->windowHandle())
       Map_Normal_Next_Time(window->windowHandle());
   }
+  // A capture under way ends in a face over what lies behind the window by then.
+  if (capturing_) return;
   State.Grab_Next_Paint = false;
   if (isVisible() && !live_ && windowHandle() && windowHandle()->isExposed()) Queue_Paint_Request();
 }

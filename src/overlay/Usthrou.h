@@ -5,10 +5,11 @@
 //
 // Under X11 it shows a darkened picture of what lies behind it. A newly shown X11 window does not
 // keep the screen's old pixels, so the picture is taken by hiding the window, letting the windows
-// beneath repaint for half a second, and reading the screen there; then the window comes back and
-// darkens that picture once, puts its artwork on it, and keeps the result. Five times a second
-// the main window's clock hands it the two texts, which are drawn off-screen over the kept
-// picture and reach the window as one copy.
+// beneath repaint for half a second (five ticks of the window's own timer, while the program goes
+// on), and reading the screen there; then the window comes back and darkens that picture once,
+// puts its artwork on it, and keeps the result. Five times a second the main window's clock hands
+// it the two texts, which are drawn off-screen over the kept picture where they changed; only the
+// pixels that differ reach the window.
 //
 // Where the screen cannot be read (a Wayland session), or where the user asks for it and a
 // compositing manager runs ([SeeThrough] Live=1), the window is translucent instead: the panel is
@@ -20,6 +21,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QRect>
+#include <QRegion>
 #include <QWidget>
 
 class QAction;
@@ -39,15 +41,25 @@ struct TFontHolder {
 // and colour into strips as wide as the text; each drawing copies the part of the strips that
 // falls in the field at x, which gives the pixels that drawing the text into the field at x would
 // give, without shaping and rasterising it five times a second.
+//
+// A line remembers where it drew last, so that a window redraws only what a drawing changes.
 class TTextLine {
  public:
   TTextLine(QSize field, bool live);
-  void Draw(const TFontHolder& holder, const QString& text, int x, QImage& back, QPoint at);
+  // Draws the text with the field at `at`, only within `clip` where one is given.
+  void Draw(const TFontHolder& holder, const QString& text, int x, QImage& back, QPoint at,
+            const QRect& clip = QRect());
+  // The pixels of `back` that drawing the text now could change since the last drawing: where
+  // the strips of both lie, or nothing when the drawing would be the same.
+  QRegion Change(const TFontHolder& holder, const QString& text, int x, QPoint at);
   // The width of the text last drawn, in pixels of its font.
   int Text_Width() const { return width_; }
 
  private:
+  void Prepare(const TFontHolder& holder, const QString& text);
   void Render(const TFontHolder& holder, const QString& text);
+  // Where a drawing at x puts the strips in the target, and the strip column drawn first.
+  QRect Place(int x, QPoint at, int* column) const;
 
   QSize field_;
   bool live_;
@@ -58,6 +70,11 @@ class TTextLine {
   QImage glyphs_, ink_;
   int margin_ = 0;  // strip columns left of the text's origin
   int width_ = 0;
+  // The last drawing: its place in the target, and where the text stood.
+  bool drawn_ = false;
+  QRect drawnPlace_;
+  int drawnX_ = 0;
+  QPoint drawnAt_;
 };
 
 class TfrmSeeThrough : public QWidget {
@@ -76,6 +93,9 @@ class TfrmSeeThrough : public QWidget {
   void Paint_Overlay();
   // Whether the window is translucent rather than a capture of the screen.
   bool Live() const { return live_; }
+  // Whether a capture has the window off the screen; the paint request that began it returned
+  // at once, and the window's timer carries the capture on.
+  bool Capturing() const { return capturing_; }
   // Whether the window is in use: a capture takes it off the screen for a moment only.
   bool Shown() const { return isVisible() || (capturing_ && backAfterCapture_); }
   // Shows the window, never minimised, or hides it; a capture under way ends as asked.
@@ -142,6 +162,7 @@ class TfrmSeeThrough : public QWidget {
 
   void TimerTimer();
   void Capture();
+  void End_Capture();
   void Compose();
   void Grab_Screen();
   void Queue_Paint_Request();
@@ -153,7 +174,9 @@ class TfrmSeeThrough : public QWidget {
   // The window manager's move or our own: the background is renewed when it ends, not during it.
   bool Moving() const;
   // Puts the given part of `surface_` on the screen at once.
-  void Flush(const QRect& area);
+  void Flush(const QRegion& area);
+  // The same for a tick's change, straight to the X server where it can take our pixels.
+  void Put_On_Screen(const QRegion& area);
 
   const bool live_;
   QTimer* Timer = nullptr;
@@ -164,7 +187,11 @@ class TfrmSeeThrough : public QWidget {
   QImage imageLOGO, imageLOGOmsk, imageCRT, imageCRTmsk, imageCRB, imageCRBmsk, imageCLT,
       imageCLTmsk, imageCLB, imageCLBmsk;
   // The area a copy of ours is putting on the screen; any other painting is the window system's.
-  QRect flushing_;
+  QRegion flushing_;
+  // imageBack holds the two lines as last drawn over imageSave; a new imageSave is drawn whole.
+  bool faceDrawn_ = false;
+  // Whether Put_On_Screen may bypass Qt, as found when the face was composed.
+  bool putDirect_ = false;
   bool paintQueued_ = false;
   bool capturing_ = false;
   bool backAfterCapture_ = true;
@@ -194,7 +221,9 @@ const TSeeThroughUnitState& SeeThrough_Unit_State();
 // Halves every channel of columns 6-250, rows 6-42 of the window's picture, or, in a translucent
 // one, makes that panel black at alpha 128.
 void Darken_Panel(QImage& surface);
-// destination := destination OR (AND) source, for the source's rectangle `from` placed at `at`.
+// destination := source, destination OR (AND) source, for the source's rectangle `from` placed
+// at `at`.
+void Plain_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
 void Or_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
 void And_Copy(QImage& target, QPoint at, const QImage& source, const QRect& from);
 // OR-copy of the mask, then AND-copy of the picture, at `at`.

@@ -1,11 +1,7 @@
 #include "settings/Winplace.h"
 
-#include <xcb/xcb.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
 #include <utility>
 
@@ -19,6 +15,7 @@
 #include <QWindow>
 
 #include "settings/PlayerSettings.h"
+#include "ui/X11.h"
 
 namespace {
 
@@ -33,39 +30,21 @@ constexpr std::uint32_t SW_HIDE = 0, SW_SHOWNORMAL = 1, SW_SHOWMINIMIZED = 2, SW
 // X11 only its own word counts (_NET_FRAME_EXTENTS): while it frames a window, Qt's measure of
 // the window tree gives sides of -1279 or a frame whose client has not moved into it yet.
 std::optional<QMargins> Reported_Frame(QWindow* handle) {
-  auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-  if (!x11 || !x11->connection() || QGuiApplication::platformName() != QLatin1String("xcb")) {
+  if (!X11::Available()) {
     const QMargins m = handle->frameMargins();
     if (m.left() < 0 || m.top() < 0 || m.right() < 0 || m.bottom() < 0) return std::nullopt;
     return m;
   }
-  xcb_connection_t* connection = x11->connection();
-  static const xcb_atom_t extents = [connection] {
-    const char name[] = "_NET_FRAME_EXTENTS";
-    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
-    std::free(reply);
-    return atom;
-  }();
-  xcb_get_property_reply_t* reply = xcb_get_property_reply(
-      connection,
-      xcb_get_property(connection, 0, static_cast<xcb_window_t>(handle->winId()), extents,
-                       XCB_ATOM_CARDINAL, 0, 4),
-      nullptr);
-  std::optional<QMargins> frame;
-  if (reply && reply->format == 32 && xcb_get_property_value_length(reply) == 16) {
-    const auto* v = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-    // No real frame is wider; a garbled value must not make the window vast. The window manager
-    // counts the screen's pixels, the window's geometry is in Qt's scaled ones.
-    const qreal ratio = handle->devicePixelRatio();
-    const auto side = [ratio](std::uint32_t s) {
-      return qRound(std::min<std::uint32_t>(s, 1000) / ratio);
-    };
-    frame = QMargins(side(v[0]), side(v[2]), side(v[1]), side(v[3]));  // left, right, top, bottom
-  }
-  std::free(reply);
-  return frame;
+  const auto v = X11::Property32(handle, X11::Intern("_NET_FRAME_EXTENTS"), X11::kCardinal, 4);
+  if (!v || v->size() != 4) return std::nullopt;
+  // No real frame is wider; a garbled value must not make the window vast. The window manager
+  // counts the screen's pixels, the window's geometry is in Qt's scaled ones.
+  const qreal ratio = handle->devicePixelRatio();
+  const auto side = [ratio](std::uint32_t s) {
+    return qRound(std::min<std::uint32_t>(s, 1000) / ratio);
+  };
+  const auto& e = *v;  // left, right, top, bottom
+  return QMargins(side(e[0]), side(e[2]), side(e[1]), side(e[3]));
 }
 
 void Set_State(QWidget* window, Qt::WindowStates state) {

@@ -104,6 +104,7 @@ TEST_F(SeeThroughScreen, CaptureTakesWhatLiesBehindAnewOnEveryPaintRequestAndLiv
   QTimer::singleShot(
       300, [&] { vanished = !overlay.isVisible() && Screen(area) == Pattern(1).copy(area); });
   overlay.Paint_Overlay();
+  EXPECT_TRUE(WaitFor([&] { return !overlay.Capturing(); }, 10s));
   EXPECT_TRUE(vanished);
   EXPECT_EQ(Face(overlay, 1), "");
 

@@ -184,6 +184,57 @@ TEST(SeeThroughWindow, TickWaitsForTheFaceThenMovesTheMarqueeAndImposesMainForm)
   EXPECT_TRUE(main.isVisible());
 }
 
+// Sums the area of the window that paint events cover.
+struct PaintCounter : QObject {
+  int pixels = 0;
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint)
+      for (const QRect& r : static_cast<QPaintEvent*>(event)->region())
+        pixels += r.width() * r.height();
+    return false;
+  }
+};
+
+// A tick draws and puts on the screen only what changed, and the face is still, pixel for pixel,
+// the kept picture with both lines drawn on it whole.
+TEST(SeeThroughWindow, TickRedrawsOnlyWhatChangedWithTheWholeFacesPixels) {
+  PlayerSettings = Default_Player_Settings();
+  TfrmSeeThrough overlay;
+  overlay.show();
+  ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
+  PaintCounter painted;
+  overlay.installEventFilter(&painted);
+  const QString longText = QStringLiteral("Track10 4m 5s 新しいｱｰﾁｽﾄ - the longest title of all");
+  const struct {
+    QString display, time;
+    bool playing;
+    QRgb ink;
+    int most;  // pixels put on the screen at most
+  } steps[] = {
+      {"abc", "Track1 0m 0s", false, 0xFFFFFF00, 250 * 42},  // the first tick draws all
+      {"abc", "Track1 0m 0s", false, 0xFFFFFF00, 0},         // nothing changed
+      {"abc", "Track1 0m 0s", true, 0xFFFFFF00, 100 * 22},   // a short text scrolls
+      {"abc", "Track1 0m 1s", true, 0xFFFFFF00, 185 * 35},   // and the time changes
+      {longText, "Track1 0m 1s", true, 0xFFFFFF00, 185 * 22},
+      {longText, "Track1 0m 1s", true, 0xFFFFFF00, 185 * 22},
+      {longText, "Track1 0m 1s", true, 0xFF00FFFF, 185 * 35},  // the colour changes
+      {"", "Track2 0m 0s", false, 0xFF00FFFF, 185 * 35},
+  };
+  SeeThroughProbe probe{overlay};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.display.toStdString() + " " + s.time.toStdString());
+    probe.fontTrackTitle.color = probe.fontTime.color = QColor::fromRgb(s.ink);
+    const int x = s.playing ? SeeThrough_Unit_State().Title_X : 0;
+    painted.pixels = 0;
+    overlay.Draw_Info(s.display, s.time, s.playing);
+    EXPECT_LE(painted.pixels, s.most);
+    QImage whole = SeeThroughProbe::Kept(overlay);
+    TTextLine({185, 25}, false).Draw(probe.fontTrackTitle, s.display, x, whole, {56, 20});
+    TTextLine({185, 17}, false).Draw(probe.fontTime, s.time, 0, whole, {60, 7});
+    ASSERT_EQ(SeeThroughProbe::Face(overlay).copy(3, 3, 250, 42), whole);
+  }
+}
+
 // The window in the player: the Option dialog, and drags.
 class SeeThroughPlayer : public PlayerFixture {
  protected:
@@ -222,6 +273,8 @@ TEST_F(SeeThroughPlayer, OptionDialogDuringACaptureCountsTheWindowAsShown) {
       ui->spdOption->click();
     });
     overlay.Paint_Overlay();  // what a click on the window does
+    EXPECT_TRUE(overlay.Capturing());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !overlay.Capturing(); }, 5000));
     EXPECT_TRUE(ticked);
     EXPECT_EQ(overlay.isVisible(), use);
     EXPECT_EQ(ProfileFile(Settings_File_Path()).Profile_Read_Bool("SeeThrough", "Use", !use), use);

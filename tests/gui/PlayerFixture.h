@@ -83,6 +83,9 @@ struct SeeThroughProbe {
           *pupEject = w.pupEject, *pupRepeadDisc = w.pupRepeadDisc, *pupViewMain = w.pupViewMain;
   TFontHolder &fontTrackTitle = w.fontTrackTitle, &fontTime = w.fontTime;
   void PopupMenuPopup() { w.PopupMenuPopup(); }
+  // The window's pictures: the face as drawn, and the background kept from the capture.
+  static const QImage& Face(const TfrmSeeThrough& w) { return w.surface_; }
+  static const QImage& Kept(const TfrmSeeThrough& w) { return w.imageSave; }
 };
 struct OptionProbe {
   TfrmOption& w;

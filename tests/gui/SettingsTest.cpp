@@ -54,6 +54,8 @@ class SettingsTest : public PlayerFixture {
     EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, st);
     EXPECT_EQ(SeeThroughProbe{*ST()}.fontTrackTitle.color, st);
     EXPECT_EQ(SeeThroughProbe{*ST()}.fontTrackTitle.font, font);
+    // A capture under way ends first: it has the window off the screen for a moment.
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !ST()->Capturing(); }, 5000));
     EXPECT_EQ(ST()->isVisible(), stVisible);
   }
   // A failed write: a directory where the file should be, which not even root can replace.
