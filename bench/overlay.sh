@@ -22,29 +22,10 @@ for tool in pulseaudio pactl pacat Xvfb xdotool; do
   command -v $tool >/dev/null || { echo "overlay: $tool is not installed" >&2; exit 1; }
 done
 
-work=$(mktemp -d /tmp/zarncd-overlay-XXXXXX)
-chmod 700 "$work"
-pids=()
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-export XDG_RUNTIME_DIR=$work HOME=$work XDG_DATA_HOME=$work
-export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent QT_QPA_PLATFORM=xcb
-export PULSE_SERVER=unix:$work/pulse/native
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
-  --load="module-null-sink sink_name=zarncd_bench" \
-  --load="module-native-protocol-unix auth-anonymous=1" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 200); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-pactl info >/dev/null 2>&1 || { echo "overlay: the sound server did not start" >&2; exit 1; }
-pacat --playback --raw --latency-msec=20 -d zarncd_bench </dev/zero 2>/dev/null &
-pids+=($!)
+NAME=overlay
+source "$(dirname "$0")/sound-server.sh"
+export XDG_DATA_HOME=$work
+export QT_QPA_PLATFORM=xcb
 
 # Each copy: its program, whether the window is in use, its X server.
 copies=(on off)

@@ -22,29 +22,8 @@ for tool in pulseaudio pactl pacat parec; do
   command -v $tool >/dev/null || { echo "playback: $tool is not installed" >&2; exit 1; }
 done
 
-work=$(mktemp -d /tmp/zarncd-bench-XXXXXX)
-chmod 700 "$work"
-pids=()
-cleanup() {
-  # The keep-alive stream first, then the server it talks to.
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-    kill "${pids[i]}" 2>/dev/null || true
-    wait "${pids[i]}" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-export XDG_RUNTIME_DIR=$work HOME=$work DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
-export PULSE_SERVER=unix:$work/pulse/native
-pulseaudio -n --daemonize=no --exit-idle-time=-1 --disable-shm=yes \
-  --load="module-null-sink sink_name=zarncd_bench" \
-  --load="module-native-protocol-unix auth-anonymous=1" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 200); do pactl info >/dev/null 2>&1 && break; sleep 0.05; done
-pactl info >/dev/null 2>&1 || { echo "playback: the sound server did not start" >&2; exit 1; }
-pacat --playback --raw --latency-msec=20 -d zarncd_bench </dev/zero 2>/dev/null &
-pids+=($!)
+NAME=playback
+source "$(dirname "$0")/sound-server.sh"
 
 "$probe" --wav "$demo" "$work/demo.wav"
 

@@ -83,7 +83,8 @@ TAboutBox::TAboutBox(QWidget* parent)
 
   Label1 = Make_Label(Panel1, QStringLiteral("zarn's"), 120, 8, 13, QColor(255, 255, 0));
   ProductName = Make_Label(Panel1, QStringLiteral("CDPlayer"), 114, 22, 29, QColor(0, 255, 0));
-  Version = Make_Label(Panel1, QStringLiteral("Ver " ZARNCD_VERSION), 242, 32, 16, QColor(0, 255, 0));
+  Version =
+      Make_Label(Panel1, QStringLiteral("Ver " ZARNCD_VERSION), 242, 32, 16, QColor(0, 255, 0));
   Maker = Make_Label(Panel1, QStringLiteral("by zarn"), 115, 55, 19, Qt::white);
   Contact =
       Make_Label(Panel1, QStringLiteral("Reports: see the README file"), 115, 80, 13, Qt::white);
