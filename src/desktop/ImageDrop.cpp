@@ -55,15 +55,17 @@ bool Image_Drop_Target::eventFilter(QObject* watched, QEvent* event) {
   }
 }
 
-void Show_Image_Refusal(QWidget* parent, const QString& error) {
-  // Window-modal and not waited for: a drag's source is still waiting for the answer.
+void Show_Image_Refusal(QWidget* parent, const QString& error, bool wait) {
   auto* box =
       new QMessageBox(QMessageBox::Warning, QStringLiteral("Zarn's CDPlayer"),
                       QStringLiteral("This file cannot be played as a CD image.\n\n%1").arg(error),
                       QMessageBox::Ok, parent);
   box->setObjectName(QStringLiteral("ImageRefused"));
   box->setAttribute(Qt::WA_DeleteOnClose);
-  box->open();
+  if (wait)
+    box->exec();
+  else
+    box->open();  // window-modal: a drag's source is still waiting for the answer
 }
 
 void Accept_Image_Drops(PlayerWindows& windows) {

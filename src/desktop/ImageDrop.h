@@ -26,8 +26,9 @@ class Image_Drop_Target : public QObject {
   TfrmMain& main_;
 };
 
-// The message for a file that is no usable image (a drop, or a file chosen in the open dialog).
-void Show_Image_Refusal(QWidget* parent, const QString& error);
+// The message for a file that is no usable image: not waited for after a drop, waited for after
+// the open dialog.
+void Show_Image_Refusal(QWidget* parent, const QString& error, bool wait = false);
 
 // Makes the main window and the see-through window drop sites; images go in through the main
 // window whichever of them they land on.

@@ -24,5 +24,5 @@ void Open_Disc_Image(TfrmMain& main) {
   QString error;
   if (main.Insert_Image(QFile::encodeName(file).toStdString(), &error)) return;
   qCWarning(lcDesktop).noquote() << "opened file refused:" << error;
-  Show_Image_Refusal(&main, error);
+  Show_Image_Refusal(&main, error, /*wait=*/true);
 }
