@@ -227,13 +227,11 @@ TEST_F(Drive, DiscsSwappedUnreadableHungAndTextedPlayAndShowWhatTheyCan) {
   EXPECT_EQ(log().find("unknown"), std::string::npos) << log();
 }
 
-// A computer without a drive: the player starts on its empty image drive, takes images handed
-// over and opened, and then the drive plugged in, until it is unplugged during play.
+// A computer without a drive: the player starts on its empty image drive, takes an image handed
+// over, and then the drive plugged in, until it is unplugged during play.
 TEST_F(Drive, WithoutADriveImagesGoInAndADrivePluggedInLaterPlays) {
   const std::string first = disc("First", {{3, kTone[0]}});
-  disc("Second", {{4, kTone[1]}});  // told apart from the first by its length
   set("disc", disc("Plugged", {{20, kTone[2]}}));
-  std::ofstream(dir_.file("notes.cue")) << "no cue sheet\n";
   std::filesystem::create_directory(dir_.file("dev"));
   node_ = dir_.file("dev/sr0");
   // The second copy hands its image over on a session bus of the test's.
@@ -260,27 +258,6 @@ TEST_F(Drive, WithoutADriveImagesGoInAndADrivePluggedInLaterPlays) {
   copyEnv.push_back("XDG_DATA_HOME=" + dir_.path());
   EXPECT_EQ(testsupport::ChildProcess::Start({dir_.file("zarncd"), first}, copyEnv).wait(), 0);
   EXPECT_TRUE(captionBecomes("Stopped Track1 0m 0s First  Disc  ")) << caption();
-
-  // Ctrl+O: a file that is no image is refused and leaves the disc; the next dialog starts in
-  // the folder of the file chosen last, where the name alone finds the image.
-  for (const std::string& typed : {dir_.file("notes.cue"), std::string("Second.cue")}) {
-    keys(main_, "key ctrl+o");
-    const std::string dialog = window("Open Disc Image");
-    ASSERT_FALSE(dialog.empty());
-    keys(dialog, "type --delay 20 '" + typed + "'");
-    keys(dialog, "key Return");
-    if (typed == "Second.cue") break;
-    const std::string refusal = window(kNotReadyCaption);
-    ASSERT_FALSE(refusal.empty()) << "no refusal";
-    keys(refusal, "key Return");
-    EXPECT_TRUE(captionBecomes("Stopped Track1 0m 0s First  Disc  ")) << caption();
-  }
-  EXPECT_TRUE(captionBecomes("Stopped Track1 0m 0s Second  Disc  ")) << caption();
-  {
-    std::ifstream in(dir_.file("ZarnCD.ini"), std::ios::binary);
-    const std::string ini{std::istreambuf_iterator<char>(in), {}};
-    EXPECT_NE(ini.find("[Image]\r\nFolder=" + dir_.path() + "\r\n"), std::string::npos) << ini;
-  }
 
   // A drive plugged in is used once no image is in; unplugged during play, it is a tray opened,
   // and plugged in again it is back.
