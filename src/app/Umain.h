@@ -91,7 +91,7 @@ class TfrmMain : public QWidget {
   void Stop_Clock();
   // Switching the clock on starts a new interval. Never runs a clock the tests stopped.
   void Set_Timer_Enabled(bool enabled);
-  bool Timer_Enabled() const { return timerEnabled_; }
+  bool Timer_Enabled() const { return timerEnabled_; }  // read by the tests only
   CdAudioDevice& Device() { return *MediaPlayer; }
 
  protected:

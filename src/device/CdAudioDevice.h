@@ -40,7 +40,7 @@ class CdAudioDevice {
   void Device_Previous();
   void Device_Eject();
   void Device_Set_Wait(bool wait);
-  void Device_Set_Notify(bool notify);
+  void Device_Set_Notify(bool notify);  // the player never asks; tests check the flag it sets
   void Device_Set_From(std::uint32_t position);
   void Device_Set_Time_Format(std::uint32_t format);
 
@@ -59,6 +59,7 @@ class CdAudioDevice {
   std::shared_ptr<const DiscToc> Device_Disc_Toc() const { return driver_->discToc(); }
 
   bool Is_Open() const { return open_; }
+  // Read by the tests only: the player asks the driver, and reports errors as they come.
   bool Can_Eject() const { return canEject_; }
   std::int32_t Last_Error() const { return lastError_; }
   // The code of the last failed identity query, 0 after a successful one.

@@ -61,7 +61,7 @@ class TDiscLookup : public QObject {
   std::function<bool(const QString&)> Confirm;
 
   bool Busy() const { return request_.has_value(); }
-  // The last message shown to the user, while it is open; null otherwise.
+  // The last message shown to the user, while it is open; null otherwise. For the tests.
   QMessageBox* Message() const { return message_; }
 
  private:

@@ -93,8 +93,8 @@ class TfrmSeeThrough : public QWidget {
   void Paint_Overlay();
   // Whether the window is translucent rather than a capture of the screen.
   bool Live() const { return live_; }
-  // Whether a capture has the window off the screen; the paint request that began it returned
-  // at once, and the window's timer carries the capture on.
+  // Whether a capture has the window off the screen (read by the tests); the paint request that
+  // began it returned at once, and the window's timer carries the capture on.
   bool Capturing() const { return capturing_; }
   // Whether the window is in use: a capture takes it off the screen for a moment only.
   bool Shown() const { return isVisible() || (capturing_ && backAfterCapture_); }
@@ -212,7 +212,7 @@ struct TSeeThroughUnitState {
   int Wait_Ticks = 0;             // 100 ms ticks still to wait, hidden, during a capture
   int Title_X = 0;                // where the display text starts in imageInfo: the marquee
 };
-const TSeeThroughUnitState& SeeThrough_Unit_State();
+const TSeeThroughUnitState& SeeThrough_Unit_State();  // read by the tests only
 
 // The drawing steps, on pictures of either kind: Format_RGB32 for the capture, and
 // Format_ARGB32_Premultiplied for the translucent window, in which black is fully transparent
