@@ -80,10 +80,10 @@ ThreadConverters& Converters() {
   return t;
 }
 
-bool IsLead(unsigned char c) {
+bool Is_Lead(unsigned char c) {
   return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
-bool IsTrail(unsigned char c) {
+bool Is_Trail(unsigned char c) {
   return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
 }
 
@@ -94,7 +94,7 @@ constexpr char32_t kKanaBase = 0xFF61;
 // The bytes of the first invalid character: a structurally valid pair counts as one.
 std::size_t Invalid_Length(std::string_view in) {
   const auto lead = static_cast<unsigned char>(in[0]);
-  return (IsLead(lead) && in.size() >= 2 && IsTrail(static_cast<unsigned char>(in[1]))) ? 2 : 1;
+  return (Is_Lead(lead) && in.size() >= 2 && Is_Trail(static_cast<unsigned char>(in[1]))) ? 2 : 1;
 }
 
 // Without a converter: the single-byte characters, ASCII and half-width katakana, which need no

@@ -34,7 +34,7 @@ struct StatKey {
            ctime.tv_nsec == o.ctime.tv_nsec;
   }
 };
-StatKey KeyOf(const struct stat& st) {
+StatKey Key_Of(const struct stat& st) {
   return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
 }
 
@@ -66,7 +66,7 @@ struct Cache {
   std::uint64_t clock = 0;
   static constexpr std::size_t kMaxEntries = 8;
 };
-Cache& TheCache() {
+Cache& The_Cache() {
   static Cache cache;
   return cache;
 }
@@ -98,7 +98,7 @@ class Fd {
 
 // Only regular files are profiles. A FIFO would block open(2) and read(2) for ever, and a device
 // has no business being read or written as a file; both are refused like a directory is.
-int NotRegularError(mode_t mode) {
+int Not_Regular_Error(mode_t mode) {
   return S_ISDIR(mode) ? EISDIR : EINVAL;
 }
 
@@ -108,9 +108,9 @@ constexpr int kOpenFlags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
 
 // After a successful fstat: fails with the reason unless fd is a regular file, and makes its
 // reads and writes blocking again.
-bool KeepRegular(int fd, const struct stat& st) {
+bool Keep_Regular(int fd, const struct stat& st) {
   if (!S_ISREG(st.st_mode)) {
-    errno = NotRegularError(st.st_mode);
+    errno = Not_Regular_Error(st.st_mode);
     return false;
   }
   const int flags = ::fcntl(fd, F_GETFL);
@@ -118,7 +118,7 @@ bool KeepRegular(int fd, const struct stat& st) {
 }
 
 // Reads fd from its current offset to its end.
-bool ReadAll(int fd, std::string& out, std::size_t expected) {
+bool Read_All(int fd, std::string& out, std::size_t expected) {
   out.clear();
   out.resize(expected);
   std::size_t got = 0;
@@ -138,22 +138,22 @@ bool ReadAll(int fd, std::string& out, std::size_t expected) {
 
 enum class ReadStatus { Ok, Missing, Failed };
 
-ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
+ReadStatus Read_Whole_File(const std::string& path, std::string& out, struct stat& st) {
   // Something that is not a regular file is not even opened (opening a device can act on it).
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    errno = NotRegularError(st.st_mode);
+    errno = Not_Regular_Error(st.st_mode);
     return ReadStatus::Failed;
   }
   Fd fd(::open(path.c_str(), O_RDONLY | kOpenFlags));
   if (fd.get() < 0)
     return errno == ENOENT || errno == ENOTDIR ? ReadStatus::Missing : ReadStatus::Failed;
-  if (::fstat(fd.get(), &st) != 0 || !KeepRegular(fd.get(), st)) return ReadStatus::Failed;
-  if (!ReadAll(fd.get(), out, static_cast<std::size_t>(st.st_size))) return ReadStatus::Failed;
+  if (::fstat(fd.get(), &st) != 0 || !Keep_Regular(fd.get(), st)) return ReadStatus::Failed;
+  if (!Read_All(fd.get(), out, static_cast<std::size_t>(st.st_size))) return ReadStatus::Failed;
   return ReadStatus::Ok;
 }
 
 std::shared_ptr<const ProfileText> Load(const std::string& path) {
-  Cache& cache = TheCache();
+  Cache& cache = The_Cache();
   timespec start{};
   ::clock_gettime(CLOCK_REALTIME, &start);
   bool enabled;
@@ -164,7 +164,7 @@ std::shared_ptr<const ProfileText> Load(const std::string& path) {
   if (enabled) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    StatKey key = KeyOf(st);
+    StatKey key = Key_Of(st);
     std::lock_guard lock(cache.mutex);
     for (auto& e : cache.entries) {
       if (e.path == path && e.key == key && Trusted(e.key, start)) {
@@ -176,9 +176,9 @@ std::shared_ptr<const ProfileText> Load(const std::string& path) {
   std::string text;
   struct stat st {};
   ::clock_gettime(CLOCK_REALTIME, &start);
-  if (ReadWholeFile(path, text, st) != ReadStatus::Ok) return nullptr;
+  if (Read_Whole_File(path, text, st) != ReadStatus::Ok) return nullptr;
   auto parsed = std::make_shared<const ProfileText>(std::move(text));
-  StatKey key = KeyOf(st);
+  StatKey key = Key_Of(st);
   if (enabled && Trusted(key, start)) {
     std::lock_guard lock(cache.mutex);
     auto it = std::find_if(cache.entries.begin(), cache.entries.end(),
@@ -198,7 +198,7 @@ std::shared_ptr<const ProfileText> Load(const std::string& path) {
 }
 
 void Forget(const std::string& path) {
-  Cache& cache = TheCache();
+  Cache& cache = The_Cache();
   std::lock_guard lock(cache.mutex);
   cache.entries.erase(std::remove_if(cache.entries.begin(), cache.entries.end(),
                                      [&](const CacheEntry& e) { return e.path == path; }),
@@ -208,20 +208,20 @@ void Forget(const std::string& path) {
 // -----------------------------------------------------------------------------------------------
 // Writing
 
-std::string DirName(const std::string& p) {
+std::string Dir_Name(const std::string& p) {
   auto slash = p.rfind('/');
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return p.substr(0, slash);
 }
-std::string BaseName(const std::string& p) {
+std::string Base_Name(const std::string& p) {
   auto slash = p.rfind('/');
   return slash == std::string::npos ? p : p.substr(slash + 1);
 }
 
 // Follows symbolic links to the file that is to be replaced (which may not exist yet). What is
 // there must be a regular file: nothing is done beside anything else, not even its lock file.
-std::string ResolveTarget(const std::string& path) {
+std::string Resolve_Target(const std::string& path) {
   std::string p = path;
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
@@ -230,7 +230,7 @@ std::string ResolveTarget(const std::string& path) {
       throw EProfileError(path, errno);
     }
     if (!S_ISLNK(st.st_mode)) {
-      if (!S_ISREG(st.st_mode)) throw EProfileError(path, NotRegularError(st.st_mode));
+      if (!S_ISREG(st.st_mode)) throw EProfileError(path, Not_Regular_Error(st.st_mode));
       return p;
     }
     std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
@@ -242,12 +242,12 @@ std::string ResolveTarget(const std::string& path) {
       target.resize(target.size() * 2);
     }
     target.resize(static_cast<std::size_t>(n));
-    p = (!target.empty() && target[0] == '/') ? target : DirName(p) + "/" + target;
+    p = (!target.empty() && target[0] == '/') ? target : Dir_Name(p) + "/" + target;
   }
   throw EProfileError(path, ELOOP);
 }
 
-void LockExclusive(int fd, const std::string& path) {
+void Lock_Exclusive(int fd, const std::string& path) {
   while (::flock(fd, LOCK_EX) != 0) {
     if (errno != EINTR) throw EProfileError(path, errno);
   }
@@ -256,7 +256,7 @@ void LockExclusive(int fd, const std::string& path) {
 // Opens "<target>.lock", creating it when missing. An invalid Fd, with the folder's reason in
 // `refused`, when the folder refuses to create it and there is none (or none this user may
 // open): the lock on the file itself must then do.
-Fd OpenLockFile(const std::string& target, const std::string& path, int& refused) {
+Fd Open_Lock_File(const std::string& target, const std::string& path, int& refused) {
   const std::string name = target + ".lock";
   // Never through a symbolic link: a link planted there would have the lock made anywhere.
   Fd fd(::open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | kOpenFlags, 0666));
@@ -267,7 +267,7 @@ Fd OpenLockFile(const std::string& target, const std::string& path, int& refused
   }
   if (fd.get() < 0) throw EProfileError(path, errno);
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !KeepRegular(fd.get(), st)) throw EProfileError(path, errno);
+  if (::fstat(fd.get(), &st) != 0 || !Keep_Regular(fd.get(), st)) throw EProfileError(path, errno);
   return fd;
 }
 
@@ -275,15 +275,16 @@ Fd OpenLockFile(const std::string& target, const std::string& path, int& refused
 // before may have replaced the file meanwhile, so the lock counts only while the locked file is
 // still the one at the path; otherwise the file now there is locked instead. An invalid Fd when
 // there is no file.
-Fd OpenAndLockTarget(const std::string& target, const std::string& path, struct stat& st) {
+Fd Open_And_Lock_Target(const std::string& target, const std::string& path, struct stat& st) {
   for (int attempt = 0;; ++attempt) {
     Fd fd(::open(target.c_str(), O_RDWR | kOpenFlags));
     if (fd.get() < 0) {
       if (errno == ENOENT) return Fd();
       throw EProfileError(path, errno);  // a read-only file is not replaced either
     }
-    if (::fstat(fd.get(), &st) != 0 || !KeepRegular(fd.get(), st)) throw EProfileError(path, errno);
-    LockExclusive(fd.get(), path);
+    if (::fstat(fd.get(), &st) != 0 || !Keep_Regular(fd.get(), st))
+      throw EProfileError(path, errno);
+    Lock_Exclusive(fd.get(), path);
     struct stat now {};
     if (::stat(target.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
       if (::fstat(fd.get(), &st) != 0) throw EProfileError(path, errno);
@@ -294,7 +295,7 @@ Fd OpenAndLockTarget(const std::string& target, const std::string& path, struct 
 }
 
 // Removes temporary files that a killed writer left; called with the lock file held.
-void RemoveStaleTemps(const std::string& dir, const std::string& base) {
+void Remove_Stale_Temps(const std::string& dir, const std::string& base) {
   DIR* d = ::opendir(dir.c_str());
   if (!d) return;
   const std::string prefix = "." + base + std::string(kTempInfix);
@@ -306,7 +307,7 @@ void RemoveStaleTemps(const std::string& dir, const std::string& base) {
   ::closedir(d);
 }
 
-std::string RandomSuffix() {
+std::string Random_Suffix() {
   static thread_local std::mt19937_64 rng{std::random_device{}() ^
                                           (static_cast<std::uint64_t>(::getpid()) << 32)};
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -315,7 +316,7 @@ std::string RandomSuffix() {
   return s;
 }
 
-bool WriteAll(int fd, std::string_view data) {
+bool Write_All(int fd, std::string_view data) {
   while (!data.empty()) {
     ssize_t n = ::write(fd, data.data(), data.size());
     if (n < 0) {
@@ -345,8 +346,8 @@ bool PWriteAll(int fd, std::string_view data, off_t at) {
 // blocks past the old end are reserved first, so that a full file system refuses the write
 // before a byte has changed; should a later step fail, the old bytes are put back as far as the
 // system lets them.
-void WriteInPlace(int fd, const std::string& old, const std::string& updated,
-                  const std::string& path) {
+void Write_In_Place(int fd, const std::string& old, const std::string& updated,
+                    const std::string& path) {
   const auto oldSize = static_cast<off_t>(old.size()), newSize = static_cast<off_t>(updated.size());
   if (newSize > oldSize) {
     int r;
@@ -372,24 +373,24 @@ void WriteInPlace(int fd, const std::string& old, const std::string& updated,
 // there is no file).
 using BuildWrites = std::function<std::vector<ProfileWrite>(const std::string* current)>;
 
-void ApplyToFile(const std::string& path, const BuildWrites& build) {
-  const std::string target = ResolveTarget(path);
-  const std::string dir = DirName(target), base = BaseName(target);
+void Apply_To_File(const std::string& path, const BuildWrites& build) {
+  const std::string target = Resolve_Target(path);
+  const std::string dir = Dir_Name(target), base = Base_Name(target);
 
   // Two locks, always taken in this order: the lock file, which also serialises the creation of
   // a missing file, and the file itself, which stands in for the lock file where the folder
   // refuses one and which orders every replacement of the file against an in-place write.
   int lockRefused = 0;
-  Fd lock = OpenLockFile(target, path, lockRefused);
-  if (lock.get() >= 0) LockExclusive(lock.get(), path);
+  Fd lock = Open_Lock_File(target, path, lockRefused);
+  if (lock.get() >= 0) Lock_Exclusive(lock.get(), path);
   struct stat st {};
-  Fd file = OpenAndLockTarget(target, path, st);
+  Fd file = Open_And_Lock_Target(target, path, st);
   const bool exists = file.get() >= 0;
   if (lock.get() < 0 && !exists) throw EProfileError(path, lockRefused);  // cannot create it
-  if (lock.get() >= 0) RemoveStaleTemps(dir, base);
+  if (lock.get() >= 0) Remove_Stale_Temps(dir, base);
 
   std::string old;
-  if (exists && !ReadAll(file.get(), old, static_cast<std::size_t>(st.st_size)))
+  if (exists && !Read_All(file.get(), old, static_cast<std::size_t>(st.st_size)))
     throw EProfileError(path, errno);
 
   std::string updated;
@@ -411,7 +412,7 @@ void ApplyToFile(const std::string& path, const BuildWrites& build) {
   std::string temp;
   Fd out;
   for (int attempt = 0; !inPlace && out.get() < 0; ++attempt) {
-    temp = dir + "/." + base + std::string(kTempInfix) + RandomSuffix();
+    temp = dir + "/." + base + std::string(kTempInfix) + Random_Suffix();
     out.reset(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666));
     if (out.get() >= 0 || errno == EEXIST) {
       if (out.get() < 0 && attempt > 100) throw EProfileError(path, EEXIST);
@@ -438,10 +439,10 @@ void ApplyToFile(const std::string& path, const BuildWrites& build) {
     }
   }
   if (inPlace) {
-    WriteInPlace(file.get(), old, updated, path);
+    Write_In_Place(file.get(), old, updated, path);
   } else {
     if (exists && ::fchmod(out.get(), st.st_mode & 07777) != 0) fail(errno);
-    if (!WriteAll(out.get(), updated)) fail(errno);
+    if (!Write_All(out.get(), updated)) fail(errno);
     if (::fsync(out.get()) != 0) fail(errno);
     if (::close(out.release()) != 0) fail(errno);
     if (::rename(temp.c_str(), target.c_str()) != 0) fail(errno);
@@ -533,11 +534,11 @@ void ProfileFile::Apply(const Update& update) {
       throw EProfileError(path_, EINVAL);
     }
   }
-  ApplyToFile(path_, [&](const std::string*) { return update.writes(); });
+  Apply_To_File(path_, [&](const std::string*) { return update.writes(); });
 }
 
 void ProfileFile::Apply(const std::function<Update(const Snapshot& current)>& build) {
-  ApplyToFile(path_, [&](const std::string* current) {
+  Apply_To_File(path_, [&](const std::string* current) {
     Snapshot snapshot;
     if (current) snapshot.parsed_ = std::make_shared<const ProfileText>(*current);
     return build(snapshot).writes();
@@ -545,14 +546,14 @@ void ProfileFile::Apply(const std::function<Update(const Snapshot& current)>& bu
 }
 
 void ProfileFile::Set_Cache_Enabled(bool enabled) {
-  Cache& cache = TheCache();
+  Cache& cache = The_Cache();
   std::lock_guard lock(cache.mutex);
   cache.enabled = enabled;
   if (!enabled) cache.entries.clear();
 }
 
 void ProfileFile::Clear_Cache() {
-  Cache& cache = TheCache();
+  Cache& cache = The_Cache();
   std::lock_guard lock(cache.mutex);
   cache.entries.clear();
 }

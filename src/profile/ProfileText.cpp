@@ -12,30 +12,30 @@ constexpr std::size_t kMaxValue = 1023;  // a 1024-byte buffer that includes the
 // ---------------------------------------------------------------------------------------------
 // Bytes
 
-bool IsBlank(unsigned char c) {
+bool Is_Blank(unsigned char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r' || c == 0x1A;
 }
-bool IsLead(unsigned char c) {
+bool Is_Lead(unsigned char c) {
   return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
-bool IsTrail(unsigned char c) {
+bool Is_Trail(unsigned char c) {
   return (c >= 0x40 && c <= 0x7E) || (c >= 0x80 && c <= 0xFC);
 }
 // Length of the character at i: 2 for a lead byte followed by a trail byte, else 1.
-std::size_t CharLen(std::string_view s, std::size_t i) {
-  return (IsLead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
-          IsTrail(static_cast<unsigned char>(s[i + 1])))
+std::size_t Char_Len(std::string_view s, std::size_t i) {
+  return (Is_Lead(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
+          Is_Trail(static_cast<unsigned char>(s[i + 1])))
              ? 2
              : 1;
 }
-unsigned char LowerAscii(unsigned char c) {
+unsigned char Lower_Ascii(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? c + 32 : c;
 }
 
 std::string_view Trim(std::string_view s) {
   std::size_t b = 0, e = s.size();
-  while (b < e && IsBlank(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && IsBlank(static_cast<unsigned char>(s[e - 1]))) --e;
+  while (b < e && Is_Blank(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && Is_Blank(static_cast<unsigned char>(s[e - 1]))) --e;
   return s.substr(b, e - b);
 }
 
@@ -43,21 +43,21 @@ std::string_view Trim(std::string_view s) {
 std::string Fold(std::string_view s) {
   std::string out(s);
   for (std::size_t i = 0; i < out.size();) {
-    std::size_t n = CharLen(out, i);
-    if (n == 1) out[i] = static_cast<char>(LowerAscii(static_cast<unsigned char>(out[i])));
+    std::size_t n = Char_Len(out, i);
+    if (n == 1) out[i] = static_cast<char>(Lower_Ascii(static_cast<unsigned char>(out[i])));
     i += n;
   }
   return out;
 }
 
-bool NamesEqual(std::string_view a, std::string_view b) {
+bool Names_Equal(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size();) {
-    std::size_t n = CharLen(a, i);
+    std::size_t n = Char_Len(a, i);
     if (n == 2) {
       if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-    } else if (LowerAscii(static_cast<unsigned char>(a[i])) !=
-               LowerAscii(static_cast<unsigned char>(b[i]))) {
+    } else if (Lower_Ascii(static_cast<unsigned char>(a[i])) !=
+               Lower_Ascii(static_cast<unsigned char>(b[i]))) {
       return false;
     }
     i += n;
@@ -70,7 +70,7 @@ std::string_view Cut(std::string_view s) {
   if (s.size() <= kMaxValue) return s;
   std::size_t i = 0;
   while (i < s.size()) {
-    std::size_t n = CharLen(s, i);
+    std::size_t n = Char_Len(s, i);
     if (i + n > kMaxValue) break;
     i += n;
   }
@@ -83,11 +83,11 @@ std::string_view Unquote(std::string_view v) {
     return v.substr(1, v.size() - 2);
   return v;
 }
-std::string_view ReadResult(std::string_view stored) {
+std::string_view Read_Result(std::string_view stored) {
   return Cut(Unquote(stored));
 }
 
-std::string DefaultResult(std::string_view def) {
+std::string Default_Result(std::string_view def) {
   while (!def.empty() && def.back() == ' ') def.remove_suffix(1);
   return std::string(Cut(def));
 }
@@ -101,7 +101,7 @@ struct Line {
 };
 
 // The line starting at pos (pos < text.size()).
-Line LineAt(std::string_view text, std::size_t pos) {
+Line Line_At(std::string_view text, std::size_t pos) {
   Line l;
   l.start = pos;
   std::size_t i = pos;
@@ -129,7 +129,7 @@ struct Classified {
 Classified Classify(std::string_view content) {
   Classified c;
   std::size_t i = 0;
-  while (i < content.size() && IsBlank(static_cast<unsigned char>(content[i]))) ++i;
+  while (i < content.size() && Is_Blank(static_cast<unsigned char>(content[i]))) ++i;
   if (i == content.size()) return c;
   if (content[i] == ';') {
     c.kind = Kind::Comment;
@@ -138,7 +138,7 @@ Classified Classify(std::string_view content) {
   if (content[i] == '[') {
     std::size_t close = std::string_view::npos;
     for (std::size_t j = i + 1; j < content.size();) {
-      std::size_t n = CharLen(content, j);
+      std::size_t n = Char_Len(content, j);
       if (n == 1 && content[j] == ']') close = j;
       j += n;
     }
@@ -163,12 +163,12 @@ struct Range {
 
 // Calls f(name, lineStart) for each section header in order, until f returns false.
 template <typename F>
-void ForEachHeader(std::string_view text, F f) {
+void For_Each_Header(std::string_view text, F f) {
   for (std::size_t pos = 0; pos < text.size();) {
-    Line l = LineAt(text, pos);
+    Line l = Line_At(text, pos);
     // Cheap pre-test: only lines whose first non-blank byte is "[" can be headers.
     std::size_t i = l.start;
-    while (i < l.contentEnd && IsBlank(static_cast<unsigned char>(text[i]))) ++i;
+    while (i < l.contentEnd && Is_Blank(static_cast<unsigned char>(text[i]))) ++i;
     if (i < l.contentEnd && text[i] == '[') {
       Classified c = Classify(text.substr(l.start, l.contentEnd - l.start));
       if (c.kind == Kind::Header && !f(c.name, l.start)) return;
@@ -178,10 +178,10 @@ void ForEachHeader(std::string_view text, F f) {
 }
 
 // First occurrence of each section, by folded name.
-std::unordered_map<std::string, Range> IndexSections(std::string_view text) {
+std::unordered_map<std::string, Range> Index_Sections(std::string_view text) {
   std::unordered_map<std::string, Range> index;
   Range* open = nullptr;
-  ForEachHeader(text, [&](std::string_view name, std::size_t start) {
+  For_Each_Header(text, [&](std::string_view name, std::size_t start) {
     if (open) open->end = start;
     open = nullptr;
     auto [it, inserted] = index.try_emplace(Fold(name), Range{start, text.size()});
@@ -192,17 +192,17 @@ std::unordered_map<std::string, Range> IndexSections(std::string_view text) {
 }
 
 // The first section of each of a few names, found in one pass without building an index.
-std::vector<std::optional<Range>> FindSections(std::string_view text,
-                                               const std::vector<std::string_view>& names) {
+std::vector<std::optional<Range>> Find_Sections(std::string_view text,
+                                                const std::vector<std::string_view>& names) {
   std::vector<std::optional<Range>> found(names.size());
   std::optional<Range>* open = nullptr;
   std::size_t missing = names.size();
-  ForEachHeader(text, [&](std::string_view name, std::size_t start) {
+  For_Each_Header(text, [&](std::string_view name, std::size_t start) {
     if (open) (*open)->end = start;
     open = nullptr;
     if (missing == 0) return false;
     for (std::size_t n = 0; n < names.size(); ++n) {
-      if (!found[n] && NamesEqual(name, names[n])) {
+      if (!found[n] && Names_Equal(name, names[n])) {
         found[n] = Range{start, text.size()};
         open = &found[n];
         --missing;
@@ -215,13 +215,13 @@ std::vector<std::optional<Range>> FindSections(std::string_view text,
 }
 
 // Finds the key in the section text [r.start, r.end) (whose first line is the header).
-std::optional<std::string_view> FindInSection(std::string_view text, Range r,
-                                              std::string_view key) {
-  std::size_t pos = LineAt(text, r.start).end;
+std::optional<std::string_view> Find_In_Section(std::string_view text, Range r,
+                                                std::string_view key) {
+  std::size_t pos = Line_At(text, r.start).end;
   while (pos < r.end) {
-    Line l = LineAt(text, pos);
+    Line l = Line_At(text, pos);
     Classified c = Classify(text.substr(l.start, l.contentEnd - l.start));
-    if (c.kind == Kind::Key && NamesEqual(c.name, key)) return c.value;
+    if (c.kind == Kind::Key && Names_Equal(c.name, key)) return c.value;
     pos = l.end;
   }
   return std::nullopt;
@@ -229,34 +229,34 @@ std::optional<std::string_view> FindInSection(std::string_view text, Range r,
 
 // A line about to be written must read back as a key of that name: "[x" with the value "]"
 // would otherwise turn into a section header.
-void RequireKeyLine(std::string_view line, std::string_view name) {
+void Require_Key_Line(std::string_view line, std::string_view name) {
   Classified c = Classify(line);
   if (c.kind != Kind::Key || c.name != name)
     throw std::invalid_argument("profile: the key's line would not read back as that key");
 }
 
 // Applies one write to a section's text (header line first).
-void WriteInSection(std::string& sec, std::string_view key, std::string_view value) {
+void Write_In_Section(std::string& sec, std::string_view key, std::string_view value) {
   std::size_t insertAt = 0;
   bool insertNeedsEnd = false;
-  Line header = LineAt(sec, 0);
+  Line header = Line_At(sec, 0);
   insertAt = header.end;
   insertNeedsEnd = !header.hasEnd();
   for (std::size_t pos = header.end; pos < sec.size();) {
-    Line l = LineAt(sec, pos);
+    Line l = Line_At(sec, pos);
     std::string_view content(sec.data() + l.start, l.contentEnd - l.start);
     Classified c = Classify(content);
     if (c.kind == Kind::Key) {
-      if (NamesEqual(c.name, key)) {
-        if (ReadResult(c.value) == value) return;  // already reads so: keep the line as it is
+      if (Names_Equal(c.name, key)) {
+        if (Read_Result(c.value) == value) return;  // already reads so: keep the line as it is
         // The blanks between "=" and the old value stay, unless the new value brings its own;
         // the old value and what follows it go.
         std::size_t from = l.start + c.eq + 1;
-        if (!c.value.empty() && !value.empty() && !IsBlank(static_cast<unsigned char>(value[0])))
+        if (!c.value.empty() && !value.empty() && !Is_Blank(static_cast<unsigned char>(value[0])))
           from = l.start + static_cast<std::size_t>(c.value.data() - content.data());
         std::string line = sec.substr(l.start, from - l.start);
         line.append(value);
-        RequireKeyLine(line, c.name);
+        Require_Key_Line(line, c.name);
         sec.replace(from, l.contentEnd - from, value);
         return;
       }
@@ -267,13 +267,13 @@ void WriteInSection(std::string& sec, std::string_view key, std::string_view val
   }
   std::string line(key);
   line.append("=").append(value);
-  RequireKeyLine(line, key);
+  Require_Key_Line(line, key);
   line.append("\r\n");
   if (insertNeedsEnd) line.insert(0, "\r\n");
   sec.insert(insertAt, line);
 }
 
-bool HasAny(std::string_view s, std::string_view bytes) {
+bool Has_Any(std::string_view s, std::string_view bytes) {
   return s.find_first_of(bytes) != std::string_view::npos;
 }
 const std::string_view kLineBreaking("\r\n\0", 3);
@@ -281,8 +281,8 @@ const std::string_view kLineBreaking("\r\n\0", 3);
 // A name is refused when the line written for it would not read back as that name: a header
 // whose bracket a trailing lead byte swallows, a key that would be a comment or a header.
 void Validate(const ProfileWrite& w) {
-  if (HasAny(w.section, kLineBreaking) || HasAny(w.key, kLineBreaking) ||
-      HasAny(w.value, kLineBreaking))
+  if (Has_Any(w.section, kLineBreaking) || Has_Any(w.key, kLineBreaking) ||
+      Has_Any(w.value, kLineBreaking))
     throw std::invalid_argument("profile: line end or NUL in a name or value");
   const std::string_view section = Trim(w.section), key = Trim(w.key);
   std::string header("[");
@@ -357,15 +357,16 @@ std::optional<std::string> Profile_Text_Read(std::string_view text, std::string_
   section = Trim(section);
   key = Trim(key);
   for (std::size_t pos = 0; pos < text.size();) {
-    Line l = LineAt(text, pos);
+    Line l = Line_At(text, pos);
     Classified c = Classify(text.substr(l.start, l.contentEnd - l.start));
-    if (c.kind == Kind::Header && NamesEqual(c.name, section)) {
+    if (c.kind == Kind::Header && Names_Equal(c.name, section)) {
       // The first section of that name; stop at the next header.
       for (pos = l.end; pos < text.size();) {
-        Line k = LineAt(text, pos);
+        Line k = Line_At(text, pos);
         Classified d = Classify(text.substr(k.start, k.contentEnd - k.start));
         if (d.kind == Kind::Header) break;
-        if (d.kind == Kind::Key && NamesEqual(d.name, key)) return std::string(ReadResult(d.value));
+        if (d.kind == Kind::Key && Names_Equal(d.name, key))
+          return std::string(Read_Result(d.value));
         pos = k.end;
       }
       return std::nullopt;
@@ -393,7 +394,7 @@ std::string Profile_Text_Apply(std::string_view text, const std::vector<ProfileW
   }
   std::vector<std::string_view> names;
   for (const auto& g : groups) names.push_back(g.name);
-  const auto found = FindSections(text, names);
+  const auto found = Find_Sections(text, names);
   struct Splice {
     Range range;
     std::string text;
@@ -407,7 +408,7 @@ std::string Profile_Text_Apply(std::string_view text, const std::vector<ProfileW
       sec.assign(text.substr(range->start, range->end - range->start));
     else
       sec.append("[").append(groups[n].name).append("]\r\n");
-    for (const auto* w : groups[n].writes) WriteInSection(sec, Trim(w->key), w->value);
+    for (const auto* w : groups[n].writes) Write_In_Section(sec, Trim(w->key), w->value);
     if (range)
       splices.push_back({*range, std::move(sec)});
     else
@@ -435,20 +436,20 @@ std::string Profile_Text_Apply(std::string_view text, const std::vector<ProfileW
 // A parsed file
 
 ProfileText::ProfileText(std::string text) : text_(std::move(text)) {
-  for (const auto& [name, range] : IndexSections(text_))
+  for (const auto& [name, range] : Index_Sections(text_))
     sections_.emplace(name, std::pair{range.start, range.end});
 }
 
 std::optional<std::string> ProfileText::Read(std::string_view section, std::string_view key) const {
   auto it = sections_.find(Fold(Trim(section)));
   if (it == sections_.end()) return std::nullopt;
-  if (auto v = FindInSection(text_, Range{it->second.first, it->second.second}, Trim(key)))
-    return std::string(ReadResult(*v));
+  if (auto v = Find_In_Section(text_, Range{it->second.first, it->second.second}, Trim(key)))
+    return std::string(Read_Result(*v));
   return std::nullopt;
 }
 
 std::string Profile_Default_Result(std::string_view def) {
-  return DefaultResult(def);
+  return Default_Result(def);
 }
 
 void Profile_Validate(const ProfileWrite& write) {
