@@ -1,29 +1,25 @@
 // A CD-ROM drive for the tests on machines that have none, preloaded into the player. The path
-// named by ZARNCD_FAKE_DRIVE (an empty regular file the test made) becomes a Linux CD drive
-// whose disc is a CUE sheet with a single BIN. It answers only what the player and libcdio's
-// Linux driver were seen to ask, as the kernel's CD-ROM layer and a drive would: stat, open and
-// close of a block device; the drive's capabilities and status, eject (EBUSY while another
-// descriptor holds the drive open, as before Linux 5.18), close tray, speed; the table of
-// contents (MSF); and through CDROM_SEND_PACKET the MMC commands READ CD (audio sectors) and
-// READ TOC format 5 (CD-Text packs). Anything else fails and is logged as "unknown", so that a
-// request the player starts making shows up in the test's output.
+// named by ZARNCD_FAKE_DRIVE (an empty regular file the test made) becomes a Linux CD drive whose
+// disc is a CUE sheet with a single BIN. It answers only what the player and libcdio's Linux
+// driver were seen to ask, as the kernel's CD-ROM layer and a drive would: stat, open and close of
+// a block device; capabilities, status, eject (EBUSY while another descriptor holds the drive
+// open, as before Linux 5.18), close tray, speed; the table of contents; and, through
+// CDROM_SEND_PACKET, READ CD (audio sectors) and READ TOC format 5 (CD-Text packs). Anything else
+// fails and is logged as "unknown", so that a request the player starts making shows up.
 //
-// The test steers the drive through small files in the folder ZARNCD_FAKE_DRIVE_DIR, read at
-// every call (write each whole and rename it into place):
+// The test steers the drive through files in the folder ZARNCD_FAKE_DRIVE_DIR, read at every
+// call (write each whole and rename it into place):
 //   tray    "open", or closed; the drive writes it too, when it is told to eject or close
 //   disc    the path of the CUE sheet in the drive; none when missing or empty
 //   spinup  milliseconds the drive is not ready after a disc comes in; commands wait for it
 //   bad     lines "FIRST COUNT": sectors that fail with an unrecovered read error
 //   hang    milliseconds each audio read started while this file exists takes
-//   cdtext  the disc's CD-Text: "BLOCK LANGUAGE CHARACTER-CODE" (two hex digits each, 80 being
-//           MS-JIS, double-byte) starts a block, then "TITLE|PERFORMER TRACK text" (track 0: the
-//           album), text as bytes
+//   cdtext  "BLOCK LANGUAGE CHARACTER-CODE" (hex; code 80 is MS-JIS, double-byte) starts a block
+//           of CD-Text, then "TITLE|PERFORMER TRACK text" (track 0: the album), text as bytes
 // The node need not exist when the player starts: made later, it is a drive plugged in; removed,
 // a drive unplugged, whose descriptors then fail with ENODEV. The drive appends to "log" there a
 // line for each eject, close, speed, failed or hung read, and unknown request.
-//
-// The player the tests build has AddressSanitizer, whose runtime must come first in LD_PRELOAD;
-// its interceptors then call on into these. This library is built without sanitizers.
+// The player's AddressSanitizer runtime must come first in LD_PRELOAD; this library has none.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -61,14 +57,12 @@ static int (*realOpen)(const char*, int, ...);
 static int (*realClose)(int);
 static int (*realIoctl)(int, unsigned long, ...);
 static int (*realStat)(const char*, struct stat*);
-static int (*realFstat)(int, struct stat*);
 
 __attribute__((constructor)) static void init(void) {
   *(void**)&realOpen = dlsym(RTLD_NEXT, "open");
   *(void**)&realClose = dlsym(RTLD_NEXT, "close");
   *(void**)&realIoctl = dlsym(RTLD_NEXT, "ioctl");
   *(void**)&realStat = dlsym(RTLD_NEXT, "stat");
-  *(void**)&realFstat = dlsym(RTLD_NEXT, "fstat");
   node = getenv("ZARNCD_FAKE_DRIVE");
   dir = getenv("ZARNCD_FAKE_DRIVE_DIR");
   if (!dir || !*dir) node = NULL;
@@ -162,23 +156,10 @@ static int isDriveFd(int fd) {
   return 0;
 }
 
-static void asBlockDevice(struct stat* st) {
-  st->st_mode = S_IFBLK | 0660;
-  st->st_rdev = makedev(11, 0);
-  st->st_size = 0;
-}
-
 int stat(const char* path, struct stat* st) {
   const int r = realStat(path, st);
-  if (r == 0 && node && strcmp(path, node) == 0) asBlockDevice(st);
-  return r;
-}
-
-int fstat(int fd, struct stat* st) {
-  const int r = realFstat(fd, st);
-  pthread_mutex_lock(&lock);
-  if (r == 0 && isDriveFd(fd)) asBlockDevice(st);
-  pthread_mutex_unlock(&lock);
+  if (r == 0 && node && strcmp(path, node) == 0)
+    st->st_mode = S_IFBLK | 0660, st->st_rdev = makedev(11, 0), st->st_size = 0;
   return r;
 }
 
@@ -203,15 +184,7 @@ int close(int fd) {
   return realClose(fd);
 }
 
-// ---------------------------------------------------------------------------------------------
-// MMC commands: 0 is GOOD, 2 CHECK CONDITION with fixed-format sense data.
-
-static int fail(unsigned char* sense, int key, int asc, int ascq) {
-  memset(sense, 0, 18);
-  sense[0] = 0x70, sense[2] = (unsigned char)key, sense[7] = 10;
-  sense[12] = (unsigned char)asc, sense[13] = (unsigned char)ascq;
-  return 2;
-}
+// MMC commands: 0 is GOOD; a drive's CHECK CONDITION becomes EIO, which is all the player sees.
 
 static unsigned bigEndian(const unsigned char* p, int n) {
   unsigned v = 0;
@@ -219,7 +192,7 @@ static unsigned bigEndian(const unsigned char* p, int n) {
   return v;
 }
 
-static int readCd(struct cdrom_generic_command* g, const Disc* d, unsigned char* sense) {
+static int readCd(struct cdrom_generic_command* g, const Disc* d) {
   const int lsn = (int)bigEndian(g->cmd + 2, 4), count = (int)bigEndian(g->cmd + 6, 3);
   char hang[32], line[128];
   control("hang", hang, sizeof hang);
@@ -227,13 +200,11 @@ static int readCd(struct cdrom_generic_command* g, const Disc* d, unsigned char*
     say("read %d %d hangs %s ms", lsn, count, hang);
     waitUntil(now() + atof(hang) / 1000);
   }
-  if (lsn < 0 || count < 0 || lsn + count > d->leadout) return fail(sense, 5, 0x21, 0);
-  for (int t = 0; t < d->tracks; ++t) {
-    const int end = t + 1 < d->tracks ? d->start[t + 1] : d->leadout;
-    if (d->data[t] && lsn < end && d->start[t] < lsn + count) return fail(sense, 5, 0x64, 0);
-  }
+  int first, n, unreadable = lsn < 0 || count < 0 || lsn + count > d->leadout;
+  for (int t = 0; t < d->tracks; ++t)  // READ CD of audio sectors stops at a data track
+    unreadable |= d->data[t] && lsn < (t + 1 < d->tracks ? d->start[t + 1] : d->leadout) &&
+                  d->start[t] < lsn + count;
   FILE* bad = controlFile("bad", "re");
-  int first, n, unreadable = 0;
   while (bad && !unreadable && fgets(line, sizeof line, bad))
     unreadable = sscanf(line, "%d %d", &first, &n) == 2 && first < lsn + count && lsn < first + n;
   if (bad) fclose(bad);
@@ -242,10 +213,7 @@ static int readCd(struct cdrom_generic_command* g, const Disc* d, unsigned char*
   const int ok = fd >= 0 && bytes <= g->buflen &&
                  pread(fd, g->buffer, bytes, (off_t)lsn * kSector) == (ssize_t)bytes;
   if (fd >= 0) realClose(fd);
-  if (!ok) {
-    say("read %d %d fails", lsn, count);
-    return fail(sense, 3, 0x11, 0);  // unrecovered read error
-  }
+  if (!ok) return say("read %d %d fails", lsn, count), -1;
   g->buflen -= bytes;
   return 0;
 }
@@ -316,13 +284,9 @@ static int cdTextPacks(int tracks) {
   return count;
 }
 
-static int readCdText(struct cdrom_generic_command* g, const Disc* d, unsigned char* sense) {
-  if ((g->cmd[2] & 0x0F) != 5) {
-    say("unknown READ TOC format %d", g->cmd[2] & 0x0F);
-    return fail(sense, 5, 0x24, 0);
-  }
+static int readCdText(struct cdrom_generic_command* g, const Disc* d) {
   const int count = cdTextPacks(d->tracks);
-  if (!count) return fail(sense, 5, 0x24, 0);  // no CD-Text on this disc
+  if (!count) return -1;  // no CD-Text on this disc
   const unsigned size = 4 + (unsigned)count * 18, allowed = bigEndian(g->cmd + 7, 2);
   const unsigned char header[4] = {(unsigned char)((size - 2) >> 8), (unsigned char)(size - 2)};
   unsigned i = 0;
@@ -332,15 +296,13 @@ static int readCdText(struct cdrom_generic_command* g, const Disc* d, unsigned c
   return 0;
 }
 
-static int mmc(struct cdrom_generic_command* g, unsigned char* sense) {
+static int mmc(struct cdrom_generic_command* g) {
   Disc d;
-  if (g->cmd[0] != 0xBE && g->cmd[0] != 0x43) {
-    say("unknown command %02X", g->cmd[0]);
-    return fail(sense, 5, 0x20, 0);
-  }
-  if (!readDisc(&d)) return fail(sense, 2, 0x3A, trayOpen() ? 2 : 1);  // medium not present
+  const int cdText = g->cmd[0] == 0x43 && (g->cmd[2] & 0x0F) == 5;
+  if (g->cmd[0] != 0xBE && !cdText) return say("unknown command %02X", g->cmd[0]), -1;
+  if (!readDisc(&d)) return -1;  // medium not present
   waitUntil(readyAt);
-  return g->cmd[0] == 0x43 ? readCdText(g, &d, sense) : readCd(g, &d, sense);
+  return cdText ? readCdText(g, &d) : readCd(g, &d);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -397,10 +359,7 @@ static int cdromIoctl(unsigned long request, void* arg) {
     }
     case CDROM_SEND_PACKET: {  // the kernel runs it as SG_IO and says EIO for any failure
       struct cdrom_generic_command* g = arg;
-      unsigned char sense[18];
-      if (!mmc(g, sense)) return g->stat = 0;
-      if (g->sense) memcpy(g->sense, sense, sizeof sense);
-      return errno = EIO, -1;
+      return mmc(g) ? (errno = EIO, -1) : (g->stat = 0);
     }
     case SCSI_IOCTL_GET_BUS_NUMBER:  // asked by every cdio_open; a drive outside the SCSI layer
     case SCSI_IOCTL_GET_IDLUN:
