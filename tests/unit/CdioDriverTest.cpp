@@ -120,8 +120,7 @@ class FakeDrive : public DriveIo {
 
   void set(Status state, std::optional<DiscToc> toc = std::nullopt) {
     std::lock_guard lock(mutex_);
-    state_ = state;
-    toc_ = std::move(toc);
+    state_ = state, toc_ = std::move(toc);
   }
   // Returns once the monitor has had a whole look (status, table, publication) begun after the
   // call: two more status calls may still belong to looks begun before it.
