@@ -1,54 +1,46 @@
-// Fuzz target for the CUE sheet reader and the disc laid out from it (src/playback/CueSheet.cpp).
-//
-// Input: the sheet's text. Each file it names gets a length taken from the sheet's own bytes, so
-// that indices fall both inside and past their files. Checks, beyond the sanitizers:
-//  - a sheet that is read has 1 to 99 tracks, each with an INDEX 01;
-//  - a disc that is laid out has a valid table of contents whose pieces run end to end from
-//    sector 0 to the leadout, and each track's first sector is its INDEX 01's sector of its file.
+// Fuzz target for the CUE sheet reader and the disc laid out from it (CueSheet). Each file the
+// sheet names gets a length taken from the sheet's own bytes, so that indices fall both inside
+// and past their files. Beyond the sanitizers: a sheet that is read has 1 to 99 tracks, each with
+// an INDEX 01; a disc laid out has a valid table of contents whose pieces run end to end from
+// sector 0 to the leadout, and each track starts at its INDEX 01's sector of its file.
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "Check.h"
 #include "playback/CueSheet.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string_view text(reinterpret_cast<const char*>(data), size);
   std::string error;
-  const auto sheet = cue::Parse(text, &error);
+  const auto sheet = cue::Parse({reinterpret_cast<const char*>(data), size}, &error);
   Check(sheet || !error.empty());
   if (!sheet) return 0;
   Check(!sheet->tracks.empty() && sheet->tracks.size() <= 99);
   for (const cue::Track& t : sheet->tracks)
     Check(std::any_of(t.indices.begin(), t.indices.end(), [](auto& i) { return i.number == 1; }));
-
   std::vector<std::int64_t> lengths;
   for (std::size_t f = 0; f < sheet->files.size(); ++f)
     lengths.push_back(size == 0 ? 0 : data[f % size] * 977 + static_cast<std::int64_t>(f));
   const auto disc = cue::LayOut(*sheet, lengths, &error);
   Check(disc || !error.empty());
   if (!disc) return 0;
-  Check(disc->toc.IsValid());
-  Check(disc->toc.TrackCount() == static_cast<int>(sheet->tracks.size()));
+  Check(disc->toc.IsValid() && disc->toc.TrackCount() == static_cast<int>(sheet->tracks.size()));
   Check(disc->trackText.size() == sheet->tracks.size());
   std::int32_t at = 0;
   for (const cue::Piece& p : disc->pieces) {
     Check(p.first == at && p.sectors > 0);
-    if (p.file >= 0)
-      Check(p.fileSector >= 0 &&
-            p.fileSector + p.sectors <= lengths[static_cast<std::size_t>(p.file)]);
+    const auto fileLength = p.file >= 0 ? lengths[static_cast<std::size_t>(p.file)] : 0;
+    Check(p.file < 0 || (p.fileSector >= 0 && p.fileSector + p.sectors <= fileLength));
     at += p.sectors;
   }
   Check(at == disc->toc.leadout);
   for (int t = 1; t <= disc->toc.TrackCount(); ++t) {
     const std::int32_t start = disc->toc.TrackStart(t);
-    const cue::Piece* in = nullptr;
-    for (const cue::Piece& p : disc->pieces)
-      if (p.first <= start && start < p.first + p.sectors) in = &p;
-    Check(in != nullptr);
+    const auto in = std::find_if(disc->pieces.begin(), disc->pieces.end(), [&](const auto& p) {
+      return p.first <= start && start < p.first + p.sectors;
+    });
+    Check(in != disc->pieces.end());
     for (const cue::Index& i : sheet->tracks[static_cast<std::size_t>(t - 1)].indices)
       if (i.number == 1)
         Check(in->file == i.file && in->fileSector + start - in->first == i.sector);

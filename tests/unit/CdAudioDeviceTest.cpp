@@ -55,10 +55,8 @@ class DeviceTest : public ::testing::Test {
   void Open(bool canEject) {
     auto driver =
         std::make_unique<SimulatedDriver>(SimulatedDriver::MakeDisc({70, 65, 80, 61, 90}));
-    driver->setCanEject(canEject);
-    sim = driver.get();
-    device = std::make_unique<CdAudioDevice>(std::move(driver));
-    device->Loaded();
+    (sim = driver.get())->setCanEject(canEject);
+    (device = std::make_unique<CdAudioDevice>(std::move(driver)))->Loaded();
     sim->clearLog();
   }
   // The commands sent since the last call.
@@ -108,8 +106,7 @@ TEST_F(DeviceTest, OneShotOverrides) {
   // The Notify override; status queries and the time format leave the overrides alone.
   device->Device_Set_Notify(false);
   device->Device_Set_Wait(true);
-  (void)device->Device_Mode();
-  (void)device->Device_Position();
+  (void)device->Device_Mode(), (void)device->Device_Position();
   device->Device_Set_Time_Format(MCI_FORMAT_TMSF);
   device->Device_Play();
   device->Device_Set_Notify(true);
@@ -118,23 +115,18 @@ TEST_F(DeviceTest, OneShotOverrides) {
 
   // While playing, Next plays from the next track with Notify and From, and no Wait.
   device->Device_Play();
-  sim->advance(10s);
-  sim->clearLog();
+  sim->advance(10s), sim->clearLog();
   Press(&CdAudioDevice::Device_Next);
   EXPECT_EQ(Sent(), "play/NF@2");
   EXPECT_TRUE(sim->isPlaying());
   // The first Stop after the press does not wait, the next does; Play is as by default.
-  device->Device_Stop();
-  device->Device_Stop();
-  device->Device_Play();
+  device->Device_Stop(), device->Device_Stop(), device->Device_Play();
   EXPECT_EQ(Sent(), "stop/ stop/W play/N");
 
   // Stopped, the press's Wait goes to its seek, and the first Seek or Eject after it does not wait.
-  device->Device_Stop();
-  sim->clearLog();
+  device->Device_Stop(), sim->clearLog();
   Press(&CdAudioDevice::Device_Next);
-  device->Device_Seek(tmsf::TrackStart(4));
-  device->Device_Seek(tmsf::TrackStart(5));
+  device->Device_Seek(tmsf::TrackStart(4)), device->Device_Seek(tmsf::TrackStart(5));
   EXPECT_EQ(Sent(), "seek/WT@3 seek/T@4 seek/WT@5");
   EXPECT_FALSE(sim->isPlaying());
   Press(&CdAudioDevice::Device_Previous);
@@ -155,14 +147,11 @@ TEST_F(DeviceTest, NextAndPreviousTargets) {
       {tmsf::Make(1, 0, 0, 0), &CdAudioDevice::Device_Previous, "seek/WT@1"},
   };
   for (const auto& c : cases) {
-    device->Device_Seek(c.from);
-    sim->clearLog();
+    device->Device_Seek(c.from), sim->clearLog();
     (device.get()->*c.button)();
     EXPECT_EQ(Sent(), c.sent) << std::hex << c.from;
   }
-  device->Device_Seek(tmsf::Make(3, 0, 0, 10));
-  device->Device_Play();
-  sim->clearLog();
+  device->Device_Seek(tmsf::Make(3, 0, 0, 10)), device->Device_Play(), sim->clearLog();
   device->Device_Previous();
   EXPECT_EQ(Sent(), "play/NF@2");
 }
@@ -172,18 +161,15 @@ TEST_F(DeviceTest, AutoRewindWhenThePositionEqualsTheLengthUnlessFromIsPending) 
   sim->forceStatusAnswer(MCI_STATUS_LENGTH, 0x00050403);
   device->Device_Play();
   EXPECT_EQ(Sent(), "seek/W+100 play/N");
-  device->Device_Set_From(tmsf::TrackStart(2));
-  device->Device_Play();
+  device->Device_Set_From(tmsf::TrackStart(2)), device->Device_Play();
   EXPECT_EQ(Sent(), "play/NF@2");
 }
 
 // Eject without the capability sends nothing.
 TEST_F(DeviceTest, LastErrorRecordsRefusalsButNotTrackPositionsOrIdentity) {
-  sim->openTray();
-  device->Device_Play();
+  sim->openTray(), device->Device_Play();
   EXPECT_NE(device->Last_Error(), 0);
-  sim->closeTray();
-  (void)device->Device_Mode();
+  sim->closeTray(), (void)device->Device_Mode();
   EXPECT_EQ(device->Last_Error(), 0);
   (void)device->Device_Track_Position(42);  // refused, but not recorded
   EXPECT_EQ(device->Last_Error(), 0);
@@ -209,8 +195,7 @@ TEST_F(DeviceTest, TheSimulatedDriveKeepsOnlyTheLatestRequests) {
 }
 
 TEST_F(DeviceTest, PlayRunsToTheEndOfTheDiscAndStops) {
-  device->Device_Seek(tmsf::TrackStart(5));
-  device->Device_Play();
+  device->Device_Seek(tmsf::TrackStart(5)), device->Device_Play();
   sim->advance(89s);
   EXPECT_EQ(device->Device_Mode(), Mode_Playing);
   sim->advance(2s);

@@ -23,12 +23,7 @@ std::optional<cue::Disc> LayOut(const std::string& text, std::vector<std::int64_
 
 // The end-to-end image tests lay out data tracks and gaps at the start of a file.
 TEST(CueSheet, TracksStartWhereTheBurntDiscHasThem) {
-  struct Case {
-    const char* sheet;
-    std::vector<std::int64_t> lengths;
-    DiscToc toc;
-  };
-  const Case cases[] = {
+  const std::tuple<const char*, std::vector<std::int64_t>, DiscToc> cases[] = {
       // One file per track, each gap at the end of the track before it; written on Windows.
       {"\xEF\xBB\xBF"
        "file 01 Intro.wav wave\r\n track 01 audio\r\n  index 01 00:00:00\r\n"
@@ -42,11 +37,11 @@ TEST(CueSheet, TracksStartWhereTheBurntDiscHasThem) {
        {1000},
        {{{150, true}, {600, true}, {975, true}}, 1375}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [sheet, lengths, toc] : cases) {
     std::string error;
-    const auto disc = LayOut(c.sheet, c.lengths, &error);
+    const auto disc = LayOut(sheet, lengths, &error);
     ASSERT_TRUE(disc) << error;
-    EXPECT_EQ(disc->toc, c.toc) << c.sheet;
+    EXPECT_EQ(disc->toc, toc) << sheet;
   }
 }
 
@@ -80,83 +75,57 @@ TEST(CueSheet, BrokenSheetsAreRefusedWithTheLineAndTheReason) {
   }
 }
 
-TEST(CueSheet, CdTextIsKeptAsItsBytes) {
-  const auto sheet = LayOut(
-      "PERFORMER \"\x83\x65\x83\x58\x83\x67\"\nTITLE Live at home\nSONGWRITER \"A & B\"\n"
-      "FILE a.bin BINARY\nTRACK 01 AUDIO\nTITLE \"One\"\nPERFORMER Solo\nINDEX 01 00:00:00\n"
-      "TRACK 02 AUDIO\nSONGWRITER \"C\"\nINDEX 01 00:01:00\n",
-      {100}, nullptr);
-  ASSERT_TRUE(sheet);
-  EXPECT_EQ(sheet->text, (cue::CdText{"Live at home", "\x83\x65\x83\x58\x83\x67", "A & B"}));
-  EXPECT_EQ(sheet->trackText, (std::vector<cue::CdText>{{"One", "Solo", ""}, {"", "", "C"}}));
-}
-
 const std::string kTrack = "\xC4\xD7\xAF\xB8";  // ﾄﾗｯｸ
 
-// A disc without an entry is named by what it carries: a sheet's TITLE and PERFORMER lines (in
-// whatever encoding the sheet was saved), a cdrdao TOC file's CD_TEXT block. A track without text
-// keeps its default name; a guest's track reads "performer / title". Reading writes nothing.
+// A disc without an entry is named by what it carries: a sheet's TITLE and PERFORMER lines (their
+// bytes, in whatever encoding the sheet was saved; quoted or not), a cdrdao TOC file's CD_TEXT
+// block. A track without text keeps its default name; a guest's track reads "performer / title".
+// Reading writes nothing.
 TEST(DiscNames, ADiscWithoutAnEntryIsNamedByItsOwnText) {
   testsupport::TempDir dir;
   std::ofstream(dir.file("disc.bin"), std::ios::binary)
       << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
   const std::string tracks =
       "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n";
-  struct Case {
-    const char* name;
-    std::string text, artist, title;
-    std::vector<std::string> titles;
-  };
-  const Case cases[] = {
-      {"utf8.cue",
-       "PERFORMER \"Zarn Band\"\nTITLE \"Café Songs\"\nFILE \"disc.bin\" BINARY\n"
+  // Each with the artist, the title and the track names it gives.
+  const std::pair<std::string, std::vector<std::string>> cases[] = {
+      {"PERFORMER \"Zarn Band\"\nTITLE Café Songs\nFILE \"disc.bin\" BINARY\n"
        "TRACK 01 AUDIO\nTITLE One\nPERFORMER \"Zarn Band\"\nINDEX 01 00:00:00\n"
        "TRACK 02 AUDIO\nINDEX 01 00:01:00\n"
        "TRACK 03 AUDIO\nTITLE \"Guest Song\"\nPERFORMER \"Beyoncé\"\nINDEX 01 00:02:00\n",
-       "Zarn Band",
-       "Cafe Songs",
-       {"One", kTrack + "2", "Beyonce / Guest Song"}},
-      {"sjis.cue",
-       "PERFORMER \"\x83\x65\x83\x58\x83\x67\"\nFILE \"disc.bin\" BINARY\n" + tracks,
-       "\x83\x65\x83\x58\x83\x67",
-       cd_defaults::kTitle,
-       {kTrack + "1", kTrack + "2"}},
-      {"plain.cue",
-       "FILE \"disc.bin\" BINARY\n" + tracks,
-       cd_defaults::kArtist,
-       cd_defaults::kTitle,
-       {kTrack + "1", kTrack + "2"}},
-      {"disc.toc",
-       "CD_DA\nCD_TEXT {\n LANGUAGE 0 {\n  TITLE \"Toc Album\"\n  PERFORMER \"Toc Band\"\n }\n}\n"
-       "TRACK AUDIO\nCD_TEXT {\n LANGUAGE 0 {\n  TITLE \"First\"\n }\n}\n"
-       "FILE \"disc.bin\" 0 00:01:00\n"
-       "TRACK AUDIO\nCD_TEXT {\n LANGUAGE 0 {\n  TITLE \"Zweite Straße\"\n  PERFORMER \"Gäst\"\n"
-       " }\n}\nFILE \"disc.bin\" 00:01:00 00:01:00\n",
-       "Toc Band",
-       "Toc Album",
-       {"First", "Gast / Zweite Strasse"}},
+       {"Zarn Band", "Cafe Songs", "One", kTrack + "2", "Beyonce / Guest Song"}},
+      {"PERFORMER \"\x83\x65\x83\x58\x83\x67\"\nFILE \"disc.bin\" BINARY\n" + tracks,
+       {"\x83\x65\x83\x58\x83\x67", cd_defaults::kTitle, kTrack + "1", kTrack + "2"}},
+      {"FILE \"disc.bin\" BINARY\n" + tracks,
+       {cd_defaults::kArtist, cd_defaults::kTitle, kTrack + "1", kTrack + "2"}},
+      {"CD_DA\nCD_TEXT {\nLANGUAGE 0 {\nTITLE \"Toc Album\"\nPERFORMER \"Toc Band\"\n}\n}\n"
+       "TRACK AUDIO\nCD_TEXT {\nLANGUAGE 0 {\nTITLE \"First\"\n}\n}\nFILE \"disc.bin\" 0 00:01:00\n"
+       "TRACK AUDIO\nCD_TEXT {\nLANGUAGE 0 {\nTITLE \"Zweite Straße\"\nPERFORMER \"Gäst\"\n}\n}\n"
+       "FILE \"disc.bin\" 00:01:00 00:01:00\n",
+       {"Toc Band", "Toc Album", "First", "Gast / Zweite Strasse"}},
   };
   const std::string db = dir.file("cdplayer.ini");
-  for (const Case& c : cases) {
-    std::ofstream(dir.file(c.name)) << c.text;
+  int n = 0;
+  for (const auto& [text, names] : cases) {
+    const std::string path = dir.file(std::to_string(++n) + (text[0] == 'C' ? ".toc" : ".cue"));
+    SCOPED_TRACE(path);
+    std::ofstream(path) << text;
     std::string error;
-    const auto toc = ReadImageToc(dir.file(c.name), &error);
-    ASSERT_TRUE(toc) << c.name << ": " << error;
+    const auto toc = ReadImageToc(path, &error);
+    ASSERT_TRUE(toc) << error;
     CD_Object cd(db);
     cd.Read_Disc_Info("ABCDEF", toc->TrackCount(), toc->text ? &*toc->text : nullptr);
-    EXPECT_EQ(cd.Artist, c.artist) << c.name;
-    EXPECT_EQ(cd.Title, c.title) << c.name;
-    EXPECT_EQ(cd.Track_Titles, c.titles) << c.name;
+    cd.Track_Titles.insert(cd.Track_Titles.begin(), {cd.Artist, cd.Title});
+    EXPECT_EQ(cd.Track_Titles, names);
   }
   EXPECT_FALSE(std::filesystem::exists(db));
   // An entry's own names come first, and what it lacks keeps the default.
   std::ofstream(db) << "[ABCDEF]\r\nartist=Stored\r\n0=Mine\r\n";
-  const auto toc = ReadImageToc(dir.file("utf8.cue"), nullptr);
+  const auto toc = ReadImageToc(dir.file("1.cue"), nullptr);
   CD_Object cd(db);
   cd.Read_Disc_Info("ABCDEF", toc->TrackCount(), &*toc->text);
-  EXPECT_EQ(cd.Artist, "Stored");
-  EXPECT_EQ(cd.Title, cd_defaults::kTitle);
-  EXPECT_EQ(cd.Track_Titles[0], "Mine");
+  EXPECT_EQ(std::tie(cd.Artist, cd.Title, cd.Track_Titles[0]),
+            std::tie("Stored", cd_defaults::kTitle, "Mine"));
 }
 
 }  // namespace
