@@ -282,12 +282,24 @@ void TfrmMain::Create_Controls() {
   panelArtist->setAccessibleName(LabelArtist->text());
   panelTitle->setAccessibleName(LabelTitle->text());
 
+  Create_Track_List();
+  Create_Menu();
+
+  Timer = new QTimer(this);
+  Timer->setInterval(200);
+  Timer->setTimerType(Qt::PreciseTimer);
+  connect(Timer, &QTimer::timeout, this, [this] { Handle(&TfrmMain::TimerTimer); });
+
+  Align_Panels();
+}
+
+void TfrmMain::Create_Track_List() {
   PanelTracks = new TMainPanel(this);
   PanelTracks->setGeometry(0, 168, 350, 254);
   ListBoxTracks = new TMainTrackList(PanelTracks);
   ListBoxTracks->setAccessibleName(QStringLiteral("Tracks"));
   ListBoxTracks->setSelectionMode(QAbstractItemView::SingleSelection);
-  ListBoxTracks->setFont(nameFont);
+  ListBoxTracks->setFont(Bold_Font(QStringLiteral("ＭＳ ゴシック"), 13));
   ListBoxTracks->setItemDelegate(new TRowHeight(13, ListBoxTracks));
   ListBoxTracks->setUniformItemSizes(true);
   Set_Colors(ListBoxTracks, QColor(0, 128, 0), Qt::black);
@@ -311,7 +323,10 @@ void TfrmMain::Create_Controls() {
   ListBoxTracks->OnClick = [this] { Handle(&TfrmMain::ListBoxTracksClick); };
   ListBoxTracks->OnMouseDown = [this] { Handle(&TfrmMain::ListBoxTracksMouseDown); };
   ListBoxTracks->OnMouseUp = [this] { Handle(&TfrmMain::ListBoxTracksMouseUp); };
+}
 
+// The display panel's pop-up menu, with Ctrl+O on the window, and the lookup it offers.
+void TfrmMain::Create_Menu() {
   PopupMenu = new QMenu(this);
   Play = PopupMenu->addAction(QStringLiteral("Play"), this,
                               [this] { Handle(&TfrmMain::spdPlayClick); });
@@ -341,13 +356,6 @@ void TfrmMain::Create_Controls() {
   });
   connect(PanelDisplay, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenu->popup(PanelDisplay->mapToGlobal(pos)); });
-
-  Timer = new QTimer(this);
-  Timer->setInterval(200);
-  Timer->setTimerType(Qt::PreciseTimer);
-  connect(Timer, &QTimer::timeout, this, [this] { Handle(&TfrmMain::TimerTimer); });
-
-  Align_Panels();
 }
 
 // The display and control panels keep their heights at the top; the track list takes the rest.

@@ -143,6 +143,8 @@ class TfrmMain : public QWidget {
   // Runs a handler as the window system would, with errors going to the general error report.
   void Handle(void (TfrmMain::*handler)());
   void Create_Controls();
+  void Create_Track_List();  // and the keyboard's order through the controls
+  void Create_Menu();
   void Align_Panels();
   void Set_Play_Glyph(bool stop);
   void Set_Play_Captions(const QString& caption);
