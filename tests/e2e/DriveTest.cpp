@@ -128,7 +128,7 @@ TEST_F(Drive, PluggedInLaterSwappedUnreadableHungAndTextedDiscsPlayAndShowWhatTh
   const std::string said = Slurp(dir_.file("stderr"));
   EXPECT_EQ(said.find("No CD drive found"), said.rfind("No CD drive found")) << said;
   EXPECT_NE(said.find("Drop a CD image on the window, or open one"), std::string::npos) << said;
-  EXPECT_EQ(ChildProcess::Start({program, handed}, env).wait(), 0);
+  EXPECT_EQ(ChildProcess::Start({program, handed}, env).wait(20s), 0);
   EXPECT_TRUE(captionBecomes(named("Handed  Disc"))) << caption();
 
   // A drive plugged in is used once no image is in. Named by the entry written for the image:
