@@ -12,12 +12,12 @@
 
 #include <QtGlobal>
 
-#include "ToneImage.h"
-#include "playback/DriveIo.h"
 #include "playback/CueImage.h"
+#include "playback/DriveIo.h"
 #include "support/Servers.h"
 
 namespace {
+using testsupport::ToneTrack;
 
 // Tones of 3 s, a data track of 1 s: tracks at sectors 0, 225, 450, 525; leadout 750.
 const std::vector<ToneTrack> kDisc = {{3, 440}, {3, 620}, {1, 3000, 0, true}, {3, 830}};
@@ -33,9 +33,8 @@ struct DataFile {
 class CueLayouts : public ::testing::Test {
  protected:
   void SetUp() override {
-    reference_ = WriteToneImage(dir_.path(), "tones", kDisc);
-    std::ifstream in(dir_.file("tones.bin"), std::ios::binary);
-    disc_.assign(std::istreambuf_iterator<char>(in), {});
+    reference_ = testsupport::WriteToneImage(dir_.path(), "tones", kDisc);
+    disc_ = testsupport::Slurp(dir_.file("tones.bin"));
     CdIo_t* cdio = OpenCdioImage(reference_, nullptr);
     ASSERT_TRUE(cdio);
     toc_ = *ReadCdioToc(cdio);
@@ -84,14 +83,6 @@ class CueLayouts : public ::testing::Test {
     sf_close(file);
   }
 
-  // Per track: FLAC, with the data track as a BIN and track 2's gap at the end of track 1.
-  std::vector<DataFile> flacPerTrack() const {
-    return {{"01 Intro.flac", "WAVE", 0, 225},
-            {"02.flac", "WAVE", 225, 450},
-            {"03.bin", "BINARY", 450, 525},
-            {"04.flac", "WAVE", 525, 750}};
-  }
-
   // Reads [lsn, lsn + count) through io and compares it with the single BIN.
   void expectSame(DriveIo& io, std::int32_t lsn, int count) {
     std::vector<char> out(static_cast<std::size_t>(count) * 2352);
@@ -102,7 +93,7 @@ class CueLayouts : public ::testing::Test {
 
   testsupport::TempDir dir_;
   std::string reference_;
-  std::vector<char> disc_;
+  std::string disc_;
   DiscToc toc_;
 };
 
@@ -115,7 +106,11 @@ TEST_F(CueLayouts, EveryLayoutIsTheSameDiscSampleForSampleAndAShortFileIsSilentT
         {"03.bin", "BINARY", 450, 525},
         {"04.bin", "BINARY", 525, 750}}},
       {"wave.cue", {{"disc.wav", "WAVE", 0, 750}}},
-      {"flac.cue", flacPerTrack()},
+      {"flac.cue",  // FLAC, with the data track as a BIN and track 2's gap at the end of track 1
+       {{"01 Intro.flac", "WAVE", 0, 225},
+        {"02.flac", "WAVE", 225, 450},
+        {"03.bin", "BINARY", 450, 525},
+        {"04.flac", "WAVE", 525, 750}}},
       {"motorola.cue", {{"disc.be", "MOTOROLA", 0, 750}}},
   };
   std::mt19937 random(1);

@@ -3,23 +3,17 @@
 // images dropped onto the windows.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
 
+#include <QApplication>
 #include <QDropEvent>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
-#include <QApplication>
 #include <atomic>
-#include <optional>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <string>
-#include <utility>
-#include <vector>
+#include <optional>
 
-#include "ToneImage.h"
 #include "app/Startup.h"
 #include "app/Umain.h"
 #include "desktop/ImageDrop.h"
@@ -30,37 +24,24 @@
 #include "support/Servers.h"
 
 using namespace std::chrono_literals;
-using testsupport::WaitFor;
+using namespace testsupport;
 
 namespace {
 
 // What a shell command prints on stdout and stderr, and its exit code after "rc=".
 std::string Shell(const std::string& command) {
-  return testsupport::Output(command + " 2>&1; echo rc=$?");
-}
-
-std::filesystem::path Program() {
-  return std::filesystem::read_symlink("/proc/self/exe").parent_path().parent_path() / "zarncd";
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The exit code of a child that ends within `patience`; -2 when it is still running.
-int ExitCode(testsupport::ChildProcess& child, std::chrono::seconds patience) {
-  int status = 0;
-  if (!WaitFor([&] { return ::waitpid(child.pid(), &status, WNOHANG) == child.pid(); }, patience))
-    return -2;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return Output(command + " 2>&1; echo rc=$?");
 }
 
 // Mistakes in the command line, and no display to show a window on, end with a message and an
-// exit code. (The unit tests parse what names a drive or an image.)
-TEST(Desktop, CommandLineMistakesAndNoDisplayEndWithAMessageAndAnExitCode) {
-  const std::string player =
-      "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + Program().string();
+// exit code. (The unit tests parse what names a drive or an image.) A box waiting for OK runs a
+// loop of its own, before the message loop (a device that cannot be opened) and after it
+// (settings that cannot be saved): a signal still ends the program, and a logout does not wait
+// for a box nobody will answer.
+TEST(Desktop, CommandLineMistakesNoDisplayAndSignalsWhileAnErrorBoxWaitsEndWithAnExitCode) {
+  TempDir dir;
+  const std::string program = CopyProgram(dir);
+  const std::string player = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + program;
   for (const auto& [args, said] : {
            std::pair{" --bogus", "zarncd: unknown option '--bogus'\nUsage: zarncd"},
            std::pair{" --device", "zarncd: option '--device' needs a drive or image"},
@@ -72,22 +53,44 @@ TEST(Desktop, CommandLineMistakesAndNoDisplayEndWithAMessageAndAnExitCode) {
     EXPECT_NE(out.find("rc=2"), std::string::npos) << out;
   }
   EXPECT_EQ(Shell(player + " cdda://sr0"), "zarncd: cannot connect to the X display\nrc=1\n");
+
+  if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
+  // stderr to a file, where each report is written as its box opens.
+  auto start = [&](const std::string& image) {
+    return ChildProcess::Start(
+        {"sh", "-c", "exec \"$0\" \"$1\" 2>\"$2\"", program, image, dir.file("err")},
+        {"XDG_DATA_HOME=" + dir.path(), "DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir.file("nobus")});
+  };
+  auto missing = start(dir.file("missing.cue"));
+  ASSERT_TRUE(WaitFor(
+      [&] { return Slurp(dir.file("err")).find("missing.cue") != std::string::npos; }, 20s));
+  ::kill(missing.pid(), SIGTERM);
+  EXPECT_EQ(missing.wait(10s), 1);
+
+  // The settings file cannot be written where a folder holds its name.
+  auto player2 = start(WriteToneImage(dir.path(), "tone", {{2, 440}}));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        return !Shell("xdotool search --onlyvisible --pid " + std::to_string(player2.pid()))
+                    .starts_with("rc=");
+      },
+      20s));
+  std::filesystem::create_directory(dir.file("ZarnCD.ini"));
+  ::kill(player2.pid(), SIGTERM);
+  EXPECT_EQ(player2.wait(20s), 1);
 }
 
 // playerctl and a screen reader against a player on a private session bus.
 TEST(Desktop, PlayerctlAndAScreenReaderDriveThePlayerASecondCopyHandsOverAndSigtermSaves) {
   if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
-  testsupport::TempDir dir;
-  auto bus = testsupport::ChildProcess::Start(
-      {"dbus-daemon", "--session", "--nofork", "--print-address"}, {}, dir.file("bus"));
-  ASSERT_TRUE(WaitFor([&] { return Slurp(dir.file("bus")).find('\n') != std::string::npos; }, 10s));
-  std::string address = Slurp(dir.file("bus"));
-  address.pop_back();
+  TempDir dir;
+  ChildProcess bus;
+  const std::string address = StartBus(dir, bus);
+  ASSERT_FALSE(address.empty());
   const std::string onBus = "DBUS_SESSION_BUS_ADDRESS='" + address + "' ";
   // The accessibility bus, which the player looks for on the session bus as it starts.
-  auto a11y =
-      testsupport::ChildProcess::Start({"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"},
-                                       {"DBUS_SESSION_BUS_ADDRESS=" + address});
+  auto a11y = ChildProcess::Start({"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"},
+                                  {"DBUS_SESSION_BUS_ADDRESS=" + address});
   ASSERT_TRUE(WaitFor(
       [&] {
         return Shell(onBus +
@@ -96,12 +99,11 @@ TEST(Desktop, PlayerctlAndAScreenReaderDriveThePlayerASecondCopyHandsOverAndSigt
                    .find("true") != std::string::npos;
       },
       20s));
-  std::filesystem::copy_file(Program(), dir.file("zarncd"));
+  const std::string program = CopyProgram(dir);
   auto start = [&](const std::string& image) {
-    return testsupport::ChildProcess::Start(
-        {dir.file("zarncd"), image},
-        {"DBUS_SESSION_BUS_ADDRESS=" + address, "XDG_DATA_HOME=" + dir.path(),
-         "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
+    return ChildProcess::Start(
+        {program, image}, {"DBUS_SESSION_BUS_ADDRESS=" + address, "XDG_DATA_HOME=" + dir.path(),
+                           "QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1"});
   };
   auto ctl = [&](const std::string& args) {
     const std::string out = Shell(onBus + "playerctl -p zarncd " + args);
@@ -142,7 +144,7 @@ TEST(Desktop, PlayerctlAndAScreenReaderDriveThePlayerASecondCopyHandsOverAndSigt
 
   // The second copy gives its image to the running player and ends, whatever bytes name it.
   auto copy = start(second);
-  EXPECT_EQ(ExitCode(copy, 20s), 0);
+  EXPECT_EQ(copy.wait(20s), 0);
   EXPECT_TRUE(answers("metadata mpris:length", "2000000"));
   // An image opened over the bus can be played at once.
   const std::string third = WriteToneImage(dir.path(), "third", {{4, 440}});
@@ -155,41 +157,6 @@ TEST(Desktop, PlayerctlAndAScreenReaderDriveThePlayerASecondCopyHandsOverAndSigt
   // Saved as at any other exit: with the loop states set over the bus.
   const std::string ini = Slurp(dir.file("ZarnCD.ini"));
   EXPECT_NE(ini.find("[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n"), std::string::npos) << ini;
-}
-
-// A box waiting for OK runs a loop of its own, before the message loop (a device that cannot be
-// opened) and after it (settings that cannot be saved): a signal still ends the program, and a
-// logout does not wait for a box nobody will answer.
-TEST(Desktop, SignalsEndThePlayerWhileAnErrorBoxWaits) {
-  if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
-  testsupport::TempDir dir;
-  std::filesystem::copy_file(Program(), dir.file("zarncd"));
-  // stderr to a file, where each report is written as its box opens.
-  auto start = [&](const std::string& image) {
-    return testsupport::ChildProcess::Start(
-        {"sh", "-c", "exec \"$0\" \"$1\" 2>\"$2\"", dir.file("zarncd"), image, dir.file("err")},
-        {"XDG_DATA_HOME=" + dir.path(), "DBUS_SESSION_BUS_ADDRESS=unix:path=" + dir.file("nobus")});
-  };
-  auto reported = [&](const std::string& text) {
-    return WaitFor([&] { return Slurp(dir.file("err")).find(text) != std::string::npos; }, 20s);
-  };
-
-  auto missing = start(dir.file("missing.cue"));
-  ASSERT_TRUE(reported("missing.cue"));
-  ::kill(missing.pid(), SIGTERM);
-  EXPECT_EQ(ExitCode(missing, 10s), 1);
-
-  // The settings file cannot be written where a folder holds its name.
-  auto player = start(WriteToneImage(dir.path(), "tone", {{2, 440}}));
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        return !Shell("xdotool search --onlyvisible --pid " + std::to_string(player.pid()))
-                    .starts_with("rc=");
-      },
-      20s));
-  std::filesystem::create_directory(dir.file("ZarnCD.ini"));
-  ::kill(player.pid(), SIGTERM);
-  EXPECT_EQ(ExitCode(player, 20s), 1);
 }
 
 // A drop as the window system delivers it: one local file, entering first (Qt hands the drop
@@ -225,11 +192,26 @@ class InProcess : public ::testing::Test {
         },
         10s);
   }
-  testsupport::TempDir dir;
+  TempDir dir;
   decltype(Create_Player_Windows(nullptr, false)) windows;
 };
 
-TEST_F(InProcess, DroppedImagesReplaceTheDiscAndOtherFilesAreRefused) {
+// A drive with a disc of two tracks; it counts its ejections.
+struct DiscInDrive : DriveIo {
+  std::atomic<int> ejects{0};
+  Status status() override { return ejects ? Status::TrayOpen : Status::DiscOk; }
+  std::optional<DiscToc> readToc() override { return DiscToc({{0, true}, {300, true}}, 600); }
+  bool readAudio(std::int32_t, int, std::byte*) override { return false; }
+  int maxSectorsPerRead() const override { return 25; }
+  bool eject() override { return ++ejects > 0; }
+  bool closeTray() override { return true; }
+  bool canEject() const override { return true; }
+};
+
+// Dropped images replace the disc and other files are refused. A player that cannot take an
+// image keeps its disc, and a failure on the way in is never an image taken (a second copy
+// would end as if it had handed its image over).
+TEST_F(InProcess, DroppedImagesReplaceTheDiscAndOnesThatCannotGoInChangeNothing) {
   open(std::make_unique<CdioDriver>(WriteToneImage(dir.path(), "two", {{2, 440}, {2, 620}})));
   Accept_Image_Drops(*windows);
   TfrmMain& main = *windows->Main;
@@ -250,47 +232,25 @@ TEST_F(InProcess, DroppedImagesReplaceTheDiscAndOtherFilesAreRefused) {
   ASSERT_TRUE(tracks(0));
   Drop(main, dir.file("two.cue"));
   EXPECT_TRUE(tracks(2));
-}
 
-// A drive with a disc of two tracks; it counts its ejections.
-struct DiscInDrive : DriveIo {
-  std::atomic<int> ejects{0};
-  Status status() override { return ejects ? Status::TrayOpen : Status::DiscOk; }
-  std::optional<DiscToc> readToc() override {
-    DiscToc toc;
-    toc.tracks = {{0, true}, {300, true}};
-    toc.leadout = 600;
-    return toc;
-  }
-  bool readAudio(std::int32_t, int, std::byte*) override { return false; }
-  int maxSectorsPerRead() const override { return 25; }
-  bool eject() override { return ++ejects > 0; }
-  bool closeTray() override { return true; }
-  bool canEject() const override { return true; }
-};
-
-// A player that cannot take an image keeps its disc, and a failure on the way in is never an
-// image taken (a second copy would end as if it had handed its image over).
-TEST_F(InProcess, AnImageThatCannotGoInChangesNothingAndIsNeverReportedAsTaken) {
-  const std::string image = WriteToneImage(dir.path(), "three", {{2, 440}, {2, 620}, {2, 830}});
   auto io = std::make_unique<DiscInDrive>();
   DiscInDrive& drive = *io;
   CdioDriver::Options options;
   options.useSoundServer = false;
   open(std::make_unique<CdioDriver>(dir.file("drive"), std::move(io), options));
-  TfrmMain& main = *windows->Main;
+  TfrmMain& player = *windows->Main;
   ASSERT_TRUE(tracks(2));
   QString error;
-  EXPECT_FALSE(main.Insert_Image(image, &error));
+  EXPECT_FALSE(player.Insert_Image(dir.file("three.cue"), &error));
   EXPECT_TRUE(error.contains(QStringLiteral("a real drive takes discs"))) << error.toStdString();
   // The drive is told to eject by its monitor thread: given time to do it, it has not.
   EXPECT_FALSE(WaitFor([&] { return drive.ejects > 0; }, 2s));
   EXPECT_TRUE(tracks(2));
 
   // The device closed under the player: its eject fails, and the image does not go in.
-  main.Device().Device_Close();
+  player.Device().Device_Close();
   error.clear();
-  EXPECT_FALSE(main.Insert_Image(image, &error));
+  EXPECT_FALSE(player.Insert_Image(dir.file("three.cue"), &error));
   EXPECT_FALSE(error.isEmpty());
 }
 

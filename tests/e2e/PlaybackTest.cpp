@@ -3,24 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <memory>
 #include <thread>
-#include <tuple>
 
-#include "ToneImage.h"
 #include "device/CdAudioDevice.h"
 #include "device/Tmsf.h"
 #include "playback/CdioDriver.h"
 #include "support/Servers.h"
 
 using namespace std::chrono_literals;
-using testsupport::WaitFor;
+using namespace testsupport;
 
 namespace {
 
@@ -30,19 +25,14 @@ constexpr double kTone[] = {440, 620, 830, 1050};
 
 // The frequency of a pure tone, from its zero crossings.
 double ZeroCrossingHz(const std::vector<std::int16_t>& samples) {
-  int crossings = 0;
-  std::size_t first = 0, last = 0;
+  std::vector<std::size_t> at;
   for (std::size_t i = 1; i < samples.size(); ++i)
-    if ((samples[i - 1] < 0) != (samples[i] < 0)) {
-      if (crossings == 0) first = i;
-      last = i;
-      ++crossings;
-    }
-  if (crossings < 2) return 0;
-  return (crossings - 1) / 2.0 / (static_cast<double>(last - first) / static_cast<double>(kRate));
+    if ((samples[i - 1] < 0) != (samples[i] < 0)) at.push_back(i);
+  if (at.size() < 2) return 0;
+  return static_cast<double>(at.size() - 1) * kRate / 2.0 / static_cast<double>(at.back() - at[0]);
 }
 
-class Playback : public Listening {
+class Playback : public ::testing::Test {
  protected:
   void open(const std::string& name, const std::vector<ToneTrack>& tracks) {
     auto driver = std::make_unique<CdioDriver>(WriteToneImage(dir_.path(), name, tracks));
@@ -75,27 +65,20 @@ class Playback : public Listening {
     return WaitFor([&] { return driver_->positionFrames() > then + frames; }, 10s);
   }
 
-  // ALSA's default device as a file of what it was given; returns the file.
-  std::string alsaToFile() {
-    std::ofstream(dir_.file("asound.conf"))
-        << "pcm.!default { type file slave.pcm { type null } file \"" << dir_.file("alsa.raw")
-        << "\" format raw }\n";
-    ::setenv("ALSA_CONFIG_PATH", dir_.file("asound.conf").c_str(), 1);
-    return dir_.file("alsa.raw");
-  }
-
+  TempDir dir_;  // the images, outliving whatever plays them
+  SoundServer sound_;
   CdioDriver* driver_ = nullptr;
   std::unique_ptr<CdAudioDevice> device_;
 };
 
 TEST_F(Playback, EachTrackSoundsItsOwnToneStopSilencesAndACommandStormStillSounds) {
-  ASSERT_TRUE(listen());
+  ASSERT_EQ(sound_.start(), "");
   open("tones", {{6, kTone[0]}, {6, kTone[1]}, {6, kTone[2]}, {6, kTone[3]}});
   device_->Device_Play();
-  ASSERT_TRUE(hears(kTone[0])) << "track 1 was not heard";
-  EXPECT_LE(ToneLevel(latest(), kTone[1]), kHeard);
+  ASSERT_TRUE(sound_.hears(kTone[0])) << "track 1 was not heard";
+  EXPECT_LE(ToneLevel(sound_.latest(), kTone[1]), kHeard);
   EXPECT_EQ(device_->Device_Mode(), kPlaying);
-  const std::string inputs = testsupport::Output("pactl list sink-inputs");  // as a mixer shows
+  const std::string inputs = Output("pactl list sink-inputs");  // as a mixer shows
   for (const char* property : {"application.name = \"Zarn's CDPlayer\"",
                                "application.icon_name = \"zarncd\"", "media.role = \"music\""})
     EXPECT_NE(inputs.find(property), std::string::npos) << inputs;
@@ -110,7 +93,7 @@ TEST_F(Playback, EachTrackSoundsItsOwnToneStopSilencesAndACommandStormStillSound
   EXPECT_GT(quietest, 0.1) << "a gap in the sound while the GUI thread was blocked";
 
   next();
-  ASSERT_TRUE(hears(kTone[1])) << "Next did not bring track 2";
+  ASSERT_TRUE(sound_.hears(kTone[1])) << "Next did not bring track 2";
   EXPECT_EQ(tmsf::Track(device_->Device_Position()), 2);
   // Once the new track sounds, the old one is gone for good.
   EXPECT_LT(ToneLevel(recorded(sound_.frames(), kRate / 2), kTone[0]), kHeard / 2);
@@ -120,7 +103,7 @@ TEST_F(Playback, EachTrackSoundsItsOwnToneStopSilencesAndACommandStormStillSound
   device_->Device_Seek(tmsf::TrackStart(tmsf::Track(device_->Device_Position())));
   EXPECT_EQ(device_->Device_Mode(), kStopped);
   EXPECT_EQ(device_->Device_Position(), tmsf::TrackStart(2));
-  ASSERT_TRUE(quiets()) << "Stop did not silence the disc";
+  ASSERT_TRUE(sound_.quiets()) << "Stop did not silence the disc";
   EXPECT_LT(Rms(recorded(sound_.frames(), kRate)), 0.01) << "sound came back after Stop";
 
   // A thousand commands in quick succession, and the player still sounds.
@@ -131,14 +114,14 @@ TEST_F(Playback, EachTrackSoundsItsOwnToneStopSilencesAndACommandStormStillSound
     if (i % 4 == 3) device_->Device_Seek(tmsf::TrackStart(1 + i % 3));
   }
   playTrack(3);
-  EXPECT_TRUE(hears(kTone[2]));
+  EXPECT_TRUE(sound_.hears(kTone[2]));
   EXPECT_FALSE(driver_->isSilent());
 }
 
 TEST_F(Playback, ReportedPositionAgreesWithWhatIsHeard) {
   // One sweep from 300 Hz to 3300 Hz over 14 s: the pitch heard tells the position heard.
   constexpr double kFrom = 300, kTo = 3300, kSeconds = 14;
-  ASSERT_TRUE(listen());
+  ASSERT_EQ(sound_.start(), "");
   open("sweep", {{kSeconds, kFrom, kTo}});
   device_->Device_Play();
   ASSERT_TRUE(WaitFor([&] { return driver_->positionFrames() >= 10 * kRate; }, 40s));
@@ -160,18 +143,18 @@ TEST_F(Playback, ReportedPositionAgreesWithWhatIsHeard) {
 // plays its missing sectors as silence, and a deleted one is a disc taken out.
 TEST_F(Playback, DataTracksAreNeverHeardAndCutOrDeletedImagesStop) {
   constexpr double kData = 3000;
-  ASSERT_TRUE(listen());
+  ASSERT_EQ(sound_.start(), "");
   open("mixed", {{2, kData, 0, true}, {2, kTone[0]}, {2, kData, 0, true}, {2, kTone[2]}});
   const std::int64_t start = sound_.frames();
   device_->Device_Play();  // from track 1, a data track
-  ASSERT_TRUE(hears(kTone[0]));
-  ASSERT_TRUE(hears(kTone[2]));
+  ASSERT_TRUE(sound_.hears(kTone[0]));
+  ASSERT_TRUE(sound_.hears(kTone[2]));
   ASSERT_TRUE(mode(kStopped));
   playTrack(3);  // onto the second data track: the next audio track plays
-  ASSERT_TRUE(hears(kTone[2]));
+  ASSERT_TRUE(sound_.hears(kTone[2]));
   ASSERT_TRUE(mode(kStopped)) << "the end of the disc did not stop it";
   EXPECT_EQ(device_->Device_Position(), tmsf::Make(4, 0, 2, 0));  // track 4 at its length
-  EXPECT_TRUE(quiets());
+  EXPECT_TRUE(sound_.quiets());
   // Over all that was recorded, in 50 ms steps, the data never sounded.
   double loudest = 0;
   for (std::int64_t at = start; at + 2205 <= sound_.frames(); at += 2205)
@@ -180,54 +163,56 @@ TEST_F(Playback, DataTracksAreNeverHeardAndCutOrDeletedImagesStop) {
 
   open("cut", {{2.5, kTone[0]}, {2.5, kTone[1]}, {2.5, kTone[2]}});
   device_->Device_Play();
-  ASSERT_TRUE(hears(kTone[0]));
+  ASSERT_TRUE(sound_.hears(kTone[0]));
   // Cut the image inside track 1: the rest reads as errors, which play as silence.
   std::filesystem::resize_file(dir_.file("cut.bin"), 2352 * 75);
-  ASSERT_TRUE(quiets(15s)) << "the missing sectors sounded";
+  ASSERT_TRUE(sound_.quiets(15s)) << "the missing sectors sounded";
   ASSERT_TRUE(mode(kStopped)) << "playback did not end";
 
   open("gone", {{6, kTone[3]}});
   device_->Device_Play();
-  ASSERT_TRUE(hears(kTone[3]));
+  ASSERT_TRUE(sound_.hears(kTone[3]));
   std::filesystem::remove(dir_.file("gone.bin"));
   std::filesystem::remove(dir_.file("gone.cue"));
   EXPECT_TRUE(mode(kOpen));
-  EXPECT_TRUE(quiets());
+  EXPECT_TRUE(sound_.quiets());
   // Put back (another disc under the same name), it is a disc put in, and the new one plays.
   WriteToneImage(dir_.path(), "gone", {{6, kTone[1]}, {6, kTone[2]}});
   ASSERT_TRUE(mode(kStopped));
   device_->Device_Play();
-  EXPECT_TRUE(hears(kTone[1])) << "the image put back did not play";
+  EXPECT_TRUE(sound_.hears(kTone[1])) << "the image put back did not play";
 }
 
-TEST_F(Playback, WithoutASoundServerAlsaPlaysTheDisc) {
+// Without a sound server, ALSA plays the disc. A hung sound server takes connections and answers
+// nothing. It holds no command: Play, Next and Stop return at once, and the position goes on by
+// the clock; nor is ALSA's default device (on such a machine the server's own plugin) asked in
+// its place. Woken, or restarted, the server is heard again without a new Play.
+TEST_F(Playback, WithoutAServerAlsaPlaysAndAHungServerHoldsNoCommandAndIsHeardOnceItAnswers) {
   ::setenv("PULSE_SERVER", sound_.address().c_str(), 1);  // nobody answers there
-  const std::string written = alsaToFile();
+  // ALSA's default device as a file of what it was given.
+  const std::string written = dir_.file("alsa.raw");
+  std::ofstream(dir_.file("asound.conf"))
+      << "pcm.!default { type file slave.pcm { type null } file \"" << written
+      << "\" format raw }\n";
+  ::setenv("ALSA_CONFIG_PATH", dir_.file("asound.conf").c_str(), 1);
   open("tones", {{8, kTone[0]}});
   device_->Device_Play();
   EXPECT_TRUE(advances(kRate));
   EXPECT_FALSE(driver_->isSilent());
-  ::unsetenv("ALSA_CONFIG_PATH");
-  EXPECT_GT(ToneLevel(testsupport::LeftChannel(written, 0, 4410), kTone[0]), kHeard)
-      << "ALSA was not given the disc";
-}
+  device_.reset();
+  EXPECT_GT(ToneLevel(LeftChannel(written, 0, 4410), kTone[0]), kHeard) << "ALSA was not used";
+  std::filesystem::remove(written);
 
-// A hung sound server takes connections and answers nothing. It holds no command: Play, Next and
-// Stop return at once, and the position goes on by the clock; nor is ALSA's default device (on
-// such a machine the server's own plugin) asked in its place. Woken, or restarted, the server
-// is heard again without a new Play.
-TEST_F(Playback, AHungServerHoldsNoCommandAndIsHeardAgainOnceItAnswers) {
-  ASSERT_TRUE(listen());
-  const std::string written = alsaToFile();
+  ASSERT_EQ(sound_.start(), "");
   open("hung", {{30, kTone[0]}, {30, kTone[1]}, {30, kTone[2]}});
   device_->Device_Play();
-  ASSERT_TRUE(hears(kTone[0]));
+  ASSERT_TRUE(sound_.hears(kTone[0]));
   sound_.hang();
-  for (const auto& [name, command] :
-       std::initializer_list<std::pair<const char*, std::function<void()>>>{
-           {"Next", [&] { next(); }},
-           {"Stop", [&] { device_->Device_Stop(); }},
-           {"Play", [&] { device_->Device_Play(); }}}) {
+  const std::pair<const char*, std::function<void()>> commands[] = {
+      {"Next", [&] { next(); }},
+      {"Stop", [&] { device_->Device_Stop(); }},
+      {"Play", [&] { device_->Device_Play(); }}};
+  for (const auto& [name, command] : commands) {
     const auto start = std::chrono::steady_clock::now();
     command();
     EXPECT_LT(std::chrono::steady_clock::now() - start, 300ms) << name << " waited for the server";
@@ -235,14 +220,13 @@ TEST_F(Playback, AHungServerHoldsNoCommandAndIsHeardAgainOnceItAnswers) {
   EXPECT_TRUE(advances(kRate / 2)) << "the position waits for the hung server";
   EXPECT_EQ(tmsf::Track(device_->Device_Position()), 2);
   sound_.wake();
-  EXPECT_TRUE(hears(kTone[1])) << "the woken server was not used";
+  EXPECT_TRUE(sound_.hears(kTone[1])) << "the woken server was not used";
   sound_.kill();
-  ASSERT_TRUE(listen());
-  EXPECT_TRUE(hears(kTone[1])) << "the restarted server was not used";
+  ASSERT_EQ(sound_.start(), "");
+  EXPECT_TRUE(sound_.hears(kTone[1])) << "the restarted server was not used";
   EXPECT_FALSE(driver_->isSilent());
   ::unsetenv("ALSA_CONFIG_PATH");
-  EXPECT_TRUE(testsupport::LeftChannel(written, 0, 1).empty())
-      << "ALSA played in place of a hung server";
+  EXPECT_TRUE(LeftChannel(written, 0, 1).empty()) << "ALSA played in place of a hung server";
 }
 
 // The sound server not there when playing starts, shut down in order, killed under the player;
@@ -253,23 +237,24 @@ TEST_F(Playback, WithoutItsServerThePlayerGoesOnByTheClockAndIsHeardOnceItIsBack
   ::setenv("PULSE_SERVER", sound_.address().c_str(), 1);  // nobody answers there yet
   open("died", {{20, kTone[0]}, {20, kTone[1]}, {20, kTone[2]}, {20, kTone[3]}, {3, kTone[0]}});
   device_->Device_Play();
-  for (const auto& [name, track, loss] :
-       std::initializer_list<std::tuple<const char*, int, std::function<void()>>>{
-           {"absent", 1, [] {}}, {"terminated", 2, [&] { sound_.terminate(); }}, {"killed", 3, [&] {
-                                                                                    sound_.kill();
-                                                                                  }}}) {
+  const std::pair<const char*, std::function<void()>> losses[] = {
+      {"absent", [] {}}, {"terminated", [&] { sound_.terminate(); }}, {"killed", [&] {
+                                                                         sound_.kill();
+                                                                       }}};
+  for (int track = 1; const auto& [name, loss] : losses) {
     SCOPED_TRACE(name);
     loss();
     ASSERT_TRUE(WaitFor([&] { return driver_->isSilent(); }, 10s));
     EXPECT_TRUE(advances(kRate)) << "the position stopped with the sound server";
     EXPECT_EQ(device_->Device_Mode(), kPlaying);
     if (track == 3) break;  // gone for good
-    ASSERT_TRUE(listen());
+    ASSERT_EQ(sound_.start(), "");
     next();
     ASSERT_TRUE(mode(kPlaying));
     EXPECT_EQ(tmsf::Track(device_->Device_Position()), track + 1);
-    EXPECT_TRUE(hears(kTone[track])) << "the server came back and was not used";
+    EXPECT_TRUE(sound_.hears(kTone[track])) << "the server came back and was not used";
     EXPECT_TRUE(WaitFor([&] { return !driver_->isSilent(); }, 10s));
+    ++track;
   }
   next();
   ASSERT_TRUE(mode(kPlaying));

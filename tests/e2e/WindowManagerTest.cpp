@@ -3,17 +3,11 @@
 // from the X server's side.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <sstream>
-#include <string>
 
-#include <QByteArray>
 #include <QRect>
 
 inline void PrintTo(const QRect& r, std::ostream* os) {
@@ -24,11 +18,7 @@ inline void PrintTo(const QRect& r, std::ostream* os) {
 #include "support/Servers.h"
 
 using namespace std::chrono_literals;
-using testsupport::ClientRect;
-using testsupport::OuterRect;
-using testsupport::Output;
-using testsupport::WaitFor;
-using testsupport::WindowProperty;
+using namespace testsupport;
 
 namespace {
 
@@ -38,19 +28,19 @@ class MapNotifications {
  public:
   bool Watch(const std::string& window, const std::string& log) {
     log_ = log;
-    xev_ = testsupport::ChildProcess::Start(
-        {"xev", "-id", window, "-event", "structure", "-event", "property"}, {}, log);
+    xev_ = ChildProcess::Start({"xev", "-id", window, "-event", "structure", "-event", "property"},
+                               {}, log);
     // xev listens once it reports a property set after its start.
     return WaitFor(
         [&] {
           Output("xprop -id " + window + " -f ZARNCD_TEST_MARK 8s -set ZARNCD_TEST_MARK 1 2>&1");
-          return Text().find("ZARNCD_TEST_MARK") != std::string::npos;
+          return Slurp(log_).find("ZARNCD_TEST_MARK") != std::string::npos;
         },
         10s);
   }
   // "M" for each map, "U" for each unmap, in order.
   std::string Sequence() const {
-    std::istringstream lines(Text());
+    std::istringstream lines(Slurp(log_));
     std::string sequence;
     for (std::string line; std::getline(lines, line);) {
       if (line.rfind("MapNotify", 0) == 0) sequence += 'M';
@@ -71,42 +61,35 @@ class MapNotifications {
   }
 
  private:
-  std::string Text() const {
-    std::ifstream in(log_);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  }
   std::string log_;
-  testsupport::ChildProcess xev_;
+  ChildProcess xev_;
 };
 
 class ManagedPlayer : public ::testing::Test {
  protected:
+  static void SetUpTestSuite() { wm = ChildProcess::Start({"openbox", "--sm-disable"}); }
+  static void TearDownTestSuite() { wm.stop(); }
   void SetUp() override {
     if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
-    wm = testsupport::ChildProcess::Start({"openbox", "--sm-disable"});
     ASSERT_TRUE(WaitFor(  // until it manages windows
         [] {
           return Output("xprop -root _NET_SUPPORTING_WM_CHECK").find("window id") !=
                  std::string::npos;
         },
         10s));
-    const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"));
   }
 
   // Starts the program; true once its main window is mapped, or, when `withOverlay`, once the
   // overlay (titled "Information") and the main window exist: a main window kept hidden is
   // mapped for a moment only.
   bool Launch(bool withOverlay = true, const std::string& scale = "1") {
-    player = testsupport::ChildProcess::Start(
-        {dir.file("zarncd")},
+    player = ChildProcess::Start(
+        {CopyProgram(dir)},
         {"ZARNCD_SIMULATED_DISC=1", "XDG_DATA_HOME=" + dir.path(), "QT_SCALE_FACTOR=" + scale});
     main.clear(), overlay.clear();
     return WaitFor(
         [&] {
-          std::istringstream ids(
-              Output("xdotool search --pid " + std::to_string(player.pid()) + " 2>/dev/null"));
-          for (std::string id; ids >> id;) {
+          for (const std::string& id : WindowsOf(player.pid())) {
             if (WindowProperty(id, "_NET_WM_NAME") == "Information")
               overlay = id;
             else if (main.empty() &&
@@ -135,39 +118,118 @@ class ManagedPlayer : public ::testing::Test {
   // Closes the main window as a user does, through the window manager.
   bool Closed() { return Until_Ended("xdotool windowactivate --sync " + main + " key alt+F4"); }
 
-  testsupport::TempDir dir;
+  // Starts the program and waits until the overlay shows its first face.
+  void Start() {
+    ASSERT_TRUE(Launch());
+    ASSERT_TRUE(overlayMaps.Watch(overlay, dir.file("overlay.xev")));
+    ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 60s));
+    // The first capture may be over before the watch began.
+    ASSERT_TRUE(!overlayMaps.Seen("U", seen, 1500ms) || overlayMaps.Seen("M", seen, 10s));
+  }
+  // A capture: the overlay leaves the screen and comes back.
+  bool Vanishes_And_Returns() { return overlayMaps.Seen("UM", seen, 10s); }
+
+  // Opens the menu over the overlay and chooses the item `downs` steps from the top.
+  void Choose(int downs) {
+    const std::string visible =
+        "xdotool search --onlyvisible --pid " + std::to_string(player.pid());
+    const std::size_t windows = Output(visible).size();
+    Output("xdotool mousemove --window " + overlay + " 128 24 click 3");
+    ASSERT_TRUE(WaitFor([&] { return Output(visible).size() > windows; }, 10s));
+    std::string keys = "xdotool key";
+    for (int i = 0; i < downs; ++i) keys += " Down";
+    Output(keys + " Return");
+  }
+
+  // How blue the screen is at this point.
+  static int Blue(const QPoint& at) {
+    unsigned r = 0, g = 0, b = 0;
+    std::sscanf(Output("import -window root -crop 1x1+" + std::to_string(at.x()) + "+" +
+                       std::to_string(at.y()) + " -depth 8 txt:- | tail -1")
+                    .c_str(),
+                "%*s (%u,%u,%u", &r, &g, &b);
+    return static_cast<int>(b);
+  }
+
+  static inline ChildProcess wm;
+  TempDir dir;
   const std::string ini = dir.file("ZarnCD.ini");
-  testsupport::ChildProcess wm, player;  // stopped before the directory goes
+  ChildProcess player;  // stopped before the directory goes
   std::string main, overlay;
+  MapNotifications overlayMaps;
+  std::size_t seen = 0;  // the overlay's notifications looked at
 };
 
-using Placement = ManagedPlayer;
-
-TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
-  ASSERT_TRUE(Launch());
-  // The designed places, frame and all, as the window manager puts them.
+// The designed places, frame and all, as the window manager puts them. Dragged, the overlay
+// follows the mouse and renews its background where it lands, and a click that moves nothing
+// renews it in place. "Minimized" takes every window off the screen; restored, the overlay shows
+// what lies behind it now, not what lay there before. "Power Off" ends the program with both
+// placements saved, the main window's outer rectangle, frame and all; it comes back there, and
+// an overlay not in use is placed but stays hidden, its stored show state unread.
+TEST_F(ManagedPlayer, PlacedDraggedClickedMinimizedPoweredOffAndPlacedAgain) {
+  ASSERT_NO_FATAL_FAILURE(Start());
   const int sides = OuterRect(main).width() - ClientRect(main).width();
   EXPECT_TRUE(WaitFor([&] { return OuterRect(main) == QRect(9, 87, 350 + sides, 450); }, 10s))
       << ::testing::PrintToString(OuterRect(main));
   EXPECT_TRUE(WaitFor([&] { return OuterRect(overlay) == QRect(40, 15, 256, 48); }, 10s))
       << ::testing::PrintToString(OuterRect(overlay));
 
+  const QRect start = ClientRect(overlay);
+  Output("xdotool mousemove 100 30 mousedown 1");
+  // The window manager takes the move over a moment after the press.
+  int step = 0;
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        ++step;
+        Output("xdotool mousemove " + std::to_string(100 + step) + " " + std::to_string(30 + step));
+        return ClientRect(overlay).topLeft() != start.topLeft();
+      },
+      10s));
+  Output("xdotool mousemove 500 400");
+  EXPECT_TRUE(WaitFor([&] { return ClientRect(overlay).top() > 300; }, 10s));
+  Output("xdotool mouseup 1");
+  EXPECT_TRUE(Vanishes_And_Returns());
+  const QRect moved = ClientRect(overlay);
+  EXPECT_GT(moved.left(), 400);
+  Output("xdotool mousemove --window " + overlay + " 128 24 click 1");
+  EXPECT_TRUE(Vanishes_And_Returns());
+  EXPECT_EQ(ClientRect(overlay), moved);
+
+  const QPoint probe = moved.topLeft() + QPoint(200, 6);
+  EXPECT_LT(Blue(probe), 40);
+  Choose(5);  // Minimized
+  ASSERT_TRUE(
+      WaitFor([&] { return ClientRect(overlay).isEmpty() && ClientRect(main).isEmpty(); }, 10s));
+  // A blue window takes the overlay's place meanwhile.
+  auto blue = ChildProcess::Start(
+      {"display", "-size", "400x200", "-geometry",
+       "+" + std::to_string(moved.left() - 50) + "+" + std::to_string(moved.top() - 50),
+       "xc:blue"});
+  ASSERT_TRUE(WaitFor([&] { return Blue(probe) > 200; }, 20s));
+  Output("xdotool windowactivate " + overlay);
+  EXPECT_TRUE(WaitFor(
+      [&] {
+        const int b = Blue(probe);
+        return !ClientRect(overlay).isEmpty() && !ClientRect(main).isEmpty() && b > 40 && b < 200;
+      },
+      10s));
+  blue.stop();
+
   Output("xdotool windowmove " + main + " 300 200");
   Output("xdotool windowsize " + main + " 420 520");
   ASSERT_TRUE(WaitFor([&] { return ClientRect(main) == QRect(300, 200, 420, 520); }, 10s));
-  const QRect moved = OuterRect(main);
-  ASSERT_TRUE(Closed());
-
-  // What is stored is the outer rectangle, frame and all.
+  const QRect placed = OuterRect(main);
+  Choose(8);  // Power Off
+  ASSERT_TRUE(Until_Ended());
   ProfileFile file(ini);
-  EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceNormalPos.Left", 0), moved.x());
-  EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceNormalPos.Bottom", 0), moved.bottom() + 1);
+  EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceNormalPos.Left", 0), placed.x());
+  EXPECT_EQ(file.Profile_Read_Integer("Window", "PlaceNormalPos.Bottom", 0), placed.bottom() + 1);
+  EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), moved.left());
 
-  // An overlay not in use is placed but stays hidden, its stored show state unread.
   file.Profile_Write_Bool("SeeThrough", "Use", false);
   file.Profile_Write_Integer("SHWindow", "PlaceShowCmd", 3);
   ASSERT_TRUE(Launch(false));
-  EXPECT_TRUE(WaitFor([&] { return OuterRect(main) == moved; }, 10s))
+  EXPECT_TRUE(WaitFor([&] { return OuterRect(main) == placed; }, 10s))
       << ::testing::PrintToString(OuterRect(main));
   EXPECT_TRUE(overlay.empty() || OuterRect(overlay).isEmpty());
   ASSERT_TRUE(Closed());
@@ -176,7 +238,7 @@ TEST_F(Placement, MovedAndResizedWindowComesBackAndAnUnusedOverlayStaysHidden) {
 
 // A main window stored maximised or minimised comes back so, and its normal rectangle goes back
 // to the file as it came.
-TEST_F(Placement, StoredMaximisedOrMinimisedStateComesBackAndTheNormalRectangleStays) {
+TEST_F(ManagedPlayer, StoredMaximisedOrMinimisedStateComesBackAndTheNormalRectangleStays) {
   const struct {
     int showCmd;
     std::string command, shows;
@@ -208,7 +270,7 @@ TEST_F(Placement, StoredMaximisedOrMinimisedStateComesBackAndTheNormalRectangleS
 
 // On a scaled screen the window manager's frame, counted in the screen's pixels, is converted:
 // the main window comes up tall, its designed size scaled, and goes back to the file so.
-TEST_F(Placement, ScaledScreenShowsTheDesignedSizesScaled) {
+TEST_F(ManagedPlayer, ScaledScreenShowsTheDesignedSizesScaled) {
   for (const double scale : {2.0, 1.5}) {
     SCOPED_TRACE(scale);
     std::filesystem::remove(ini);
@@ -232,7 +294,7 @@ TEST_F(Placement, ScaledScreenShowsTheDesignedSizesScaled) {
 // Stored values out of every range leave the windows usable. With every caption and taskbar
 // field switched off, the playing player's caption and the application title are empty, and
 // must stay so: the X11 back end would put the program's name in an empty caption.
-TEST_F(Placement, HostileStoredValuesAndEmptyCaptionsLeaveTheWindowsUsable) {
+TEST_F(ManagedPlayer, HostileStoredValuesAndEmptyCaptionsLeaveTheWindowsUsable) {
   std::ofstream(ini, std::ios::binary)
       << "[Window]\r\nTallHeight=2147483647\r\nPlaceNormalPos.Left=-2147483648\r\n"
          "PlaceNormalPos.Top=5\r\nPlaceNormalPos.Right=2147483647\r\nPlaceNormalPos.Bottom=-3\r\n"
@@ -263,106 +325,9 @@ TEST_F(Placement, HostileStoredValuesAndEmptyCaptionsLeaveTheWindowsUsable) {
   EXPECT_TRUE(Closed());
 }
 
-// The see-through window as the program's control surface: dragged and clicked with the mouse,
-// its menu driven from the keyboard, and the program ended from it.
-class OverlayControl : public ManagedPlayer {
- protected:
-  // Starts the program and waits until the overlay shows its first face.
-  void Start() {
-    ASSERT_TRUE(Launch());
-    ASSERT_TRUE(overlayMaps.Watch(overlay, dir.file("overlay.xev")));
-    ASSERT_TRUE(WaitFor([&] { return !ClientRect(overlay).isEmpty(); }, 60s));
-    // The first capture may be over before the watch began.
-    if (overlayMaps.Seen("U", seen, 1500ms)) {
-      ASSERT_TRUE(overlayMaps.Seen("M", seen, 10s));
-    }
-  }
-
-  // A capture: the overlay leaves the screen and comes back.
-  bool Vanishes_And_Returns() { return overlayMaps.Seen("UM", seen, 10s); }
-
-  // Opens the menu over the overlay and chooses the item `downs` steps from the top.
-  void Choose(int downs) {
-    const std::string visible =
-        "xdotool search --onlyvisible --pid " + std::to_string(player.pid());
-    const std::size_t windows = Output(visible).size();
-    Output("xdotool mousemove --window " + overlay + " 128 24 click 3");
-    ASSERT_TRUE(WaitFor([&] { return Output(visible).size() > windows; }, 10s));
-    std::string keys = "xdotool key";
-    for (int i = 0; i < downs; ++i) keys += " Down";
-    Output(keys + " Return");
-  }
-
-  // How blue the screen is at this point.
-  static int Blue(const QPoint& at) {
-    unsigned r = 0, g = 0, b = 0;
-    std::sscanf(Output("import -window root -crop 1x1+" + std::to_string(at.x()) + "+" +
-                       std::to_string(at.y()) + " -depth 8 txt:- | tail -1")
-                    .c_str(),
-                "%*s (%u,%u,%u", &r, &g, &b);
-    return static_cast<int>(b);
-  }
-
-  MapNotifications overlayMaps;
-  std::size_t seen = 0;  // the overlay's notifications looked at
-};
-
-// Dragged, the overlay follows the mouse and renews its background where it lands, and a click
-// that moves nothing renews it in place. "Minimized" takes every window off the screen; restored,
-// the overlay shows what lies behind it now, not what lay there before. "Power Off" ends the
-// program with both placements saved.
-TEST_F(OverlayControl, DraggedClickedMinimizedAndPoweredOff) {
-  ASSERT_NO_FATAL_FAILURE(Start());
-  const QRect start = ClientRect(overlay);
-  Output("xdotool mousemove 100 30 mousedown 1");
-  // The window manager takes the move over a moment after the press.
-  int step = 0;
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        ++step;
-        Output("xdotool mousemove " + std::to_string(100 + step) + " " + std::to_string(30 + step));
-        return ClientRect(overlay).topLeft() != start.topLeft();
-      },
-      10s));
-  Output("xdotool mousemove 500 400");
-  EXPECT_TRUE(WaitFor([&] { return ClientRect(overlay).top() > 300; }, 10s));
-  Output("xdotool mouseup 1");
-  EXPECT_TRUE(Vanishes_And_Returns());
-  const QRect moved = ClientRect(overlay);
-  EXPECT_GT(moved.left(), 400);
-  Output("xdotool mousemove --window " + overlay + " 128 24 click 1");
-  EXPECT_TRUE(Vanishes_And_Returns());
-  EXPECT_EQ(ClientRect(overlay), moved);
-
-  const QPoint probe = moved.topLeft() + QPoint(200, 6);
-  EXPECT_LT(Blue(probe), 40);
-  Choose(5);  // Minimized
-  ASSERT_TRUE(
-      WaitFor([&] { return ClientRect(overlay).isEmpty() && ClientRect(main).isEmpty(); }, 10s));
-  // A blue window takes the overlay's place meanwhile.
-  auto blue = testsupport::ChildProcess::Start(
-      {"display", "-size", "400x200", "-geometry",
-       "+" + std::to_string(moved.left() - 50) + "+" + std::to_string(moved.top() - 50),
-       "xc:blue"});
-  ASSERT_TRUE(WaitFor([&] { return Blue(probe) > 200; }, 20s));
-  Output("xdotool windowactivate " + overlay);
-  EXPECT_TRUE(WaitFor(
-      [&] {
-        const int b = Blue(probe);
-        return !ClientRect(overlay).isEmpty() && !ClientRect(main).isEmpty() && b > 40 && b < 200;
-      },
-      10s));
-
-  Choose(8);  // Power Off
-  ASSERT_TRUE(Until_Ended());
-  ProfileFile file(ini);
-  EXPECT_NE(file.Profile_Read_Integer("Window", "PlaceNormalPos.Right", -1), -1);
-  EXPECT_EQ(file.Profile_Read_Integer("SHWindow", "PlaceNormalPos.Left", 0), moved.left());
-}
-
 // Started with the main window hidden, it comes, then goes, and stays hidden while the overlay is
 // up; a close request to the overlay ends the program with the settings saved.
-TEST_F(OverlayControl, CloseRequestToTheOverlayEndsTheProgramAndSaves) {
+TEST_F(ManagedPlayer, CloseRequestToTheOverlayEndsTheProgramAndSaves) {
   ProfileFile file(ini);
   file.Profile_Write_Bool("Window", "MainForm", false);
   file.Profile_Write_Bool("Play", "RepeatDisk", true);

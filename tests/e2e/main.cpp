@@ -2,27 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <cstdlib>
 #include <cstdio>
-#include <string>
+#include <cstdlib>
 
 #include "support/Servers.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  testsupport::XServer x;
-  std::string error;
-  if (x.start(&error)) {
-    ::setenv("DISPLAY", x.display().c_str(), 1);
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-  } else {
-    std::fprintf(stderr, "e2e: %s; using the offscreen platform\n", error.c_str());
-  }
-  int result;
-  {
-    QApplication app(argc, argv);
-    result = RUN_ALL_TESTS();
-  }
-  x.stop();
-  return result;
+  testsupport::TempDir dir;
+  testsupport::ChildProcess x;
+  if (const std::string display = testsupport::StartXServer(dir, x); !display.empty())
+    ::setenv("DISPLAY", display.c_str(), 1), ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  else
+    std::fprintf(stderr, "e2e: Xvfb could not be started; using the offscreen platform\n");
+  QApplication app(argc, argv);
+  return RUN_ALL_TESTS();
 }

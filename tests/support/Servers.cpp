@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numbers>
+#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -37,10 +39,8 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv,
   }
   std::vector<char*> args, envp;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
   for (const std::string& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-
+  args.push_back(nullptr), envp.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -57,40 +57,37 @@ ChildProcess ChildProcess::Start(const std::vector<std::string>& argv,
 }
 
 bool ChildProcess::running() {
-  if (pid_ <= 0) return false;
-  int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) != 0) {  // exited, or no longer ours to wait for
-    pid_ = -1;
-    return false;
-  }
-  return true;
+  int status = -1;
+  if (pid_ <= 0 || ::waitpid(pid_, &status, WNOHANG) == 0) return pid_ > 0;
+  status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;  // exited, or not ours to wait for
+  pid_ = -1;
+  return false;
 }
 
 int ChildProcess::wait() {
-  if (pid_ <= 0) return -1;
   int status = 0;
-  const pid_t got = ::waitpid(pid_, &status, 0);
+  const pid_t got = pid_ > 0 ? ::waitpid(pid_, &status, 0) : -1;
   pid_ = -1;
   return got > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int ChildProcess::wait(std::chrono::milliseconds patience) {
+  return WaitFor([&] { return !running(); }, patience) ? status_ : -2;
 }
 
 void ChildProcess::stop() {
   if (!running()) return;
   ::kill(pid_, SIGTERM);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (std::chrono::steady_clock::now() < end) {
+  // Without Qt's events: a child stopped in a destructor must not run the program's slots.
+  for (int i = 0; i < 500; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
     if (!running()) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
   kill();
 }
 
 void ChildProcess::kill() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGKILL);
-  int status = 0;
-  ::waitpid(pid_, &status, 0);
-  pid_ = -1;
+  wait();
 }
 
 TempDir::TempDir() {
@@ -103,21 +100,109 @@ TempDir::~TempDir() {
   if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
 }
 
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::string Output(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[512];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    ::pclose(pipe);
+  }
+  return out;
+}
+
+std::string CopyProgram(const TempDir& dir) {
+  const auto tests = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+  std::filesystem::copy_file(tests.parent_path() / "zarncd", dir.file("zarncd"),
+                             std::filesystem::copy_options::skip_existing);
+  return dir.file("zarncd");
+}
+
+// The first line a child writes to `file`, once written, without its end.
+static std::string FirstLine(ChildProcess& child, const std::string& file) {
+  std::string line;
+  WaitFor([&] { return !child.running() || Slurp(file).find('\n') != std::string::npos; },
+          std::chrono::seconds(20));
+  std::getline(std::istringstream(Slurp(file)), line);
+  return child.running() ? line : "";
+}
+
+std::string StartBus(const TempDir& dir, ChildProcess& bus) {
+  bus = ChildProcess::Start({"dbus-daemon", "--session", "--nofork", "--print-address"}, {},
+                            dir.file("bus"));
+  return FirstLine(bus, dir.file("bus"));
+}
+
+std::string StartXServer(const TempDir& dir, ChildProcess& server) {
+  // Xvfb takes a free display number itself and writes it once it accepts connections.
+  server = ChildProcess::Start(
+      {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
+      {}, dir.file("display"));
+  const std::string number = FirstLine(server, dir.file("display"));
+  return number.empty() ? "" : ":" + number;
+}
+
 namespace {
+constexpr int kRate = 44100;
 const std::string kSink = "zarncd_test";
 }  // namespace
+
+std::string WriteToneImage(const std::string& dir, const std::string& name,
+                           const std::vector<ToneTrack>& tracks) {
+  std::ofstream bin(dir + "/" + name + ".bin", std::ios::binary);
+  std::ofstream cue(dir + "/" + name + ".cue");
+  cue << "FILE \"" << name << ".bin\" BINARY\n";
+  std::size_t sector = 0;
+  for (std::size_t t = 0; t < tracks.size(); ++t) {
+    const ToneTrack& track = tracks[t];
+    char line[160];
+    std::snprintf(line, sizeof line, "  TRACK %02zu %s\n    INDEX 01 %02zu:%02zu:%02zu\n", t + 1,
+                  track.data ? "MODE1/2352" : "AUDIO", sector / 4500, sector / 75 % 60,
+                  sector % 75);
+    cue << line;
+    const auto sectors = static_cast<std::size_t>(std::lround(track.seconds * 75));
+    std::vector<std::int16_t> pcm(sectors * 588 * 2);
+    const double sweep = track.toHz > 0 ? (track.toHz - track.hz) / track.seconds : 0;
+    for (std::size_t i = 0; i < pcm.size(); ++i) {
+      const double s = static_cast<double>(i / 2) / kRate;
+      const double phase = 2 * std::numbers::pi * (track.hz * s + sweep * s * s / 2);
+      pcm[i] = static_cast<std::int16_t>(std::lround(0.5 * 32767 * std::sin(phase)));
+    }
+    // Little-endian, as this machine is.
+    bin.write(reinterpret_cast<const char*>(pcm.data()),
+              static_cast<std::streamsize>(pcm.size() * 2));
+    sector += sectors;
+  }
+  return dir + "/" + name + ".cue";
+}
+
+double ToneLevel(const std::vector<std::int16_t>& samples, double hz) {
+  if (samples.empty()) return 0;
+  // Goertzel: one bin of the DFT, without computing the others.
+  const double coeff = 2 * std::cos(2 * std::numbers::pi * hz / kRate);
+  double s1 = 0, s2 = 0;
+  for (std::int16_t x : samples) s2 = std::exchange(s1, x / 32768.0 + coeff * s1 - s2);
+  const double power = s1 * s1 + s2 * s2 - coeff * s1 * s2;
+  return 2 * std::sqrt(std::max(power, 0.0)) / static_cast<double>(samples.size());
+}
+
+double Rms(const std::vector<std::int16_t>& samples) {
+  double sum = 0;
+  for (std::int16_t x : samples) sum += (x / 32768.0) * (x / 32768.0);
+  return samples.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.size()));
+}
 
 std::vector<std::string> SoundServer::clientEnv() const {
   return {"PULSE_SERVER=" + address(), "XDG_RUNTIME_DIR=" + dir_.path(),
           "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"};
 }
 
-bool SoundServer::start(std::string* error) {
-  auto fail = [&](const char* why) {
-    if (error) *error = why;
-    stop();
-    return false;
-  };
+std::string SoundServer::start() {
+  auto fail = [&](const char* why) { return stop(), why; };
   stop();
   if (dir_.path().empty()) return fail("no temporary directory");
   // Its own HOME for its cookie and state, and no session bus (looking for one takes seconds).
@@ -126,11 +211,10 @@ bool SoundServer::start(std::string* error) {
                                  "--load=module-native-protocol-unix auth-anonymous=1"},
                                 {"XDG_RUNTIME_DIR=" + dir_.path(), "HOME=" + dir_.path(),
                                  "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent"});
-  if (server_.pid() <= 0) return fail("pulseaudio could not be started");
   const bool ready = WaitFor(
       [&] {
-        if (!server_.running()) return true;
-        return ChildProcess::Start({"pactl", "info"}, clientEnv()).wait() == 0;
+        return !server_.running() ||
+               ChildProcess::Start({"pactl", "info"}, clientEnv()).wait() == 0;
       },
       std::chrono::seconds(20));
   if (!ready || !server_.running()) return fail("pulseaudio did not come up");
@@ -143,7 +227,7 @@ bool SoundServer::start(std::string* error) {
                                   clientEnv(), dir_.file("monitor.raw"));
   if (!WaitFor([&] { return frames() > 0; }, std::chrono::seconds(20)))
     return fail("the monitor records nothing");
-  return true;
+  return "";
 }
 
 void SoundServer::hang() {
@@ -170,47 +254,29 @@ std::vector<std::int16_t> SoundServer::left(std::int64_t from, std::int64_t coun
   return LeftChannel(dir_.file("monitor.raw"), from, count);
 }
 
+bool SoundServer::hears(double hz) const {
+  return WaitFor([&] { return ToneLevel(latest(), hz) > kHeard; }, std::chrono::seconds(15));
+}
+
+bool SoundServer::quiets(std::chrono::milliseconds deadline) const {
+  return WaitFor([&] { return Rms(latest()) < 0.01; }, deadline);
+}
+
 std::vector<std::int16_t> LeftChannel(const std::string& path, std::int64_t from,
                                       std::int64_t count) {
   std::ifstream in(path, std::ios::binary);
-  if (from < 0) {
-    count += from;
-    from = 0;
-  }
+  if (from < 0) count += from, from = 0;
   in.seekg(from * 4);
-  std::vector<char> raw(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)) * 4);
-  in.read(raw.data(), static_cast<std::streamsize>(raw.size()));
+  std::vector<std::int16_t> raw(static_cast<std::size_t>(std::max<std::int64_t>(count, 0)) * 2);
+  in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size() * 2));
   std::vector<std::int16_t> out(static_cast<std::size_t>(in.gcount()) / 4);
-  for (std::size_t i = 0; i < out.size(); ++i)
-    out[i] = static_cast<std::int16_t>(static_cast<unsigned char>(raw[i * 4]) |
-                                       (static_cast<unsigned char>(raw[i * 4 + 1]) << 8));
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = raw[i * 2];  // little-endian, as we are
   return out;
 }
 
-bool XServer::start(std::string* error) {
-  // Xvfb takes a free display number itself and writes it once it accepts connections.
-  const std::string number = dir_.file("display");
-  server_ = ChildProcess::Start(
-      {"Xvfb", "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", "-noreset"},
-      {}, number);
-  WaitFor([&] { return !server_.running() || !Output("cat " + number).empty(); },
-          std::chrono::seconds(20));
-  display_ = ":" + Output("cat " + number);
-  while (display_.back() == '\n') display_.pop_back();
-  if (server_.running() && display_.size() > 1) return true;
-  if (error) *error = "Xvfb could not be started";
-  stop();
-  return false;
-}
-
-std::string Output(const std::string& command) {
-  std::string out;
-  if (FILE* pipe = ::popen(command.c_str(), "r")) {
-    char buffer[512];
-    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
-    ::pclose(pipe);
-  }
-  return out;
+std::vector<std::string> WindowsOf(pid_t pid) {
+  std::istringstream ids(Output("xdotool search --pid " + std::to_string(pid) + " 2>/dev/null"));
+  return {std::istream_iterator<std::string>(ids), {}};
 }
 
 std::string WindowProperty(const std::string& window, const std::string& name) {
@@ -220,8 +286,7 @@ std::string WindowProperty(const std::string& window, const std::string& name) {
   if (equals == std::string::npos) return "(unset)";
   line = line.substr(equals + 3);
   while (!line.empty() && (line.back() == '\n' || line.back() == '"')) line.pop_back();
-  if (!line.empty() && line.front() == '"') line.erase(0, 1);
-  return line;
+  return line.starts_with('"') ? line.substr(1) : line;
 }
 
 namespace {

@@ -1,6 +1,6 @@
 #pragma once
-// Servers the end-to-end tests start for themselves, as children of the test process: a
-// private PulseAudio with a null sink and a recorder of its monitor, and an Xvfb.
+// Servers the end-to-end tests start for themselves, as children of the test process (a private
+// PulseAudio whose null sink is recorded, an Xvfb, a session bus), and what they ask of them.
 #include <sys/types.h>
 
 #include <chrono>
@@ -23,20 +23,21 @@ class ChildProcess {
     return *this;
   }
   ~ChildProcess() { stop(); }
-
   // Starts argv[0] from PATH with extra "NAME=value" entries, stdout to stdoutPath or nowhere.
   static ChildProcess Start(const std::vector<std::string>& argv,
                             const std::vector<std::string>& env = {},
                             const std::string& stdoutPath = {});
   bool running();
-  // The exit status, or -1.
-  int wait();
+  int wait();  // the exit status, or -1
+  // The exit status of a child that ends within `patience` (events delivered meanwhile), or -2.
+  int wait(std::chrono::milliseconds patience);
   pid_t pid() const { return pid_; }
   void stop();  // SIGTERM, then SIGKILL if it lingers; reaps
   void kill();  // SIGKILL at once, as a crash would
 
  private:
   pid_t pid_ = -1;
+  int status_ = -1;
 };
 
 // A fresh directory (mode 700) removed with its contents on destruction.
@@ -55,24 +56,44 @@ class TempDir {
 
 // Sleeps 10 ms, letting Qt deliver events if there is an application.
 void PollPause();
-
 template <typename Ready>
 bool WaitFor(Ready ready, std::chrono::milliseconds deadline) {
-  const auto end = std::chrono::steady_clock::now() + deadline;
-  for (;;) {
+  for (const auto end = std::chrono::steady_clock::now() + deadline;; PollPause()) {
     if (ready()) return true;
     if (std::chrono::steady_clock::now() >= end) return false;
-    PollPause();
   }
 }
+
+std::string Slurp(const std::string& path);
+// What a shell command prints on stdout (xprop, xdotool, xwininfo, pactl).
+std::string Output(const std::string& command);
+// A copy of the program in dir, beside which it keeps its settings; returns its path.
+std::string CopyProgram(const TempDir& dir);
+// A session bus of the test's own; its address once it listens, or "" on failure.
+std::string StartBus(const TempDir& dir, ChildProcess& bus);
+
+// Test discs whose every track sounds a tone of its own.
+struct ToneTrack {
+  double seconds = 2;
+  double hz = 440;    // the tone; with toHz, the start of a rising sweep
+  double toHz = 0;    // a sweep from hz to toHz over the track, so that the time is audible
+  bool data = false;  // a data track (MODE1/2352) whose bytes would sound as the tone
+};
+// Writes dir/name.cue and dir/name.bin; returns the path of the CUE sheet.
+std::string WriteToneImage(const std::string& dir, const std::string& name,
+                           const std::vector<ToneTrack>& tracks);
+double ToneLevel(const std::vector<std::int16_t>& samples, double hz);  // 1 = full scale
+double Rms(const std::vector<std::int16_t>& samples);                   // 1 = full scale
+constexpr double kHeard = 0.08;  // a tone at half scale measures about 0.5
 
 // PulseAudio with one null sink, kept awake by a silent stream so that sound reaches its monitor
 // at once, and the monitor recorded as raw s16le stereo 44.1 kHz.
 class SoundServer {
  public:
   ~SoundServer() { stop(); }
-  // (Re)starts the server and the recorder, and points this process's clients at the server.
-  bool start(std::string* error = nullptr);
+  // (Re)starts the server and the recorder, and points this process's clients at the server;
+  // returns what went wrong, or "".
+  std::string start();
   void stop();
   void kill() { server_.kill(); }
   void terminate() { server_.stop(); }  // SIGTERM: a server that shuts down in order
@@ -85,6 +106,9 @@ class SoundServer {
   std::int64_t frames() const;  // recorded since the last start
   // The left channel of frames [from, from + count), as far as recorded.
   std::vector<std::int16_t> left(std::int64_t from, std::int64_t count) const;
+  std::vector<std::int16_t> latest() const { return left(frames() - 4410, 4410); }  // 100 ms
+  bool hears(double hz) const;
+  bool quiets(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
 
  private:
   TempDir dir_;
@@ -95,25 +119,13 @@ class SoundServer {
 std::vector<std::int16_t> LeftChannel(const std::string& path, std::int64_t from,
                                       std::int64_t count);
 
-// An X server on a free display number.
-class XServer {
- public:
-  ~XServer() { stop(); }
-  bool start(std::string* error = nullptr);
-  void stop() { server_.stop(); }
-  const std::string& display() const { return display_; }
+// An X server on a free display number; its display, or "" when it did not start.
+std::string StartXServer(const TempDir& dir, ChildProcess& server);
 
- private:
-  TempDir dir_;
-  ChildProcess server_;
-  std::string display_;
-};
-
-// What a shell command prints on stdout (xprop, xdotool, xwininfo, pactl).
-std::string Output(const std::string& command);
+// The windows of a process, as xdotool finds them.
+std::vector<std::string> WindowsOf(pid_t pid);
 // A text property of a window as xprop shows it, without the quotes; "(unset)" when missing.
 std::string WindowProperty(const std::string& window, const std::string& name);
-
 // The client area of a mapped window in screen coordinates, from xwininfo; empty while unmapped.
 QRect ClientRect(const std::string& window);
 // The outer rectangle: the client area grown by the frame the window manager reports.
