@@ -7,12 +7,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <optional>
-#include <set>
 #include <string>
 
 #include "support/Servers.h"
@@ -43,13 +41,6 @@ inline std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline std::set<std::string> ListDir(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.insert(e.path().filename().string());
-  return names;
-}
-
 inline struct stat Stat(const std::string& path) {
   struct stat st {};
   ::stat(path.c_str(), &st);
@@ -58,14 +49,18 @@ inline struct stat Stat(const std::string& path) {
 
 constexpr int kSkip = 77;
 
-// Runs `body` in a forked child, whose exit code is the body's return value.
-inline pid_t Spawn(const std::function<int()>& body) {
+// Runs `body` in a forked child, whose exit code is the body's return value. Root ignores
+// permission bits: an unprivileged child of root runs as "nobody" (kSkip when that fails).
+inline pid_t Spawn(const std::function<int()>& body, bool unprivileged = false) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
-  int code = 98;
+  int code = kSkip;
   try {
-    code = body();
+    if (!unprivileged || ::geteuid() != 0 ||
+        (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0))
+      code = body();
   } catch (...) {
+    code = 98;
   }
   ::_exit(code);
 }
@@ -77,14 +72,8 @@ inline int ExitCode(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Root ignores permission bits: as root the child runs as "nobody" (kSkip when that fails).
 inline int RunUnprivileged(const std::function<int()>& body) {
-  return ExitCode(Spawn([&] {
-    if (::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-      return kSkip;
-    return body();
-  }));
+  return ExitCode(Spawn(body, true));
 }
 
 }  // namespace profile_test
