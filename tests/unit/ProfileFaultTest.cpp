@@ -40,18 +40,17 @@ int Write(const std::string& path, const std::string& value, bool unprivileged =
   return ExitCode(Spawn(
       [&] {
         ::alarm(10);
-        const std::string before = ProfileFile(path).Profile_Read_String("S", "k", "none");
+        auto read = [&] {
+          ProfileFile::Clear_Cache();
+          return ProfileFile(path).Profile_Read_String("S", "k", "none");
+        };
+        const std::string before = read();
         try {
           ProfileFile(path).Profile_Write_String("S", "k", value);
         } catch (const EProfileError& e) {
-          ProfileFile::Clear_Cache();
-          return e.what() == path + " に書き込めません" &&
-                         ProfileFile(path).Profile_Read_String("S", "k", "none") == before
-                     ? 1
-                     : 2;
+          return e.what() == path + " に書き込めません" && read() == before ? 1 : 2;
         }
-        ProfileFile::Clear_Cache();
-        return ProfileFile(path).Profile_Read_String("S", "k", "") == value ? 0 : 2;
+        return read() == value ? 0 : 2;
       },
       unprivileged));
 }
