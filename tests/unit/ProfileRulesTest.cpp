@@ -72,8 +72,7 @@ TEST_F(Profile, KeysAreFoundByTheirLinesAndSections) {
       {"[a]b]\r\nk=v\r\n", "a]b", "k", "v"},
       {"[T]\r\nx [S]=1\r\n", "T", "x [S]", "1"},
       {"[S]\rk=cr\r", "S", "k", "cr"},
-      {"[A]\rk=1\n[S]\r\n\nj=0\nk=mixed", "S", "k", "mixed"},
-  };
+      {"[A]\rk=1\n[S]\r\n\nj=0\nk=mixed", "S", "k", "mixed"}};
   for (const auto& [text, section, key, read] : cases)
     EXPECT_EQ(Read(text, section, key), read) << text << " [" << section << "]";
   EXPECT_EQ(ProfileFile(dir_.file("absent.ini")).Profile_Read_String("S", "k", "def"), "def");
@@ -96,8 +95,7 @@ TEST_F(Profile, ValuesLoseBlanksAndOnePairOfQuotesAndAreCutAt1023BytesBetweenCha
       {std::string(2000, 'x'), x1023},
       {"\"" + x1023 + "\"", x1023},  // quotes go before the cut
       {splits, splits.substr(0, 1022)},
-      {fits, fits.substr(0, 1023)},
-  };
+      {fits, fits.substr(0, 1023)}};
   for (const auto& [stored, read] : values)
     EXPECT_EQ(Read("[S]\r\n\t k =" + stored + "\r\n", "S", "k"), read) << stored;
   // The default loses its trailing spaces and is cut like a value.
@@ -122,8 +120,7 @@ TEST_F(Profile, IntegersAndBools) {
   const std::tuple<const char*, bool, bool> bools[] = {
       // stored, default, read
       {"0", true, false},  {"2", false, true},     {"-1", false, true}, {"0x0", true, false},
-      {"yes", true, true}, {"true", false, false}, {"", true, true},
-  };
+      {"yes", true, true}, {"true", false, false}, {"", true, true}};
   for (const auto& [text, def, value] : bools)
     EXPECT_EQ(Stored("[S]\r\nk=" + std::string(text) + "\r\n").Profile_Read_Bool("S", "k", def),
               value)
@@ -162,8 +159,7 @@ TEST_F(Profile, WritesReplaceTheFirstMatchInPlaceOrAddTheKeyAfterTheSectionsLast
       {"[A]\r\na=1", "B", "b", "2", "[A]\r\na=1\r\n[B]\r\nb=2\r\n"},
       {"k=orphan\r\n", "", "k", "v", "k=orphan\r\n[]\r\nk=v\r\n"},
       {"", " B ", " b ", " v", "[B]\r\nb= v\r\n"},
-      {"", "S", "t", raw, "[S]\r\nt=" + raw + "\r\n"},
-  };
+      {"", "S", "t", raw, "[S]\r\nt=" + raw + "\r\n"}};
   for (const auto& [before, section, key, value, after] : cases)
     EXPECT_EQ(After(before, section, key, value), after) << before;
 }
@@ -175,8 +171,7 @@ TEST_F(Profile, StructureBreakingNamesAndValuesAreRefused) {
       {"S", "k", "two\r\nlines"}, {"S", "k", std::string("nul\0", 4)},
       {"S\x90", "k", "v"},        {"S", "a=b", "v"},
       {"S", ";k", "v"},           {"S", "[k]", "v"},
-      {"S", "[x", "y]"},          {"S", "[x", "]"},
-  };
+      {"S", "[x", "y]"},          {"S", "[x", "]"}};
   for (const auto& [section, key, value] : refused)
     EXPECT_THROW(file.Profile_Write_String(section, key, value), EProfileError) << key;
   EXPECT_EQ(ReadFile(path_), "[S]\r\n[x=1\r\n");

@@ -6,11 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <optional>
 #include <string>
 
 #include "support/Servers.h"
@@ -18,19 +16,6 @@
 namespace profile_test {
 
 using testsupport::TempDir;
-
-// Restores an environment variable when it goes out of scope.
-class SavedEnv {
- public:
-  explicit SavedEnv(const char* name) : name_(name) {
-    if (const char* v = std::getenv(name)) value_ = v;
-  }
-  ~SavedEnv() { value_ ? ::setenv(name_, value_->c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> value_;
-};
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
