@@ -10,13 +10,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstddef>
-#include <cstdint>
-#include <optional>
 #include <stdexcept>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <cstdint>
 
 #include "Check.h"
 #include "profile/ProfileText.h"

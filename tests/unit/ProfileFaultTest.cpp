@@ -2,20 +2,12 @@
 // or owner), links, a missing folder, a full file system, files that are not regular files, a
 // writer killed in the middle of its writes, writers racing. A failed write leaves the file as it
 // was and nothing beside it.
-#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <cstdlib>
-#include <set>
-#include <vector>
 
 #include "ProfileTestSupport.h"
-#include "profile/ProfileFile.h"
 
 using namespace profile_test;
 

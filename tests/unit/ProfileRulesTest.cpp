@@ -1,17 +1,10 @@
 // The reading and writing rules of the profile operations: where a key is found, what a value
 // reads as, where a written key goes and which bytes stay as they were.
-#include <gtest/gtest.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 
 #include <array>
-#include <optional>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "ProfileTestSupport.h"
-#include "profile/ProfileFile.h"
 
 using namespace profile_test;
 

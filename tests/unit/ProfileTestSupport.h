@@ -2,15 +2,21 @@
 #pragma once
 
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <filesystem>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "profile/ProfileFile.h"
 #include "support/Servers.h"
 
 namespace profile_test {

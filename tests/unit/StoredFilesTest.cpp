@@ -1,19 +1,8 @@
 // The two files the program keeps. cdplayer.ini: the entry of a disc (CD_Object), its defaults
 // and its mends. ZarnCD.ini: what FormCreate reads and where the file lives; what the Option
 // dialog and the exit write is tested with the running player.
-#include "disc/Ucdobj.h"
-
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdlib>
-#include <optional>
-#include <string>
-#include <tuple>
-#include <vector>
-
 #include "ProfileTestSupport.h"
-#include "profile/ProfileFile.h"
+#include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
 
 using namespace profile_test;
