@@ -110,6 +110,16 @@ TEST_F(Profile, IntegersAndBools) {
                            "00x1", "\xEF\xBC\x91", "2147483648", "-2147483649", "$100000000",
                            "0x100000000", "99999999999999999999"})
     EXPECT_EQ(Integer(text), kDef) << text;
+  // The string conversion alone knows no "0x" and skips only spaces.
+  const std::pair<const char*, std::optional<std::int32_t>> converted[] = {
+      {"   255", 255},
+      {" $ff", 255},
+      {"0xff", std::nullopt},
+      {"255 ", std::nullopt},
+      {"\t255", std::nullopt},
+      {"   ", std::nullopt},
+      {"4294967295", std::nullopt}};
+  for (const auto& [text, value] : converted) EXPECT_EQ(Profile_Str_To_Int(text), value) << text;
   const std::tuple<const char*, bool, bool> bools[] = {
       // stored, default, read
       {"0", true, false},  {"2", false, true},     {"-1", false, true}, {"0x0", true, false},
