@@ -1,8 +1,7 @@
 // Fuzz target for the profile reader and writer (src/profile/ProfileText.cpp), on bytes in memory.
-//
 // Input: section NUL key NUL value NUL other-section NUL other-key NUL file-text (missing parts
 // are empty). Checks, beyond the sanitizers:
-//  - a read returns at most 1023 bytes;
+//  - the file's indexed reader and the plain one read the same, at most 1023 bytes;
 //  - after writing the value, the key reads as the value does (without surrounding blanks and
 //    one pair of quotes, cut at 1023 bytes), or exactly as the value when the key already read so;
 //  - every other key reads as before the write;
@@ -11,13 +10,8 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstddef>
-#include <cstdint>
-#include <optional>
 #include <stdexcept>
-#include <string>
-#include <string_view>
-#include <vector>
+#include <cstdint>
 
 #include "Check.h"
 #include "profile/ProfileText.h"
@@ -90,6 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   auto before = Profile_Text_Read(text, section, key);
   Check(!before || before->size() <= 1023);
+  Check(ProfileText(std::string(text)).Read(section, key) == before);
   auto otherBefore = Profile_Text_Read(text, otherSection, otherKey);
 
   const std::vector<ProfileWrite> writes{
@@ -101,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;  // a name or value that would break the file: refused
   }
   auto read = Profile_Text_Read(after, section, key);
-  Check(read.has_value());
+  Check(read.has_value() && ProfileText(after).Read(section, key) == read);
   Check(*read == ((before && *before == value) ? std::string(value) : Expected(value)));
   if (before && *before == value) Check(after == text);
   if (Fold(section) != Fold(otherSection) || Fold(key) != Fold(otherKey))

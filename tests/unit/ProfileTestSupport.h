@@ -2,37 +2,26 @@
 #pragma once
 
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
+#include <filesystem>
 #include <functional>
 #include <iterator>
-#include <optional>
 #include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
+#include "profile/ProfileFile.h"
 #include "support/Servers.h"
 
 namespace profile_test {
 
 using testsupport::TempDir;
-
-// Restores an environment variable when it goes out of scope.
-class SavedEnv {
- public:
-  explicit SavedEnv(const char* name) : name_(name) {
-    if (const char* v = std::getenv(name)) value_ = v;
-  }
-  ~SavedEnv() { value_ ? ::setenv(name_, value_->c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> value_;
-};
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
@@ -43,13 +32,6 @@ inline std::string ReadFile(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline std::set<std::string> ListDir(const std::string& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.insert(e.path().filename().string());
-  return names;
-}
-
 inline struct stat Stat(const std::string& path) {
   struct stat st {};
   ::stat(path.c_str(), &st);
@@ -58,14 +40,18 @@ inline struct stat Stat(const std::string& path) {
 
 constexpr int kSkip = 77;
 
-// Runs `body` in a forked child, whose exit code is the body's return value.
-inline pid_t Spawn(const std::function<int()>& body) {
+// Runs `body` in a forked child, whose exit code is the body's return value. Root ignores
+// permission bits: an unprivileged child of root runs as "nobody" (kSkip when that fails).
+inline pid_t Spawn(const std::function<int()>& body, bool unprivileged = false) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
-  int code = 98;
+  int code = kSkip;
   try {
-    code = body();
+    if (!unprivileged || ::geteuid() != 0 ||
+        (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0))
+      code = body();
   } catch (...) {
+    code = 98;
   }
   ::_exit(code);
 }
@@ -77,14 +63,8 @@ inline int ExitCode(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Root ignores permission bits: as root the child runs as "nobody" (kSkip when that fails).
 inline int RunUnprivileged(const std::function<int()>& body) {
-  return ExitCode(Spawn([&] {
-    if (::geteuid() == 0 &&
-        (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
-      return kSkip;
-    return body();
-  }));
+  return ExitCode(Spawn(body, true));
 }
 
 }  // namespace profile_test
