@@ -1,10 +1,16 @@
 // The player as a desktop sees it: the command line, the media-player controls on a private
 // session bus driven by playerctl, a second copy handing its image over, SIGTERM at logout, and
-// images dropped onto the windows.
+// images dropped onto the windows or opened with Ctrl+O.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
 #include <QDropEvent>
 #include <QMessageBox>
 #include <QMimeData>
@@ -170,6 +176,39 @@ void Drop(QWidget& window, const std::string& path) {
   QApplication::sendEvent(&window, &drop);
 }
 
+// Answers the next modal window of type W inside its own loop; `seen` tells whether it came.
+template <typename W, typename Answer>
+void AnswerNextModal(bool* seen, Answer answer) {
+  *seen = false;
+  auto* poll = new QTimer(QCoreApplication::instance());
+  QObject::connect(poll, &QTimer::timeout, [poll, seen, answer] {
+    if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget())) {
+      *seen = true;
+      poll->stop();  // deleted later: no nested loop here runs deferred deletions
+      poll->deleteLater();
+      answer(*w);
+    }
+  });
+  poll->start(20);
+  QTimer::singleShot(30s, poll, &QObject::deleteLater);  // never answers a later test's window
+}
+
+// Types a path into the file dialog and presses Return, as a user does once the completer's list
+// is closed; a dialog still open after that fails the test instead of hanging it.
+void TypePath(QFileDialog& dialog, const std::string& path) {
+  auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  ASSERT_TRUE(name);
+  QApplication::setActiveWindow(&dialog);
+  name->setFocus();
+  QTest::keyClicks(name, QString::fromStdString(path));
+  if (QCompleter* completer = name->completer()) completer->popup()->hide();
+  QTest::keyClick(name, Qt::Key_Return);
+  if (dialog.isVisible()) {
+    ADD_FAILURE() << "the dialog did not take " << path;
+    dialog.reject();
+  }
+}
+
 // The player's windows in this process, with settings of their own.
 class InProcess : public ::testing::Test {
  protected:
@@ -232,6 +271,33 @@ TEST_F(InProcess, DroppedImagesReplaceTheDiscAndOnesThatCannotGoInChangeNothing)
   ASSERT_TRUE(tracks(0));
   Drop(main, dir.file("two.cue"));
   EXPECT_TRUE(tracks(2));
+
+  // Ctrl+O with a path typed into the dialog: the image goes in, the next dialog starts in its
+  // folder, and a file that is no image is refused there too.
+  QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+  main.show();
+  main.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&main));
+  const std::string rips = dir.file("rips");
+  std::filesystem::create_directory(rips);
+  WriteToneImage(rips, "four", {{2, 440}, {2, 620}, {2, 830}, {2, 440}});
+  QString started_in;
+  bool refused = false;
+  for (const std::string& typed : {rips + "/four.cue", dir.file("notes.cue")}) {
+    bool answered = false;
+    AnswerNextModal<QFileDialog>(&answered, [&](QFileDialog& dialog) {
+      started_in = dialog.directory().absolutePath();
+      if (typed == dir.file("notes.cue"))
+        AnswerNextModal<QMessageBox>(&refused, [](QMessageBox& box) { box.accept(); });
+      TypePath(dialog, typed);
+    });
+    QTest::keyClick(&main, Qt::Key_O, Qt::ControlModifier);
+    EXPECT_TRUE(answered);
+    EXPECT_TRUE(tracks(4));
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(started_in.toStdString(), rips);
+  EXPECT_EQ(Image_Folder(), dir.path());  // where the user was last, image or not
 
   auto io = std::make_unique<DiscInDrive>();
   DiscInDrive& drive = *io;
