@@ -1,5 +1,6 @@
 #include <QCheckBox>
 #include <QMenu>
+#include <tuple>
 
 #include "PlayerFixture.h"
 #include "settings/PlayerSettings.h"
@@ -65,17 +66,30 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   }
 }
 
+// Only a plain left click chooses a row; other buttons and modified clicks leave the list alone.
 // The keyboard reaches every control that takes focus, in the order of the layout; Space presses
-// the focused button, Enter the focused transport button or else the default button, Play.
-TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
+// the focused button, Enter the focused transport button or else the default button, Play. While
+// a button is held down in the list, refreshes leave its selection where it is.
+TEST_F(MainWindowTest, ClicksAndKeysReachTheControlsAndAHeldButtonKeepsTheListStill) {
   Load();
   main->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+  QWidget* rows = ui->ListBoxTracks->viewport();
+  for (const auto& [button, modifiers] :
+       std::vector<std::pair<Qt::MouseButton, Qt::KeyboardModifiers>>{
+           {Qt::RightButton, {}},
+           {Qt::MiddleButton, {}},
+           {Qt::LeftButton, Qt::ControlModifier},
+           {Qt::LeftButton, Qt::ShiftModifier}})
+    for (int track : {5, 1}) {  // another row, and the selected one
+      QTest::mouseClick(rows, button, modifiers, RowAt(track));
+      EXPECT_TRUE(AtTrackStart(1)) << button << " " << modifiers.toInt() << " " << track;
+      EXPECT_EQ(ui->ListBoxTracks->selectedItems(), QList({ui->ListBoxTracks->item(0)}));
+    }
   ui->chkRepeatDisc->setFocus();
-  const QList<QWidget*> order = {ui->chkRepeatTrack, ui->spdEdit,      ui->spdRewind,
-                                 ui->spdPlay,        ui->spdNext,      ui->spdEject,
-                                 ui->ListBoxTracks,  ui->chkRepeatDisc};
-  for (QWidget* next : order) {
+  for (QWidget* next :
+       QWidgetList{ui->chkRepeatTrack, ui->spdEdit, ui->spdRewind, ui->spdPlay, ui->spdNext,
+                   ui->spdEject, ui->ListBoxTracks, ui->chkRepeatDisc}) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next);
   }
@@ -87,30 +101,19 @@ TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
   ui->ListBoxTracks->setFocus();
   QTest::keyClick(ui->ListBoxTracks, Qt::Key_Return);
   EXPECT_TRUE(sim->isPlaying());
+
+  QTest::mousePress(rows, Qt::LeftButton, {}, RowAt(5));
+  Tick(160);  // into track 6
+  EXPECT_EQ(Row(), 5);
+  QTest::mouseRelease(rows, Qt::LeftButton, {}, RowAt(5));
+  Refresh();
+  EXPECT_EQ(Row(), 6);
 }
 
-TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeats) {
-  Load();
-  // Repeat Track takes precedence over Repeat Disk.
-  const struct {
-    bool disc, track, playing;
-    int endsOn;
-  } cases[] = {{false, false, false, 1}, {true, false, true, 1}, {true, true, true, 10}};
-  for (const auto& c : cases) {
-    ui->chkRepeatDisc->setChecked(c.disc);
-    ui->chkRepeatTrack->setChecked(c.track);
-    ClickRow(10);
-    if (!sim->isPlaying()) ui->spdPlayClick();
-    Tick(160);  // 32 s: past the end of the last track
-    Refresh();
-    EXPECT_EQ(sim->isPlaying(), c.playing) << c.endsOn;
-    EXPECT_EQ(Track(), c.endsOn);
-    EXPECT_EQ(Row(), c.endsOn);
-    ExpectPlayState(c.playing);
-  }
-}
-
-TEST_F(MainWindowTest, RepeatTrackWaitsForATrackUndoesNextAndFollowsTheList) {
+// At the end of the disc the drive rests on track 1 or, with Repeat Disc, plays on; Repeat Track
+// takes precedence. Repeat Track waits for a track, undoes Next, follows the list, and forgets a
+// track remembered from a disc that left.
+TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsTheDisc) {
   sim->openTray();
   Build();
   ui->chkRepeatTrack->setChecked(true);
@@ -131,7 +134,20 @@ TEST_F(MainWindowTest, RepeatTrackWaitsForATrackUndoesNextAndFollowsTheList) {
   Tick();
   EXPECT_EQ(Track(), 3);
 
-  // A track remembered from a disc that left is forgotten with it.
+  for (const auto& [disc, track, playing, endsOn] : std::vector<std::tuple<bool, bool, bool, int>>{
+           {false, false, false, 1}, {true, false, true, 1}, {true, true, true, 10}}) {
+    ui->chkRepeatDisc->setChecked(disc);
+    ui->chkRepeatTrack->setChecked(track);
+    ClickRow(10);
+    if (!sim->isPlaying()) ui->spdPlayClick();
+    Tick(160);  // past the end of the last track
+    Refresh();
+    EXPECT_EQ(sim->isPlaying(), playing) << endsOn;
+    EXPECT_EQ(Track(), endsOn);
+    EXPECT_EQ(Row(), endsOn);
+    ExpectPlayState(playing);
+  }
+
   ClickRow(9);
   ui->spdEjectClick();
   Refresh();
@@ -166,33 +182,6 @@ TEST_F(MainWindowTest, OpenDriveDisablesTheDiscButtonsAndEjectStopsFirst) {
   ui->spdEjectClick();
   EXPECT_TRUE(sim->isTrayOpen());
   ExpectPlayState(false);
-}
-
-// Only a plain left click chooses a row; other buttons and modified clicks leave the list alone.
-// While a button is held down in the list, refreshes leave its selection where it is.
-TEST_F(MainWindowTest, OnlyAPlainLeftClickChoosesAndAHeldButtonKeepsTheListStill) {
-  Load();
-  QWidget* rows = ui->ListBoxTracks->viewport();
-  const std::pair<Qt::MouseButton, Qt::KeyboardModifiers> clicks[] = {
-      {Qt::RightButton, {}},
-      {Qt::MiddleButton, {}},
-      {Qt::LeftButton, Qt::ControlModifier},
-      {Qt::LeftButton, Qt::ShiftModifier}};
-  for (const auto& [button, modifiers] : clicks) {
-    for (int track : {5, 1}) {  // another row, and the selected one
-      QTest::mouseClick(rows, button, modifiers, RowAt(track));
-      EXPECT_TRUE(AtTrackStart(1)) << button << " " << modifiers.toInt() << " " << track;
-      EXPECT_EQ(ui->ListBoxTracks->selectedItems(), QList({ui->ListBoxTracks->item(0)}));
-    }
-  }
-  QTest::mousePress(rows, Qt::LeftButton, {}, RowAt(3));
-  EXPECT_TRUE(AtTrackStart(3));
-  ui->spdPlayClick();
-  Tick(160);  // into track 4
-  EXPECT_EQ(Row(), 3);
-  QTest::mouseRelease(rows, Qt::LeftButton, {}, RowAt(3));
-  Refresh();
-  EXPECT_EQ(Row(), 4);
 }
 
 TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
