@@ -1,11 +1,19 @@
 #include <QCheckBox>
+#include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <tuple>
 
 #include "PlayerFixture.h"
-#include "settings/PlayerSettings.h"
+#include "about/Uabout.h"
 
 using namespace mci;
+
+struct AboutProbe {
+  TAboutBox& w;
+  QLabel* ProgramIcon = w.ProgramIcon;
+  QPushButton* BitBtn1 = w.BitBtn1;
+};
 
 namespace {
 
@@ -15,6 +23,7 @@ class MainWindowTest : public PlayerFixture {
  protected:
   MainWindowTest() : PlayerFixture({31, 31, 31, 31, 31, 31, 31, 31, 31, 31}) {}
   bool AtTrackStart(int track) const { return sim->positionLsn() == Lsn(track); }
+  bool StoppedAt(int track) const { return AtTrackStart(track) && !sim->isPlaying(); }
 };
 
 TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
@@ -23,18 +32,16 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   ui->spdPlay->click();
   Tick(60);  // 12 s into track 5
   ui->spdPlay->click();
-  EXPECT_TRUE(AtTrackStart(5) && !sim->isPlaying());
+  EXPECT_TRUE(StoppedAt(5));
   ui->Play->trigger();  // the display's menu does the same
   EXPECT_TRUE(sim->isPlaying());
 
   // A row chosen while playing plays from its start; while stopped the drive only seeks there.
   ClickRow(7);
-  EXPECT_TRUE(sim->isPlaying());
-  EXPECT_EQ(Track(), 7);
-  EXPECT_LT(sim->positionLsn(), Lsn(7, 1));
+  EXPECT_TRUE(sim->isPlaying() && Track() == 7 && sim->positionLsn() < Lsn(7, 1));
   ui->spdPlayClick();
   ClickRow(3);
-  EXPECT_TRUE(AtTrackStart(3) && !sim->isPlaying());
+  EXPECT_TRUE(StoppedAt(3));
   QTest::keyClick(ui->ListBoxTracks, Qt::Key_Down);
   EXPECT_TRUE(AtTrackStart(4));
 
@@ -45,17 +52,14 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   ui->spdRewindClick();
   EXPECT_LT(sim->positionLsn(), 40);
   ui->spdNextClick();
-  EXPECT_EQ(Track(), 2);
-  EXPECT_EQ(Row(), 2);
-  EXPECT_TRUE(sim->isPlaying());
+  EXPECT_TRUE(sim->isPlaying() && Track() == 2 && Row() == 2);
 
   // A stop that lands on the very position a refresh showed still brings the stopped texts.
   main->Disp_Info();
   Tick(3);
   ui->spdPlayClick();
   Refresh();
-  EXPECT_EQ(main->windowTitle().left(8), "Stopped ");
-  EXPECT_EQ(ui->PanelDisplay->text().left(8), "Stopped ");
+  EXPECT_EQ(main->windowTitle().left(8) + ui->PanelDisplay->text().left(8), "Stopped Stopped ");
 
   // Paused, seeking or not ready: Play sends nothing that moves the drive.
   for (std::uint32_t mode : {MCI_MODE_PAUSE, MCI_MODE_SEEK, MCI_MODE_NOT_READY}) {
@@ -97,7 +101,7 @@ TEST_F(MainWindowTest, ClicksAndKeysReachTheControlsAndAHeldButtonKeepsTheListSt
   QTest::keyClick(ui->spdNext, Qt::Key_Space);
   EXPECT_TRUE(AtTrackStart(2));
   QTest::keyClick(ui->spdNext, Qt::Key_Return);
-  EXPECT_TRUE(AtTrackStart(3) && !sim->isPlaying());
+  EXPECT_TRUE(StoppedAt(3));
   ui->ListBoxTracks->setFocus();
   QTest::keyClick(ui->ListBoxTracks, Qt::Key_Return);
   EXPECT_TRUE(sim->isPlaying());
@@ -127,8 +131,7 @@ TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsThe
   EXPECT_EQ(Track(), 1);
   ClickRow(3);
   Tick(160);
-  EXPECT_EQ(Track(), 3);
-  EXPECT_LT(sim->positionLsn(), Lsn(3, 2));
+  EXPECT_TRUE(Track() == 3 && sim->positionLsn() < Lsn(3, 2));
   ui->spdNextClick();
   EXPECT_EQ(Track(), 4);
   Tick();
@@ -142,9 +145,7 @@ TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsThe
     if (!sim->isPlaying()) ui->spdPlayClick();
     Tick(160);  // past the end of the last track
     Refresh();
-    EXPECT_EQ(sim->isPlaying(), playing) << endsOn;
-    EXPECT_EQ(Track(), endsOn);
-    EXPECT_EQ(Row(), endsOn);
+    EXPECT_TRUE(sim->isPlaying() == playing && Track() == endsOn && Row() == endsOn) << endsOn;
     ExpectPlayState(playing);
   }
 
@@ -184,9 +185,11 @@ TEST_F(MainWindowTest, OpenDriveDisablesTheDiscButtonsAndEjectStopsFirst) {
   ExpectPlayState(false);
 }
 
-TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
+// Closing the main window ends the program, though another window is up, and the device is
+// closed first. Errors are reported under the title; only a device that cannot open ends it.
+TEST_F(MainWindowTest, ClosingEndsTheProgramErrorsAreReportedAndOnlyAFailedOpenEndsIt) {
   Load();
-  windows->SeeThrough->show();  // a window still up does not keep the program running
+  windows->SeeThrough->show();
   QApplication::setQuitOnLastWindowClosed(false);
   QTimer::singleShot(0, main, [this] { main->close(); });
   QTimer::singleShot(10000, main, [] { QCoreApplication::exit(2); });
@@ -195,9 +198,7 @@ TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
   windows.reset();
   ASSERT_FALSE(sim->log().empty());
   EXPECT_EQ(sim->log().front().command, MCI_CLOSE);
-}
 
-TEST_F(MainWindowTest, ErrorsAreReportedAndOnlyADeviceThatCannotOpenEndsTheProgram) {
   Load();
   Application::Instance()->Set_Title("Track3 Sky");
   main->Device().Device_Close();
@@ -207,15 +208,10 @@ TEST_F(MainWindowTest, ErrorsAreReportedAndOnlyADeviceThatCannotOpenEndsTheProgr
   } thrower;
   QEvent event(QEvent::User);
   EXPECT_FALSE(QCoreApplication::sendEvent(&thrower, &event));
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(reports[0].text, QString::fromUtf8(CdAudioDevice::kNotOpenText) + ".");
-  EXPECT_EQ(reports[1].text, "tick failed!");
-  for (const Report& r : reports) {
-    EXPECT_EQ(r.caption, "Track3 Sky");
-    EXPECT_EQ(r.icon, QMessageBox::Critical);
-  }
-  reports.clear();
-
+  const QString notOpen = QString::fromUtf8(CdAudioDevice::kNotOpenText) + ".";
+  EXPECT_EQ(std::exchange(reports, {}),
+            std::vector<Report>({{"Track3 Sky", QMessageBox::Critical, notOpen},
+                                 {"Track3 Sky", QMessageBox::Critical, "tick failed!"}}));
   // A full stop is appended when the last character's code is above that of the full stop.
   for (QString text : {"Cannot read", "Track 7", "書き込めません"})
     EXPECT_EQ(Application::Error_Text(text), text + ".");
@@ -226,9 +222,8 @@ TEST_F(MainWindowTest, ErrorsAreReportedAndOnlyADeviceThatCannotOpenEndsTheProgr
   EXPECT_EQ(Start_Player(std::make_unique<SharedDriver>(sim), windows), 1);
   EXPECT_EQ(windows, nullptr);
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].text, "/dev/sr0: the drive is in use.");
+  EXPECT_EQ(std::exchange(reports, {})[0].text, "/dev/sr0: the drive is in use.");
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible());
-  reports.clear();
 }
 
 // An error that recurs on every tick while its report is on screen opens no second box; each
@@ -251,6 +246,22 @@ TEST(ErrorReport, RecurringErrorShowsOneBoxAtATime) {
   Application::Instance()->Show_Error("drive gone");
   EXPECT_EQ(boxes, 1);
   EXPECT_GE(QString::fromStdString(testing::internal::GetCapturedStderr()).count("drive gone."), 2);
+}
+
+TEST(AboutBox, EnterEscapeAndOkEndItWithOk) {
+  TAboutBox box;
+  AboutProbe ui{box};
+  EXPECT_FALSE(ui.ProgramIcon->pixmap().isNull());
+  for (int key : {int{Qt::Key_Escape}, int{Qt::Key_Return}, 0}) {
+    box.setResult(QDialog::Rejected);
+    box.open();
+    ASSERT_TRUE(box.isVisible());
+    if (key)
+      QTest::keyClick(&box, static_cast<Qt::Key>(key));
+    else
+      QTest::mouseClick(ui.BitBtn1, Qt::LeftButton);
+    EXPECT_TRUE(!box.isVisible() && box.result() == QDialog::Accepted) << key;
+  }
 }
 
 }  // namespace

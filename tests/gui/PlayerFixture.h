@@ -108,6 +108,7 @@ struct Report {
   QString caption;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QString text;
+  bool operator==(const Report&) const = default;
 };
 
 class PlayerFixture : public ::testing::Test {
