@@ -43,26 +43,22 @@ TFontHolder Holder(int pixels, QRgb color) {
   return {font, QColor::fromRgb(color)};
 }
 
-TEST(SeeThroughDrawing, DarkeningHalvesEachChannelOfThePanelOnly) {
-  for (const auto& [before, after] : std::vector<std::pair<QRgb, QRgb>>{
-           {0xFFFFFFFF, 0xFF7F7F7F},
-           {0xFF010101, 0xFF000000},
-           {0xFF80FF01, 0xFF407F00},
-           {0xFFFE0203, 0xFF7F0101},
-           {0, 0x80000000}}) {  // the last in a translucent window's picture
+// Darkening halves each channel of the panel only, or makes it black at alpha 128 in a translucent
+// window's picture. The artwork is white wherever its mask lets the target show through; the OR
+// and AND copies give each opaque pixel its picture's colour and leave the others alone.
+TEST(SeeThroughDrawing, DarkeningAndMaskedArtworkGiveExactPixels) {
+  for (const auto& [before, after] : std::vector<std::pair<QRgb, QRgb>>{{0xFFFFFFFF, 0xFF7F7F7F},
+                                                                        {0xFF010101, 0xFF000000},
+                                                                        {0xFF80FF01, 0xFF407F00},
+                                                                        {0xFFFE0203, 0xFF7F0101},
+                                                                        {0, 0x80000000}}) {
+    const Pixel darkened = [&](int x, int y) {
+      return x >= 6 && x <= 250 && y >= 6 && y <= 42 ? after : before;
+    };
     QImage surface = Picture(256, 48, !before, [&](int, int) { return before; });
     Darken_Panel(surface);
-    EXPECT_EQ(surface, Picture(256, 48, !before,
-                               [&](int x, int y) {
-                                 return x >= 6 && x <= 250 && y >= 6 && y <= 42 ? after : before;
-                               }))
-        << before;
+    EXPECT_EQ(surface, Picture(256, 48, !before, darkened)) << before;
   }
-}
-
-// The artwork is white wherever its mask lets the target show through; the OR and AND copies give
-// each opaque pixel its picture's colour and leave the others alone.
-TEST(SeeThroughDrawing, MaskedArtworkGivesExactColoursAndLeavesTheRest) {
   for (const TMaskedPicture& a :
        {Logo_Artwork(), Bracket_Artwork(TCorner::TopLeft), Bracket_Artwork(TCorner::BottomLeft),
         Bracket_Artwork(TCorner::TopRight), Bracket_Artwork(TCorner::BottomRight)})
@@ -70,16 +66,14 @@ TEST(SeeThroughDrawing, MaskedArtworkGivesExactColoursAndLeavesTheRest) {
       for (int ground : {0, 2}) {
         const TMaskedPicture put = live ? Translucent(a) : a;
         const QImage before = Picture(40, 40, live, Ground(ground, live));
+        const Pixel masked = [&](int x, int y) {
+          const QPoint p(x - 4, y - 5);
+          const bool opaque = a.mask.rect().contains(p) && a.mask.pixel(p) == ~0u;
+          return opaque ? a.picture.pixel(p) : before.pixel(x, y);
+        };
         QImage target = before;
         Put_Masked(target, {4, 5}, put.mask, put.picture);
-        EXPECT_EQ(target, Picture(40, 40, live,
-                                  [&](int x, int y) {
-                                    const QPoint p(x - 4, y - 5);
-                                    const bool opaque =
-                                        a.mask.rect().contains(p) && a.mask.pixel(p) == ~0u;
-                                    return opaque ? a.picture.pixel(p) : before.pixel(x, y);
-                                  }))
-            << live;
+        EXPECT_EQ(target, Picture(40, 40, live, masked)) << live;
       }
 }
 
@@ -108,12 +102,12 @@ TEST(SeeThroughDrawing, TextTakesExactlyTheFontColourAtEveryPosition) {
             const QImage before = Picture(250, 42, live, Ground(ground, live));
             QImage back = before;
             lines[live].Draw(Holder(12, ink), text, x, back, field.topLeft());
-            const QImage expected = Picture(250, 42, live, [&](int px, int py) {
+            const Pixel inked = [&](int px, int py) {
               const QPoint g = QPoint(px, py) - field.topLeft();
-              return glyphs.rect().contains(g) && glyphs.pixel(g) == ~0u ? ink
-                                                                         : before.pixel(px, py);
-            });
-            ASSERT_EQ(back, expected) << "x " << x << (live ? " live" : "");
+              const bool on = glyphs.rect().contains(g) && glyphs.pixel(g) == ~0u;
+              return on ? ink : before.pixel(px, py);
+            };
+            ASSERT_EQ(back, Picture(250, 42, live, inked)) << "x " << x << (live ? " live" : "");
           }
       }
 }
@@ -224,8 +218,8 @@ class SeeThroughPlayer : public PlayerFixture {
 // the picture kept, with no capture, which would hide the window and end the move. The background
 // is read anew once the button is released. Opened while a capture has the window off the screen,
 // the Option dialog sees it in use; its box then decides both the file and whether the window
-// comes back.
-TEST_F(SeeThroughPlayer, DragMovesWithoutACaptureAndTheOptionDialogCountsACaptureAsShown) {
+// comes back. The menu's items end exactly where the main window's own controls would.
+TEST_F(SeeThroughPlayer, DragOptionDialogAndMenuWorkAsTheControlSurface) {
   TfrmSeeThrough& overlay = Start().w;
   ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
   Counter counter;
@@ -267,15 +261,11 @@ TEST_F(SeeThroughPlayer, DragMovesWithoutACaptureAndTheOptionDialogCountsACaptur
     EXPECT_EQ(overlay.isVisible(), use);
     EXPECT_EQ(ProfileFile(Settings_File_Path()).Profile_Read_Bool("SeeThrough", "Use", !use), use);
   }
-}
 
-// The menu's marks are renewed as it opens, and each command ends exactly where the main window's
-// own control would.
-TEST_F(SeeThroughPlayer, MenuItemsActAsTheMainWindowsControlsAndMarksAreRenewedOnOpening) {
-  SeeThroughProbe menu = Start();
-  // The marks follow what changed elsewhere since the menu last opened.
-  menu.w.show();
+  // The menu's marks follow what changed elsewhere since it last opened.
+  overlay.show();
   ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
+  SeeThroughProbe menu{overlay};
   for (const bool on : {true, false}) {
     ui->chkRepeatDisc->setChecked(on);
     PlayerSettings.MainForm = on;
@@ -286,7 +276,7 @@ TEST_F(SeeThroughPlayer, MenuItemsActAsTheMainWindowsControlsAndMarksAreRenewedO
     menu.PopupMenu->close();
   }
 
-  // Play, Next, Previous, Eject CD and Repeat Disc, each against its control.
+  // Play, Next, Previous, Eject CD and Repeat Disc, each against its control, from the same start.
   for (int i = 0; i < 5; ++i) {
     Start();
     const auto before = Outcome();
