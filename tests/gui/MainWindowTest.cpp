@@ -1,10 +1,19 @@
 #include <QCheckBox>
+#include <QLabel>
 #include <QMenu>
+#include <QPushButton>
+#include <tuple>
 
 #include "PlayerFixture.h"
-#include "settings/PlayerSettings.h"
+#include "about/Uabout.h"
 
 using namespace mci;
+
+struct AboutProbe {
+  TAboutBox& w;
+  QLabel* ProgramIcon = w.ProgramIcon;
+  QPushButton* BitBtn1 = w.BitBtn1;
+};
 
 namespace {
 
@@ -14,6 +23,7 @@ class MainWindowTest : public PlayerFixture {
  protected:
   MainWindowTest() : PlayerFixture({31, 31, 31, 31, 31, 31, 31, 31, 31, 31}) {}
   bool AtTrackStart(int track) const { return sim->positionLsn() == Lsn(track); }
+  bool StoppedAt(int track) const { return AtTrackStart(track) && !sim->isPlaying(); }
 };
 
 TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
@@ -22,18 +32,16 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   ui->spdPlay->click();
   Tick(60);  // 12 s into track 5
   ui->spdPlay->click();
-  EXPECT_TRUE(AtTrackStart(5) && !sim->isPlaying());
+  EXPECT_TRUE(StoppedAt(5));
   ui->Play->trigger();  // the display's menu does the same
   EXPECT_TRUE(sim->isPlaying());
 
   // A row chosen while playing plays from its start; while stopped the drive only seeks there.
   ClickRow(7);
-  EXPECT_TRUE(sim->isPlaying());
-  EXPECT_EQ(Track(), 7);
-  EXPECT_LT(sim->positionLsn(), Lsn(7, 1));
+  EXPECT_TRUE(sim->isPlaying() && Track() == 7 && sim->positionLsn() < Lsn(7, 1));
   ui->spdPlayClick();
   ClickRow(3);
-  EXPECT_TRUE(AtTrackStart(3) && !sim->isPlaying());
+  EXPECT_TRUE(StoppedAt(3));
   QTest::keyClick(ui->ListBoxTracks, Qt::Key_Down);
   EXPECT_TRUE(AtTrackStart(4));
 
@@ -44,17 +52,14 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   ui->spdRewindClick();
   EXPECT_LT(sim->positionLsn(), 40);
   ui->spdNextClick();
-  EXPECT_EQ(Track(), 2);
-  EXPECT_EQ(Row(), 2);
-  EXPECT_TRUE(sim->isPlaying());
+  EXPECT_TRUE(sim->isPlaying() && Track() == 2 && Row() == 2);
 
   // A stop that lands on the very position a refresh showed still brings the stopped texts.
   main->Disp_Info();
   Tick(3);
   ui->spdPlayClick();
   Refresh();
-  EXPECT_EQ(main->windowTitle().left(8), "Stopped ");
-  EXPECT_EQ(ui->PanelDisplay->text().left(8), "Stopped ");
+  EXPECT_EQ(main->windowTitle().left(8) + ui->PanelDisplay->text().left(8), "Stopped Stopped ");
 
   // Paused, seeking or not ready: Play sends nothing that moves the drive.
   for (std::uint32_t mode : {MCI_MODE_PAUSE, MCI_MODE_SEEK, MCI_MODE_NOT_READY}) {
@@ -65,17 +70,30 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   }
 }
 
+// Only a plain left click chooses a row; other buttons and modified clicks leave the list alone.
 // The keyboard reaches every control that takes focus, in the order of the layout; Space presses
-// the focused button, Enter the focused transport button or else the default button, Play.
-TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
+// the focused button, Enter the focused transport button or else the default button, Play. While
+// a button is held down in the list, refreshes leave its selection where it is.
+TEST_F(MainWindowTest, ClicksAndKeysReachTheControlsAndAHeldButtonKeepsTheListStill) {
   Load();
   main->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(main));
+  QWidget* rows = ui->ListBoxTracks->viewport();
+  for (const auto& [button, modifiers] :
+       std::vector<std::pair<Qt::MouseButton, Qt::KeyboardModifiers>>{
+           {Qt::RightButton, {}},
+           {Qt::MiddleButton, {}},
+           {Qt::LeftButton, Qt::ControlModifier},
+           {Qt::LeftButton, Qt::ShiftModifier}})
+    for (int track : {5, 1}) {  // another row, and the selected one
+      QTest::mouseClick(rows, button, modifiers, RowAt(track));
+      EXPECT_TRUE(AtTrackStart(1)) << button << " " << modifiers.toInt() << " " << track;
+      EXPECT_EQ(ui->ListBoxTracks->selectedItems(), QList({ui->ListBoxTracks->item(0)}));
+    }
   ui->chkRepeatDisc->setFocus();
-  const QList<QWidget*> order = {ui->chkRepeatTrack, ui->spdEdit,      ui->spdRewind,
-                                 ui->spdPlay,        ui->spdNext,      ui->spdEject,
-                                 ui->ListBoxTracks,  ui->chkRepeatDisc};
-  for (QWidget* next : order) {
+  for (QWidget* next :
+       QWidgetList{ui->chkRepeatTrack, ui->spdEdit, ui->spdRewind, ui->spdPlay, ui->spdNext,
+                   ui->spdEject, ui->ListBoxTracks, ui->chkRepeatDisc}) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(QApplication::focusWidget(), next);
   }
@@ -83,34 +101,23 @@ TEST_F(MainWindowTest, KeyboardWalksTheControlsAndPressesTheButtons) {
   QTest::keyClick(ui->spdNext, Qt::Key_Space);
   EXPECT_TRUE(AtTrackStart(2));
   QTest::keyClick(ui->spdNext, Qt::Key_Return);
-  EXPECT_TRUE(AtTrackStart(3) && !sim->isPlaying());
+  EXPECT_TRUE(StoppedAt(3));
   ui->ListBoxTracks->setFocus();
   QTest::keyClick(ui->ListBoxTracks, Qt::Key_Return);
   EXPECT_TRUE(sim->isPlaying());
+
+  QTest::mousePress(rows, Qt::LeftButton, {}, RowAt(5));
+  Tick(160);  // into track 6
+  EXPECT_EQ(Row(), 5);
+  QTest::mouseRelease(rows, Qt::LeftButton, {}, RowAt(5));
+  Refresh();
+  EXPECT_EQ(Row(), 6);
 }
 
-TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeats) {
-  Load();
-  // Repeat Track takes precedence over Repeat Disk.
-  const struct {
-    bool disc, track, playing;
-    int endsOn;
-  } cases[] = {{false, false, false, 1}, {true, false, true, 1}, {true, true, true, 10}};
-  for (const auto& c : cases) {
-    ui->chkRepeatDisc->setChecked(c.disc);
-    ui->chkRepeatTrack->setChecked(c.track);
-    ClickRow(10);
-    if (!sim->isPlaying()) ui->spdPlayClick();
-    Tick(160);  // 32 s: past the end of the last track
-    Refresh();
-    EXPECT_EQ(sim->isPlaying(), c.playing) << c.endsOn;
-    EXPECT_EQ(Track(), c.endsOn);
-    EXPECT_EQ(Row(), c.endsOn);
-    ExpectPlayState(c.playing);
-  }
-}
-
-TEST_F(MainWindowTest, RepeatTrackWaitsForATrackUndoesNextAndFollowsTheList) {
+// At the end of the disc the drive rests on track 1 or, with Repeat Disc, plays on; Repeat Track
+// takes precedence. Repeat Track waits for a track, undoes Next, follows the list, and forgets a
+// track remembered from a disc that left.
+TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsTheDisc) {
   sim->openTray();
   Build();
   ui->chkRepeatTrack->setChecked(true);
@@ -124,14 +131,24 @@ TEST_F(MainWindowTest, RepeatTrackWaitsForATrackUndoesNextAndFollowsTheList) {
   EXPECT_EQ(Track(), 1);
   ClickRow(3);
   Tick(160);
-  EXPECT_EQ(Track(), 3);
-  EXPECT_LT(sim->positionLsn(), Lsn(3, 2));
+  EXPECT_TRUE(Track() == 3 && sim->positionLsn() < Lsn(3, 2));
   ui->spdNextClick();
   EXPECT_EQ(Track(), 4);
   Tick();
   EXPECT_EQ(Track(), 3);
 
-  // A track remembered from a disc that left is forgotten with it.
+  for (const auto& [disc, track, playing, endsOn] : std::vector<std::tuple<bool, bool, bool, int>>{
+           {false, false, false, 1}, {true, false, true, 1}, {true, true, true, 10}}) {
+    ui->chkRepeatDisc->setChecked(disc);
+    ui->chkRepeatTrack->setChecked(track);
+    ClickRow(10);
+    if (!sim->isPlaying()) ui->spdPlayClick();
+    Tick(160);  // past the end of the last track
+    Refresh();
+    EXPECT_TRUE(sim->isPlaying() == playing && Track() == endsOn && Row() == endsOn) << endsOn;
+    ExpectPlayState(playing);
+  }
+
   ClickRow(9);
   ui->spdEjectClick();
   Refresh();
@@ -168,36 +185,11 @@ TEST_F(MainWindowTest, OpenDriveDisablesTheDiscButtonsAndEjectStopsFirst) {
   ExpectPlayState(false);
 }
 
-// Only a plain left click chooses a row; other buttons and modified clicks leave the list alone.
-// While a button is held down in the list, refreshes leave its selection where it is.
-TEST_F(MainWindowTest, OnlyAPlainLeftClickChoosesAndAHeldButtonKeepsTheListStill) {
+// Closing the main window ends the program, though another window is up, and the device is
+// closed first. Errors are reported under the title; only a device that cannot open ends it.
+TEST_F(MainWindowTest, ClosingEndsTheProgramErrorsAreReportedAndOnlyAFailedOpenEndsIt) {
   Load();
-  QWidget* rows = ui->ListBoxTracks->viewport();
-  const std::pair<Qt::MouseButton, Qt::KeyboardModifiers> clicks[] = {
-      {Qt::RightButton, {}},
-      {Qt::MiddleButton, {}},
-      {Qt::LeftButton, Qt::ControlModifier},
-      {Qt::LeftButton, Qt::ShiftModifier}};
-  for (const auto& [button, modifiers] : clicks) {
-    for (int track : {5, 1}) {  // another row, and the selected one
-      QTest::mouseClick(rows, button, modifiers, RowAt(track));
-      EXPECT_TRUE(AtTrackStart(1)) << button << " " << modifiers.toInt() << " " << track;
-      EXPECT_EQ(ui->ListBoxTracks->selectedItems(), QList({ui->ListBoxTracks->item(0)}));
-    }
-  }
-  QTest::mousePress(rows, Qt::LeftButton, {}, RowAt(3));
-  EXPECT_TRUE(AtTrackStart(3));
-  ui->spdPlayClick();
-  Tick(160);  // into track 4
-  EXPECT_EQ(Row(), 3);
-  QTest::mouseRelease(rows, Qt::LeftButton, {}, RowAt(3));
-  Refresh();
-  EXPECT_EQ(Row(), 4);
-}
-
-TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
-  Load();
-  windows->SeeThrough->show();  // a window still up does not keep the program running
+  windows->SeeThrough->show();
   QApplication::setQuitOnLastWindowClosed(false);
   QTimer::singleShot(0, main, [this] { main->close(); });
   QTimer::singleShot(10000, main, [] { QCoreApplication::exit(2); });
@@ -206,9 +198,7 @@ TEST_F(MainWindowTest, ClosingTheWindowEndsTheProgramAndClosesTheDeviceFirst) {
   windows.reset();
   ASSERT_FALSE(sim->log().empty());
   EXPECT_EQ(sim->log().front().command, MCI_CLOSE);
-}
 
-TEST_F(MainWindowTest, ErrorsAreReportedAndOnlyADeviceThatCannotOpenEndsTheProgram) {
   Load();
   Application::Instance()->Set_Title("Track3 Sky");
   main->Device().Device_Close();
@@ -218,15 +208,10 @@ TEST_F(MainWindowTest, ErrorsAreReportedAndOnlyADeviceThatCannotOpenEndsTheProgr
   } thrower;
   QEvent event(QEvent::User);
   EXPECT_FALSE(QCoreApplication::sendEvent(&thrower, &event));
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(reports[0].text, QString::fromUtf8(CdAudioDevice::kNotOpenText) + ".");
-  EXPECT_EQ(reports[1].text, "tick failed!");
-  for (const Report& r : reports) {
-    EXPECT_EQ(r.caption, "Track3 Sky");
-    EXPECT_EQ(r.icon, QMessageBox::Critical);
-  }
-  reports.clear();
-
+  const QString notOpen = QString::fromUtf8(CdAudioDevice::kNotOpenText) + ".";
+  EXPECT_EQ(std::exchange(reports, {}),
+            std::vector<Report>({{"Track3 Sky", QMessageBox::Critical, notOpen},
+                                 {"Track3 Sky", QMessageBox::Critical, "tick failed!"}}));
   // A full stop is appended when the last character's code is above that of the full stop.
   for (QString text : {"Cannot read", "Track 7", "書き込めません"})
     EXPECT_EQ(Application::Error_Text(text), text + ".");
@@ -237,9 +222,8 @@ TEST_F(MainWindowTest, ErrorsAreReportedAndOnlyADeviceThatCannotOpenEndsTheProgr
   EXPECT_EQ(Start_Player(std::make_unique<SharedDriver>(sim), windows), 1);
   EXPECT_EQ(windows, nullptr);
   ASSERT_EQ(reports.size(), 1u);
-  EXPECT_EQ(reports[0].text, "/dev/sr0: the drive is in use.");
+  EXPECT_EQ(std::exchange(reports, {})[0].text, "/dev/sr0: the drive is in use.");
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible());
-  reports.clear();
 }
 
 // An error that recurs on every tick while its report is on screen opens no second box; each
@@ -262,6 +246,22 @@ TEST(ErrorReport, RecurringErrorShowsOneBoxAtATime) {
   Application::Instance()->Show_Error("drive gone");
   EXPECT_EQ(boxes, 1);
   EXPECT_GE(QString::fromStdString(testing::internal::GetCapturedStderr()).count("drive gone."), 2);
+}
+
+TEST(AboutBox, EnterEscapeAndOkEndItWithOk) {
+  TAboutBox box;
+  AboutProbe ui{box};
+  EXPECT_FALSE(ui.ProgramIcon->pixmap().isNull());
+  for (int key : {int{Qt::Key_Escape}, int{Qt::Key_Return}, 0}) {
+    box.setResult(QDialog::Rejected);
+    box.open();
+    ASSERT_TRUE(box.isVisible());
+    if (key)
+      QTest::keyClick(&box, static_cast<Qt::Key>(key));
+    else
+      QTest::mouseClick(ui.BitBtn1, Qt::LeftButton);
+    EXPECT_TRUE(!box.isVisible() && box.result() == QDialog::Accepted) << key;
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // frame two pixels wide), and where a stored rectangle is shown.
 #include <QPushButton>
 #include <QScreen>
+#include <tuple>
 
 #include "PlayerFixture.h"
 #include "settings/PlayerSettings.h"
@@ -25,23 +26,17 @@ class PlacementTest : public PlayerFixture {
 
 TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
   const int frame = 4, screen = QGuiApplication::primaryScreen()->geometry().height();
-  struct Case {
-    const char* file;
-    int outer;
-    bool tall;
-  } cases[] = {
-      {"[Window]\r\nTallHeight=100\r\n", frame + 188, true},  // raised to the tall minimum
-      {"[Window]\r\nTallHeight=-5\r\n", frame + 188, true},
-      {"[Window]\r\nTallHeight=2147483647\r\n[Disp]\r\nFontSize=2147483647\r\n", screen, true},
-      {"[Window]\r\nPlayerMode=0\r\n[Disp]\r\nFontSize=2147483647\r\n", frame + 54 + 20, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    Start(c.file);
+  for (const auto& [file, outer, tall] : std::vector<std::tuple<const char*, int, bool>>{
+           {"[Window]\r\nTallHeight=100\r\n", frame + 188, true},  // raised to the tall minimum
+           {"[Window]\r\nTallHeight=-5\r\n", frame + 188, true},
+           {"[Window]\r\nTallHeight=2147483647\r\n[Disp]\r\nFontSize=2147483647\r\n", screen, true},
+           {"[Window]\r\nPlayerMode=0\r\n[Disp]\r\nFontSize=2147483647\r\n", frame + 74, false}}) {
+    SCOPED_TRACE(file);
+    Start(file);
     ASSERT_EQ(Frame(), frame);
-    EXPECT_EQ(Outer(), c.outer);
-    EXPECT_EQ(PlayerSettings.PlayerMode, c.tall);
-    if (c.tall) {
+    EXPECT_EQ(Outer(), outer);
+    EXPECT_EQ(PlayerSettings.PlayerMode, tall);
+    if (tall) {
       EXPECT_EQ(PlayerSettings.TallHeight, Outer());
       EXPECT_LE(ui->PanelControl->geometry().bottom(), main->height());  // controls in reach
     }
@@ -70,72 +65,50 @@ TEST_F(PlacementTest, ClickSwitchesModesAndTallHeightSurvivesCompactModeAndARest
   EXPECT_EQ(main->width(), 420);
 }
 
-TEST_F(PlacementTest, OptionOkWithAHugeStoredFontKeepsTheControlsInReach) {
-  Start("[Disp]\r\nFontSize=2147483647\r\n");
-  Answer(windows->Option.get(), [this] { OptionProbe{*windows->Option}.btnOK->click(); });
-  ui->spdOption->click();
-  EXPECT_EQ(ui->PanelDisplay->height(), 54 + 20);
-  EXPECT_LE(ui->PanelControl->geometry().bottom(), main->height());
-  EXPECT_NE(Bytes(Settings_File_Path()).find("FontSize=54\r\n"), std::string::npos);
-}
-
-// The overlay never stays minimised, whatever the file says: it is the control surface while the
-// main window is hidden. Minimised, it comes back when the main window is restored, and when the
-// Option dialog's box keeps it in use.
-TEST_F(PlacementTest, OverlayNeverStaysMinimised) {
-  Start("[SHWindow]\r\nPlaceShowCmd=2\r\n");
-  TfrmSeeThrough& overlay = *windows->SeeThrough;
-  EXPECT_TRUE(overlay.isVisible());
-  EXPECT_FALSE(overlay.isMinimized());
-  const std::function<void()> restores[] = {
-      [this] {
-        main->showMinimized();
-        main->showNormal();
-      },
-      [this] {
-        Answer(windows->Option.get(), [this] { OptionProbe{*windows->Option}.btnOK->click(); });
-        ui->spdOption->click();
-      }};
-  for (const auto& restore : restores) {
-    overlay.showMinimized();
-    restore();
-    EXPECT_TRUE(
-        QTest::qWaitFor([&] { return !overlay.isMinimized() && overlay.isVisible(); }, 2000));
-  }
-}
-
-// The overlay has one size: a stored rectangle of another is placed by the overlay's own, so that
-// one moved onto the screen is wholly on it.
-TEST_F(PlacementTest, OverlayStoredOffTheScreenComesWhollyOntoItWhateverSizeIsStored) {
+// The Option dialog's OK with a huge stored font keeps the controls in reach. The overlay never
+// stays minimised, whatever the file says: it is the control surface while the main window is
+// hidden; minimised, it comes back when the main window is restored, and with that OK. Stored
+// off the screen at any size, it comes wholly onto it at its one size.
+TEST_F(PlacementTest, OptionOkKeepsTheControlsInReachAndTheOverlayNeverStaysMinimisedOrOff) {
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
   for (const char* size :
        {"Right=5001\r\nPlaceNormalPos.Bottom=5001", "Right=0\r\nPlaceNormalPos.Bottom=-9"}) {
     SCOPED_TRACE(size);
-    Start(std::string("[SHWindow]\r\nPlaceNormalPos.Left=5000\r\nPlaceNormalPos.Top=5000\r\n") +
-          "PlaceNormalPos." + size + "\r\n");
-    const QRect shown = windows->SeeThrough->frameGeometry();
-    EXPECT_EQ(shown.size(), QSize(256, 48));
-    EXPECT_EQ(shown.bottomRight(), screen.bottomRight());
+    Start(std::string("[Disp]\r\nFontSize=2147483647\r\n[SHWindow]\r\nPlaceShowCmd=2\r\n") +
+          "PlaceNormalPos.Left=5000\r\nPlaceNormalPos.Top=5000\r\nPlaceNormalPos." + size + "\r\n");
+    TfrmSeeThrough& overlay = *windows->SeeThrough;
+    EXPECT_TRUE(overlay.isVisible() && !overlay.isMinimized());
+    EXPECT_EQ(overlay.frameGeometry(),
+              QRect(screen.bottomRight() - QPoint(255, 47), QSize(256, 48)));
+    for (bool byMain : {true, false}) {
+      overlay.showMinimized();
+      if (byMain) {
+        main->showMinimized();
+        main->showNormal();
+      } else {
+        Answer(windows->Option.get(), [this] { OptionProbe{*windows->Option}.btnOK->click(); });
+        ui->spdOption->click();
+      }
+      EXPECT_TRUE(
+          QTest::qWaitFor([&] { return !overlay.isMinimized() && overlay.isVisible(); }, 2000));
+    }
+    EXPECT_EQ(ui->PanelDisplay->height(), 54 + 20);
+    EXPECT_LE(ui->PanelControl->geometry().bottom(), main->height());
+    EXPECT_NE(Bytes(Settings_File_Path()).find("FontSize=54\r\n"), std::string::npos);
   }
 }
 
 TEST(UsableNormalRect, SizesAreClampedAndARectOffEveryScreenMovesOntoTheNearest) {
   const std::vector<QRect> screens = {QRect(0, 0, 1280, 1024), QRect(1280, 0, 800, 600)};
-  struct Case {
-    TWindowPlacement stored;
-    QRect shown;
-  } cases[] = {
-      {{.left = -100, .top = 1000, .right = 252, .bottom = 1450}, QRect(-100, 1000, 352, 450)},
-      {{.left = 5000, .top = 5000, .right = 5256, .bottom = 5048}, QRect(1824, 552, 256, 48)},
-      {{.left = 1500, .top = 900, .right = 1600, .bottom = 1000}, QRect(1180, 900, 100, 100)},
-      {{.left = -3000, .top = -3000, .right = -2000, .bottom = -2500}, QRect(0, 0, 1000, 500)},
-      {{.left = 10, .top = 10, .right = 5, .bottom = 10}, QRect(10, 10, 1, 1)},
-      {{.left = INT32_MIN, .top = 5, .right = INT32_MAX, .bottom = INT32_MAX},
-       QRect(0, 0, 2080, 1024)},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(Usable_Normal_Rect(c.stored, screens), c.shown)
-        << c.stored.left << "," << c.stored.top;
+  for (const auto& [stored, shown] : std::vector<std::pair<TWindowPlacement, QRect>>{
+           {{.left = -100, .top = 1000, .right = 252, .bottom = 1450}, QRect(-100, 1000, 352, 450)},
+           {{.left = 5000, .top = 5000, .right = 5256, .bottom = 5048}, QRect(1824, 552, 256, 48)},
+           {{.left = 1500, .top = 900, .right = 1600, .bottom = 1000}, QRect(1180, 900, 100, 100)},
+           {{.left = -3000, .top = -3000, .right = -2000, .bottom = -2500}, QRect(0, 0, 1000, 500)},
+           {{.left = 10, .top = 10, .right = 5, .bottom = 10}, QRect(10, 10, 1, 1)},
+           {{.left = INT32_MIN, .top = 5, .right = INT32_MAX, .bottom = INT32_MAX},
+            QRect(0, 0, 2080, 1024)}})
+    EXPECT_EQ(Usable_Normal_Rect(stored, screens), shown) << stored.left << "," << stored.top;
 }
 
 }  // namespace

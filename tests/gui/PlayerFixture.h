@@ -3,13 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <functional>
 #include <iterator>
-#include <optional>
 #include <vector>
 
 #include <QAction>
-#include <QListWidget>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -20,7 +17,6 @@
 #include "app/Umain.h"
 #include "device/SimulatedDriver.h"
 #include "device/Tmsf.h"
-#include "disc/Ucdobj.h"
 #include "overlay/Usthrou.h"
 #include "settings/Uoption.h"
 #include "support/SharedDriver.h"
@@ -36,10 +32,9 @@ inline void Answer(QDialog* dialog, std::function<void()> answer) {
   QTimer::singleShot(0, dialog, [dialog, answer] {
     ASSERT_TRUE(dialog->isVisible());
     answer();
-    if (dialog->isVisible()) {
-      ADD_FAILURE() << "the dialog was left open";
-      dialog->reject();
-    }
+    if (!dialog->isVisible()) return;
+    ADD_FAILURE() << "the dialog was left open";
+    dialog->reject();
   });
 }
 
@@ -63,8 +58,7 @@ struct MainProbe {
   TMainPanel *panelArtist = w.panelArtist, *panelTitle = w.panelTitle;
   TMainTrackList* ListBoxTracks = w.ListBoxTracks;
   QMenu* PopupMenu = w.PopupMenu;
-  QAction* Play = w.Play;
-  QAction* LookUpNames = w.LookUpNames;
+  QAction *Play = w.Play, *LookUpNames = w.LookUpNames;
   TDiscLookup* DiscLookup = w.DiscLookup;
   QTimer* Timer = w.Timer;
   int& Repeat_Track_No = w.Repeat_Track_No;
@@ -108,6 +102,7 @@ struct Report {
   QString caption;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QString text;
+  bool operator==(const Report&) const = default;
 };
 
 class PlayerFixture : public ::testing::Test {
@@ -133,10 +128,9 @@ class PlayerFixture : public ::testing::Test {
     windows = Create_Player_Windows(std::make_unique<SharedDriver>(sim), /*runClock=*/false);
     main = windows->Main.get();
     ui.emplace(MainProbe{*main});
-    if (show) {
-      main->show();
-      ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
-    }
+    if (!show) return;
+    main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
   }
   // The windows with the disc read by the first refresh.
   void Load(bool show = true) {
@@ -145,10 +139,7 @@ class PlayerFixture : public ::testing::Test {
   }
   // One tick of the clock, with the drive moving on by the same 200 ms first.
   void Tick(int n = 1) {
-    for (int i = 0; i < n; ++i) {
-      sim->advance(200ms);
-      ui->TimerTimer();
-    }
+    for (int i = 0; i < n; ++i) sim->advance(200ms), ui->TimerTimer();
   }
   // Up to and including the next full refresh.
   void Refresh() { Tick(6 - ui->State.Tick_Count); }
@@ -179,8 +170,8 @@ class PlayerFixture : public ::testing::Test {
     return list->visualItemRect(list->item(track - 1)).center();
   }
   void ClickRow(int track, QListWidget* list = nullptr) {
-    list = list ? list : ui->ListBoxTracks;
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, RowAt(track, list));
+    QTest::mouseClick((list ? list : ui->ListBoxTracks)->viewport(), Qt::LeftButton, {},
+                      RowAt(track, list));
   }
 
   // The Play button's glyph and hint and, with `menus`, the Play items of the display's and the

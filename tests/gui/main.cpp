@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <string>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,16 +10,13 @@
 #include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
 
-namespace {
 // Every test starts without a settings file and without a disc database.
-class Fresh_Files : public ::testing::EmptyTestEventListener {
- public:
+struct Fresh_Files : ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
     std::remove(Settings_File_Path().c_str());
     std::remove(Disc_Database_Path().c_str());
   }
 };
-}  // namespace
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
