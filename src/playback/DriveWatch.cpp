@@ -120,13 +120,20 @@ DriveIo::Status DriveWatch::status() {
     std::shared_ptr<void> claimed = claim_ ? claim_(node) : std::make_shared<int>(0);
     if (!claimed) continue;  // another program's
     std::shared_ptr<DriveIo> found = MakeLinuxDriveIo(node);
-    std::lock_guard lock(mutex_);
-    // An image put in meanwhile stays.
-    if (const Status now = image_->status(); now != Status::TrayOpen) return now;
-    drive_ = std::move(found);
-    drivePath_ = node;
-    claimed_ = std::move(claimed);
+    int speed;
+    {
+      std::lock_guard lock(mutex_);
+      // An image put in meanwhile stays.
+      if (const Status now = image_->status(); now != Status::TrayOpen) return now;
+      drive_ = found;
+      drivePath_ = node;
+      claimed_ = std::move(claimed);
+      speed = speed_;
+    }
     Say("using the CD drive", node);
+    // The reader asks for its speed once: a drive that comes while it runs reads as quietly as
+    // the one before. Outside the lock, which a drive slow to answer must not hold.
+    if (speed != 0) found->setSpeed(speed);
     // This look still shows the tray open, so that the next one reads the drive's disc afresh.
     return Status::TrayOpen;
   }
@@ -146,7 +153,13 @@ int DriveWatch::maxSectorsPerRead() const {
 }
 
 void DriveWatch::setSpeed(int times) {
-  current()->setSpeed(times);
+  std::shared_ptr<DriveIo> io;
+  {
+    std::lock_guard lock(mutex_);
+    speed_ = times;
+    io = drive_ ? drive_ : image_;
+  }
+  io->setSpeed(times);
 }
 
 bool DriveWatch::eject() {

@@ -46,10 +46,11 @@ class DriveWatch : public DriveIo {
   const std::string folder_;
   const Claim claim_;
   const std::shared_ptr<DriveIo> image_;  // the image drive, used while no drive is
-  mutable std::mutex mutex_;              // guards the three below; taken before image_'s own
+  mutable std::mutex mutex_;              // guards the four below; taken before image_'s own
   std::shared_ptr<DriveIo> drive_;        // the drive in use, or null
   std::string drivePath_;
   std::shared_ptr<void> claimed_;  // the drive's in-use lock
+  int speed_ = 0;                  // the reader's last request (0: the drive's own full speed)
 };
 
 // Whether the node at path is a CD drive (asked without waking the drive).

@@ -207,8 +207,11 @@ TEST_F(Drive, PluggedInLaterSwappedUnreadableHungAndTextedDiscsPlayAndShowWhatTh
 
   // Unplugged during play, the drive is a tray opened; plugged in again it is back.
   for (int unplugged = 0; unplugged < 2; ++unplugged) {
+    const int speeds = count("speed 4x");
     click(kPlay);
     ASSERT_TRUE(sound_.hears(kTone[0])) << log();
+    EXPECT_GT(count("speed 4x"), speeds) << "a drive plugged in again reads at full speed\n"
+                                         << log();
     std::filesystem::remove(node_);
     EXPECT_TRUE(captionBecomes(kNotReady)) << caption();
     EXPECT_TRUE(sound_.quiets()) << "the drive unplugged still sounds";
