@@ -19,9 +19,6 @@ namespace {
 
 const std::string kGothic = "\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E";
 const std::string kMincho = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";  // ＭＳ 明朝
-// Two system colours and a third in another spelling.
-const std::string kSystemDisp = "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n";
-const std::string kSystemST = "[SeeThrough]\r\nFontColor=0x8000000D\r\n";
 const QColor kYellow(255, 255, 0), kGreen(0, 128, 0), kBlack(Qt::black);
 
 class SettingsTest : public PlayerFixture {
@@ -71,33 +68,45 @@ class SettingsTest : public PlayerFixture {
   const std::string path = Settings_File_Path();
 };
 
-TEST_F(SettingsTest, CancelAndAFailedOkChangeNothingShown) {
+// Cancel changes nothing; OK writes the option keys only, keeps the stored spelling of a colour
+// nobody changed (system colours, as Delphi 3 stored clWindowText on clWindow and clHighlight,
+// show as the palette) and applies them; an OK whose write fails applies nothing after it.
+TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
+  // Keys of the placement and of the exit, and a stranger, must survive untouched.
+  const std::string mine =
+      "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n[Play]\r\nRepeatDisk=1\r\n"
+      "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n"
+      "[SeeThrough]\r\nFontColor=0x8000000D\r\n";
+  Put(path, mine);
   Load();
   const QFont font = ui->PanelDisplay->font();
   // The stored name reaches an installed Japanese face that has half-width katakana.
   EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0xFF71)));  // ｱ
   EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0x65B0)));  // 新
   EXPECT_NE(QFontInfo(font).family(), "ＭＳ ゴシック");
-
-  Run_Option([&](OptionProbe& o) {
-    Try_Other_Look(o);
-    o.chkWinCDTitle->setChecked(false);
-    o.btnCancel->click();
-  });
-  EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));  // neither read nor Cancel writes
-  Expect_Look(font, kGreen, kBlack, kYellow, true);
+  const QPalette palette = QGuiApplication::palette();
+  const QColor text = palette.color(QPalette::Active, QPalette::Text);
+  const QColor base = palette.color(QPalette::Active, QPalette::Base);
+  const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+  for (int opening : {1, 2}) {  // the second shows the display's values again, not those tried
+    Run_Option([&](OptionProbe& o) {
+      EXPECT_EQ(o.w.Example_Font(), font);
+      EXPECT_EQ(o.w.Example_Font_Color(), text);
+      EXPECT_EQ(o.w.Example_Color(), base);
+      EXPECT_EQ(o.w.Example_ST_Color(), highlight);
+      EXPECT_TRUE(o.chkWinCDTitle->isChecked());
+      Try_Other_Look(o);
+      o.chkWinCDTitle->setChecked(false);
+      opening == 1 ? o.btnCancel->click() : o.w.reject();
+    });
+  }
+  EXPECT_EQ(Bytes(path), mine);
+  Expect_Look(font, text, base, highlight, true);
   EXPECT_TRUE(PlayerSettings.Window_CDTitle);
   EXPECT_FALSE(ui->State.Refresh_Pending);
-  // The next opening shows the display's values again, not the ones tried.
-  Run_Option([&](OptionProbe& o) {
-    EXPECT_EQ(o.w.Example_Font(), font);
-    EXPECT_EQ(o.w.Example_Color(), kBlack);
-    EXPECT_EQ(o.w.Example_ST_Color(), kYellow);
-    EXPECT_TRUE(o.chkWinCDTitle->isChecked());
-    o.w.reject();
-  });
 
   // The flags are taken before the writes; nothing after the failed write is applied.
+  ASSERT_EQ(::unlink(path.c_str()), 0);
   Block_File();
   Run_Option([&](OptionProbe& o) {
     Try_Other_Look(o);
@@ -107,24 +116,56 @@ TEST_F(SettingsTest, CancelAndAFailedOkChangeNothingShown) {
   Expect_Failed_Writes(1);
   EXPECT_TRUE(PlayerSettings.Window_Time);
   EXPECT_FALSE(PlayerSettings.SeeThrough_Use);
-  Expect_Look(font, kGreen, kBlack, kYellow, true);
+  Expect_Look(font, text, base, highlight, true);
   EXPECT_FALSE(ui->State.Refresh_Pending);
+
+  Put(path, mine);
+  QFont chosen = font;
+  chosen.setPixelSize(24);  // 18 points
+  chosen.setBold(false);
+  Run_Option([&](OptionProbe& o) {
+    o.chkWinCDTitle->setChecked(false);
+    o.chkWinTrackNum->setChecked(true);
+    o.chkIconArtist->setChecked(true);
+    o.chkBarTime->setChecked(true);
+    o.w.Set_Example(chosen, o.w.Example_Font_Color(), QColor(16, 32, 48));
+    o.w.Set_Example_ST_Color(QColor(255, 128, 0));
+    o.chkUseST->setChecked(false);
+    o.btnOK->click();
+  });
+  EXPECT_EQ(Bytes(path),
+            "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n"
+            "TrackNo=1\r\nTime=1\r\nArtist=0\r\nCDTitle=0\r\nTrackTitle=1\r\n"
+            "[Play]\r\nRepeatDisk=1\r\n"
+            "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=3153936\r\nFontSize=18\r\nFontName=" +
+                kGothic + "\r\n[SeeThrough]\r\nFontColor=33023\r\nUse=0\r\n" +
+                "[Title_Bar]\r\nTrackNo=0\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n"
+                "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=1\r\nCDTitle=0\r\nTrackTitle=1\r\n");
+  Expect_Look(chosen, text, QColor(16, 32, 48), QColor(255, 128, 0), false);
+  EXPECT_TRUE(ui->State.Refresh_Pending);
+  main->Disp_Info();
+  EXPECT_TRUE(ui->PanelDisplay->text().contains("Track1"));
+
+  // Showing the main window again keeps the chosen colour; the dialog now starts unchecked.
+  PlayerSettings.SeeThrough_Use = true;
+  main->hide();
+  main->show();
+  EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, QColor(255, 128, 0));
+  ST()->hide();
+  Run_Option([&](OptionProbe& o) {
+    EXPECT_FALSE(o.chkUseST->isChecked());
+    o.w.reject();
+  });
 }
 
-// Stored values reach the panel, the boxes and the see-through window; system colours (as Delphi 3
-// stored clWindowText on clWindow, and clHighlight in another spelling) show as the palette; a
-// negative colour that names no system colour would show black, hiding the texts, and reads as
-// the key's default.
+// Stored values reach the panel, the boxes and the see-through window; a negative colour that
+// names no system colour would show black, hiding the texts, and reads as the key's default.
 TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
-  const QPalette palette = QGuiApplication::palette();
   const struct {
     std::string file;
     QColor text, back, st;
     bool stVisible;
   } cases[] = {
-      {kSystemDisp + kSystemST, palette.color(QPalette::Active, QPalette::Text),
-       palette.color(QPalette::Active, QPalette::Base),
-       palette.color(QPalette::Active, QPalette::Highlight), true},
       {"[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n",
        kGreen, kBlack, kYellow, true},
       {"[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=" + kMincho +
@@ -147,82 +188,6 @@ TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
   EXPECT_EQ(ui->Repeat_Track_No, 2);  // checking the box remembered the current track
   Refresh();
   EXPECT_TRUE(ui->PanelDisplay->text().contains("Track1"));
-}
-
-TEST_F(SettingsTest, OkWritesTheOptionKeysOnlyAndAppliesThem) {
-  // Keys of the placement and of the exit, and a stranger, must survive untouched.
-  Put(path, "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n[Play]\r\nRepeatDisk=1\r\n");
-  Load();
-  QFont font = ui->PanelDisplay->font();
-  font.setPixelSize(24);  // 18 points
-  font.setBold(false);
-  Run_Option([&](OptionProbe& o) {
-    o.chkWinCDTitle->setChecked(false);
-    o.chkWinTrackNum->setChecked(true);
-    o.chkIconArtist->setChecked(true);
-    o.chkBarTime->setChecked(true);
-    o.w.Set_Example(font, QColor(0, 255, 255), QColor(16, 32, 48));
-    o.w.Set_Example_ST_Color(QColor(255, 128, 0));
-    o.chkUseST->setChecked(false);
-    o.btnOK->click();
-  });
-  EXPECT_EQ(Bytes(path),
-            "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n"
-            "TrackNo=1\r\nTime=0\r\nArtist=0\r\nCDTitle=0\r\nTrackTitle=1\r\n"
-            "[Play]\r\nRepeatDisk=1\r\n"
-            "[Title_Bar]\r\nTrackNo=0\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n"
-            "[Disp]\r\nFontSize=18\r\nFontColor=16776960\r\nFontName=" +
-                kGothic +
-                "\r\nPanelColor=3153936\r\n"
-                "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=1\r\nCDTitle=0\r\nTrackTitle=1\r\n"
-                "[SeeThrough]\r\nFontColor=33023\r\nUse=0\r\n");
-  Expect_Look(font, QColor(0, 255, 255), QColor(16, 32, 48), QColor(255, 128, 0), false);
-  EXPECT_TRUE(ui->State.Refresh_Pending);
-  main->Disp_Info();
-  EXPECT_TRUE(ui->PanelDisplay->text().contains("Track1"));
-
-  // Showing the main window again keeps the chosen colour; the dialog now starts unchecked.
-  PlayerSettings.SeeThrough_Use = true;
-  main->hide();
-  main->show();
-  EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, QColor(255, 128, 0));
-  ST()->hide();
-  Run_Option([&](OptionProbe& o) {
-    EXPECT_FALSE(o.chkUseST->isChecked());
-    EXPECT_EQ(o.w.Example_ST_Color(), QColor(255, 128, 0));
-    o.w.reject();
-  });
-}
-
-TEST_F(SettingsTest, SystemColorsGoBackAsStored) {
-  const std::string &disp = kSystemDisp, &seeThrough = kSystemST;
-  Put(path, disp + seeThrough);
-  Build();
-  const QPalette palette = QGuiApplication::palette();
-  const QColor text = palette.color(QPalette::Active, QPalette::Text);
-  const QColor base = palette.color(QPalette::Active, QPalette::Base);
-  const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
-  // OK with other settings changed: the colours nobody touched stay as they were stored; one
-  // the user chose is written as its red, green and blue.
-  Run_Option([&](OptionProbe& o) {
-    EXPECT_EQ(o.w.Example_Color(), base);
-    EXPECT_EQ(o.w.Example_Font_Color(), text);
-    EXPECT_EQ(o.w.Example_ST_Color(), highlight);
-    o.chkWinTime->setChecked(true);
-    o.btnOK->click();
-  });
-  std::string bytes = Bytes(path);
-  EXPECT_EQ(bytes.find(disp), 0u) << bytes;
-  EXPECT_NE(bytes.find(seeThrough), std::string::npos) << bytes;
-  EXPECT_NE(bytes.find("[Window]\r\nTrackNo=0\r\nTime=1\r\n"), std::string::npos) << bytes;
-  Expect_Look(ui->PanelDisplay->font(), text, base, highlight, true);
-  Run_Option([&](OptionProbe& o) {
-    o.w.Set_Example(o.w.Example_Font(), o.w.Example_Font_Color(), QColor(1, 2, 3));
-    o.btnOK->click();
-  });
-  bytes = Bytes(path);
-  EXPECT_EQ(bytes.find("[Disp]\r\nFontColor=-2147483640\r\nPanelColor=197121\r\n"), 0u) << bytes;
-  EXPECT_NE(bytes.find(seeThrough), std::string::npos) << bytes;
 }
 
 TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode) {
