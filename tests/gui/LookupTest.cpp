@@ -23,16 +23,13 @@ namespace {
 class Service : public QThread {
  public:
   using Answer = std::tuple<int, QByteArray, int>;  // status, body, delay in ms
-  struct Seen {
-    QByteArray target, agent;
-    qint64 atMs;
-  };
+  using Seen = std::pair<qint64, QByteArray>;       // when, in ms, and the request's head
   Service() {
     start();
     ready_.acquire();
   }
   ~Service() override {
-    stop_ = true;
+    requestInterruption();
     wait();
   }
   std::string Address() const { return "http://127.0.0.1:" + std::to_string(port_); }
@@ -54,19 +51,16 @@ class Service : public QThread {
     ready_.release();
     QElapsedTimer clock;
     clock.start();
-    while (!stop_) {
+    while (!isInterruptionRequested()) {
       if (!server.waitForNewConnection(50)) continue;
       const std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
       QByteArray request;
       while (!request.contains("\r\n\r\n") && socket->waitForReadyRead(5000))
         request += socket->readAll();
-      Seen seen{request.split(' ').value(1), {}, clock.elapsed()};
-      for (const QByteArray& line : request.split('\n'))
-        if (line.toLower().startsWith("user-agent:")) seen.agent = line.mid(11).trimmed();
       Answer answer{404, "{}", 0};
       {
         const std::lock_guard lock(mutex_);
-        seen_.push_back(seen);
+        seen_.emplace_back(clock.elapsed(), request);
         if (!answers_.empty()) answer = answers_.front(), answers_.erase(answers_.begin());
       }
       const auto& [status, body, delayMs] = answer;
@@ -79,7 +73,6 @@ class Service : public QThread {
       ++answered;
     }
   }
-  std::atomic<bool> stop_ = false;
   std::atomic<quint16> port_ = 0;
   QSemaphore ready_;
   mutable std::mutex mutex_;
@@ -98,7 +91,7 @@ class LookupTest : public PlayerFixture {
   // brings by itself is answered `delayMs` late.
   void Reinsert(int delayMs) {
     std::remove(Disc_Database_Path().c_str());
-    service.Queue({{200, Found(id.c_str()), delayMs}});
+    service.Queue({{200, Found(id), delayMs}});
     const DiscToc toc = *sim->disc();
     const size_t asked = service.Requests().size() + 1;
     sim->openTray();
@@ -144,14 +137,15 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   EXPECT_TRUE(QTest::qWaitFor([&] { return probe.PanelDisplay->text().contains("One"); }, 5000));
   EXPECT_NE(Bytes(Disc_Database_Path()).find("artist=Band"), std::string::npos);
   const std::vector<Service::Seen> seen = service.Requests();
-  const QByteArray path = "/ws/2/discid/" + QByteArray::fromStdString(id);
+  const QByteArray get = "GET /ws/2/discid/" + QByteArray::fromStdString(id);
   ASSERT_EQ(seen.size(), 2u);
-  EXPECT_TRUE(seen[0].target.startsWith(path + "?")) << seen[0].target.constData();
-  EXPECT_TRUE(seen[1].target.startsWith(path + "?toc=1+3+13650+150+4650+9150&"))
-      << seen[1].target.constData();
-  EXPECT_GE(seen[1].atMs - seen[0].atMs, 900) << "at most one request a second";
-  EXPECT_TRUE(QRegularExpression(R"(^zarncd/\S+ \(.+\)$)").match(seen[0].agent).hasMatch())
-      << seen[0].agent.constData();
+  EXPECT_TRUE(seen[0].second.startsWith(get + "?")) << seen[0].second.constData();
+  EXPECT_TRUE(seen[1].second.startsWith(get + "?toc=1+3+13650+150+4650+9150&"))
+      << seen[1].second.constData();
+  EXPECT_GE(seen[1].first - seen[0].first, 900) << "at most one request a second";
+  const QRegularExpression agent(R"(\r\nuser-agent: zarncd/\S+ \(.+\)\r\n)",
+                                 QRegularExpression::CaseInsensitiveOption);
+  EXPECT_TRUE(agent.match(seen[0].second).hasMatch()) << seen[0].second.constData();
 
   // On request over a stored entry: asked first; a refusal by the service stores nothing.
   QString asked;

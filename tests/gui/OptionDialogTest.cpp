@@ -10,11 +10,22 @@
 #include "PlayerFixture.h"
 #include "settings/Uoption.h"
 
-// The designed widths were made for Arial's metrics, which its substitute shares; widened
-// captions must neither be cut short nor reach into the next column.
-TEST(OptionDialog, CaptionsFitTheDesignedLayout) {
+namespace {
+struct OptionDialog : ::testing::Test {
+  // The sample's face, size, boldness and colour.
+  QString Sample() const {
+    const QFont f = option.Example_Font();
+    return f.family() + QString(" %1 %2 ").arg(f.pixelSize()).arg(f.bold()) +
+           option.Example_Font_Color().name();
+  }
   TfrmOption option;
   OptionProbe ui{option};
+};
+}  // namespace
+
+// The designed widths were made for Arial's metrics, which its substitute shares; widened
+// captions must neither be cut short nor reach into the next column.
+TEST_F(OptionDialog, CaptionsFitTheDesignedLayout) {
   EXPECT_EQ(QFontInfo(ui.chkIconTrackNum->font()).family(), "Liberation Sans");
   for (QGroupBox* group : {ui.GroupBoxInfo, ui.GroupBoxFont, ui.GroupBoxST}) {
     const auto boxes = group->findChildren<QCheckBox*>();
@@ -29,9 +40,7 @@ TEST(OptionDialog, CaptionsFitTheDesignedLayout) {
   }
 }
 
-TEST(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
-  TfrmOption option;
-  OptionProbe ui{option};
+TEST_F(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
   option.Set_Example(option.Example_Font(), Qt::green, Qt::black);
   option.Set_Example_ST_Color(Qt::yellow);
   const QColor orange(255, 128, 0);
@@ -60,9 +69,7 @@ TEST(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
   }
 }
 
-TEST(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
-  TfrmOption option;
-  OptionProbe ui{option};
+TEST_F(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
   QFont display(QStringLiteral("ＭＳ ゴシック"));
   display.setPixelSize(16);
   display.setBold(true);
@@ -82,11 +89,7 @@ TEST(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
     dialog->accept();
   });
   ui.btnSelectFontClick();
-  EXPECT_EQ(option.Example_Font().family(), "ＭＳ ゴシック");
-  EXPECT_EQ(option.Example_Font().pixelSize(), 27);
-  EXPECT_TRUE(option.Example_Font().bold());
-  EXPECT_EQ(option.Example_Font_Color(), QColor(255, 0, 0));
-  EXPECT_EQ(option.Example_Color(), QColor(Qt::black));
+  EXPECT_EQ(Sample(), "ＭＳ ゴシック 27 1 #ff0000");
 
   // Another face, not bold, in a colour none of the sixteen: the colour stays as it was. Then
   // Cancel leaves the sample alone.
@@ -98,9 +101,6 @@ TEST(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
       ok ? dialog->accept() : dialog->reject();
     });
     ui.btnSelectFontClick();
-    EXPECT_EQ(option.Example_Font().family(), "Liberation Serif");
-    EXPECT_EQ(option.Example_Font().pixelSize(), 12);
-    EXPECT_FALSE(option.Example_Font().bold());
-    EXPECT_EQ(option.Example_Font_Color(), QColor(1, 2, 3));
+    EXPECT_EQ(Sample(), "Liberation Serif 12 0 #010203");
   }
 }
