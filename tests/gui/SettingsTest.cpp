@@ -28,16 +28,13 @@ class SettingsTest : public PlayerFixture {
   SettingsTest() : PlayerFixture({40, 40, 40}) {}
   TfrmSeeThrough* ST() const { return windows->SeeThrough.get(); }
   // Presses the Option button; `answer` runs inside the dialog's modal loop and must end it.
-  void Run_Option(const std::function<void(OptionProbe&)>& answer) {
+  void Run_Option(const std::function<void(OptionProbe)>& answer) {
     TfrmOption* option = windows->Option.get();
-    Answer(option, [option, answer] {
-      OptionProbe probe{*option};
-      answer(probe);
-    });
+    Answer(option, [option, answer] { answer(OptionProbe{*option}); });
     ui->spdOption->click();
   }
   // Changes every look the dialog offers, and the see-through window's use.
-  static void Try_Other_Look(OptionProbe& o) {
+  static void Try_Other_Look(OptionProbe o) {
     QFont font = o.w.Example_Font();
     font.setPixelSize(40);
     o.w.Set_Example(font, Qt::red, Qt::white);
@@ -91,7 +88,7 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   const QColor base = palette.color(QPalette::Active, QPalette::Base);
   const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
   for (int opening : {1, 2}) {  // the second shows the display's values again, not those tried
-    Run_Option([&](OptionProbe& o) {
+    Run_Option([&](OptionProbe o) {
       EXPECT_EQ(o.w.Example_Font(), font);
       EXPECT_EQ(o.w.Example_Font_Color(), text);
       EXPECT_EQ(o.w.Example_Color(), base);
@@ -110,7 +107,7 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   // The flags are taken before the writes; nothing after the failed write is applied.
   ASSERT_EQ(::unlink(path.c_str()), 0);
   Block_File();
-  Run_Option([&](OptionProbe& o) {
+  Run_Option([&](OptionProbe o) {
     Try_Other_Look(o);
     o.chkWinTime->setChecked(true);
     o.w.accept();
@@ -125,7 +122,7 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   QFont chosen = font;
   chosen.setPixelSize(24);  // 18 points
   chosen.setBold(false);
-  Run_Option([&](OptionProbe& o) {
+  Run_Option([&](OptionProbe o) {
     o.chkWinCDTitle->setChecked(false);
     o.chkWinTrackNum->setChecked(true);
     o.chkIconArtist->setChecked(true);
@@ -154,7 +151,7 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   main->show();
   EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, QColor(255, 128, 0));
   ST()->hide();
-  Run_Option([&](OptionProbe& o) {
+  Run_Option([&](OptionProbe o) {
     EXPECT_FALSE(o.chkUseST->isChecked());
     o.w.reject();
   });
@@ -200,11 +197,13 @@ TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode)
   EXPECT_EQ(End_Player(windows, 0), 0);  // saved: the message loop's code stands
   // Each window writes its placement, in the designed places, after its own settings.
   auto place = [](int left, int top, int right, int bottom) {
-    return "PlaceFlags=0\r\nPlaceShowCmd=1\r\nPlaceMinPos.X=-1\r\nPlaceMinPos.Y=-1\r\n"
-           "PlaceMaxPos.X=-1\r\nPlaceMaxPos.Y=-1\r\nPlaceNormalPos.Left=" +
-           std::to_string(left) + "\r\nPlaceNormalPos.Top=" + std::to_string(top) +
-           "\r\nPlaceNormalPos.Right=" + std::to_string(right) +
-           "\r\nPlaceNormalPos.Bottom=" + std::to_string(bottom) + "\r\n";
+    return QString(
+               "PlaceFlags=0\r\nPlaceShowCmd=1\r\nPlaceMinPos.X=-1\r\nPlaceMinPos.Y=-1\r\n"
+               "PlaceMaxPos.X=-1\r\nPlaceMaxPos.Y=-1\r\nPlaceNormalPos.Left=%1\r\n"
+               "PlaceNormalPos.Top=%2\r\nPlaceNormalPos.Right=%3\r\nPlaceNormalPos.Bottom=%4\r\n")
+        .arg(QString::number(left), QString::number(top), QString::number(right),
+             QString::number(bottom))
+        .toStdString();
   };
   EXPECT_EQ(Bytes(path), "[SHWindow]\r\n" + place(40, 15, 296, 63) +
                              "[Play]\r\nRepeatDisk=1\r\nRepeatTrack=0\r\n[Window]\r\n"
