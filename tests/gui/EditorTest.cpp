@@ -49,7 +49,6 @@ class EditorTest : public PlayerFixture {
 
   TfrmCDInfo* info = nullptr;
   std::optional<CDInfoProbe> ed;
-  QString refusal;  // the text of the last refusal answered
 };
 
 // The dialog is reused: each opening starts with no track selected and OK off until a name
@@ -138,9 +137,8 @@ TEST_F(EditorTest, NamesHoldOneLineOfWhatCodePage932AndTheDatabaseKeep) {
       {ed->edTrack, QString("Fi") + QChar(0) + "rst\nsecond", "", "1", "First"},
   };
   for (const auto& c : cases) {
-    QString left;
+    QString left, refusal;
     bool open = false;
-    refusal.clear();
     Edit([&] {
       ClickRow(2, ed->listTracks);
       c.field->selectAll();
@@ -149,7 +147,7 @@ TEST_F(EditorTest, NamesHoldOneLineOfWhatCodePage932AndTheDatabaseKeep) {
       left = c.field->text();
       QTest::keyClick(c.field, Qt::Key_Return);
       // Answers a refusal if one comes: a box left open would hang the test.
-      QTimer::singleShot(0, ed->msgRefused, [this] {
+      QTimer::singleShot(0, ed->msgRefused, [&] {
         if (!ed->msgRefused->isVisible()) return;
         refusal = ed->msgRefused->text();
         ed->msgRefused->accept();

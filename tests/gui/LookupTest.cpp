@@ -41,7 +41,6 @@ class Service : public QThread {
     const std::lock_guard lock(mutex_);
     return seen_;
   }
-  std::atomic<int> answered = 0;
 
  private:
   void run() override {
@@ -70,7 +69,6 @@ class Service : public QThread {
                     QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
       socket->disconnectFromHost();
       if (socket->state() != QAbstractSocket::UnconnectedState) socket->waitForDisconnected(2000);
-      ++answered;
     }
   }
   std::atomic<quint16> port_ = 0;
@@ -177,7 +175,6 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   // An answer that comes after the disc left the drive is dropped.
   Reinsert(2000);
   sim->openTray();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return service.answered == 5; }, 10000));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !probe.DiscLookup->Busy(); }, 5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !probe.DiscLookup->Busy(); }, 10000));
   EXPECT_EQ(Bytes(Disc_Database_Path()), "");
 }
