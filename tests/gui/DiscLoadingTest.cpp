@@ -23,48 +23,6 @@ TEST(DiscSectionName, IdentityBecomesUppercaseHexOfAtLeastSixDigits) {
                                                 "085600", "0000FF", "", "", "", ""}));
 }
 
-TEST_F(DiscLoadingTest, DiscWithoutAnEntryOrAnIdentityGetsTheDefaultNames) {
-  for (bool failed : {false, true}) {
-    SCOPED_TRACE(failed ? "failed identity" : "no entry");
-    const std::string database = failed ? "[]\r\nartist=Nobody\r\n" : "";
-    if (failed) Put(Disc_Database_Path(), database);
-    sim->failIdentity(failed);
-    Load(false);
-    EXPECT_EQ(Rows(), QStringList({"1 ﾄﾗｯｸ1", "2 ﾄﾗｯｸ2", "3 ﾄﾗｯｸ3", "4 ﾄﾗｯｸ4"}));
-    EXPECT_EQ(ui->panelArtist->text() + ui->panelTitle->text(), "新しいｱｰﾁｽﾄ新しいﾀｲﾄﾙ");
-    EXPECT_EQ(Bytes(Disc_Database_Path()), database);
-    // Identified once: later refreshes do not ask again.
-    sim->clearLog();
-    Refresh();
-    Refresh();
-    for (const auto& r : sim->log()) EXPECT_TRUE(r.text.empty()) << r.text;
-  }
-}
-
-TEST_F(DiscLoadingTest, DiscFoundPlayingKeepsPlayingAndStoppedDiscGoesToTrackOne) {
-  // Playing before the window shows, or started by someone else before the disc is loaded.
-  for (bool atStart : {true, false}) {
-    SCOPED_TRACE(atStart ? "at start" : "while loading");
-    if (atStart) sim->startPlayingAt(Lsn(3, 5));
-    Build();
-    if (!atStart) {
-      Tick(5);
-      sim->startPlayingAt(Lsn(3, 40));
-    }
-    Refresh();
-    EXPECT_TRUE(sim->isPlaying());
-    EXPECT_EQ(Track(), 3);
-    EXPECT_EQ(Row(), 3);
-    ExpectPlayState(true, /*menus=*/atStart);  // loading sets the button alone
-  }
-  windows.reset();
-  sim->setPosition(Lsn(2, 30));
-  Load(false);
-  EXPECT_FALSE(sim->isPlaying());
-  EXPECT_EQ(sim->positionLsn(), Lsn(1));
-  EXPECT_EQ(Row(), 1);
-}
-
 // The clock is off while the list is refilled; an error there must not leave it off for good.
 TEST_F(DiscLoadingTest, ErrorWhileTheListIsRefilledLeavesTheClockRunning) {
   Build(false);
@@ -74,83 +32,97 @@ TEST_F(DiscLoadingTest, ErrorWhileTheListIsRefilledLeavesTheClockRunning) {
   EXPECT_TRUE(main->Timer_Enabled());
 }
 
-// An entry with no tracks leaves the list empty and the drive where it is; names stored while the
-// tray is open show when it closes.
-TEST_F(DiscLoadingTest, EmptyEntryMovesNothingAndReloadingShowsNamesStoredMeanwhile) {
-  Write_Entry("numtracks=0\r\n");
-  sim->setPosition(Lsn(3, 10));
-  Load(false);
-  EXPECT_TRUE(Rows().isEmpty());
-  EXPECT_EQ(ui->ListBoxTracks->currentRow(), -1);
-  EXPECT_EQ(sim->positionLsn(), Lsn(3, 10));
-  EXPECT_TRUE(ui->spdPlay->isEnabled());
-  sim->openTray();
-  Refresh();
-  // ｱｰﾃｨｽﾄ / 青い空 / titles, one in half-width katakana; numtracks beyond the disc.
-  Write_Entry(
-      "EntryType=1\r\nartist=\xB1\xB0\xC3\xA8\xBD\xC4\r\ntitle=\x90\xC2\x82\xA2\x8B\xF3\r\n"
-      "numtracks=5\r\n0=Sky\r\n1=\xBD\xB6\xB2\r\n2=Three\r\n3=Four\r\n4=Five\r\n");
-  sim->closeTray();
-  Refresh();
-  EXPECT_EQ(ui->panelArtist->text(), "ｱｰﾃｨｽﾄ");
-  EXPECT_EQ(ui->panelTitle->text(), "青い空");
-  EXPECT_EQ(Rows(), QStringList({"1 Sky", "2 ｽｶｲ", "3 Three", "4 Four", "5 Five"}));
-  EXPECT_EQ(main->windowTitle(), "Stopped ｱｰﾃｨｽﾄ  青い空  ");
+// Each disc that arrives is named from its entry as the database holds it then; without an entry
+// or an identity the names are the defaults and nothing is written. A disc found playing, before
+// the window shows or while it loads, keeps playing; a stopped one goes to track one, unless its
+// entry has no tracks. A disc is identified once, not on every refresh.
+TEST_F(DiscLoadingTest, EachArrivingDiscIsNamedFromItsEntryOrTheDefaults) {
+  const std::string defaults = "新しいｱｰﾁｽﾄ|新しいﾀｲﾄﾙ|1 ﾄﾗｯｸ1|2 ﾄﾗｯｸ2|3 ﾄﾗｯｸ3|4 ﾄﾗｯｸ4";
+  const struct {
+    bool fails, ofDisc, play;  // the identity fails; the entry is the disc's section
+    std::string entry, names;
+    int row;
+  } cases[] = {
+      {false, false, true, "", defaults, 3},
+      {true, false, false, "[]\r\nartist=Nobody\r\n", defaults, 1},
+      {false, true, false, "numtracks=0\r\n", "新しいｱｰﾁｽﾄ|新しいﾀｲﾄﾙ", 0},
+      // ｱｰﾃｨｽﾄ / 青い空 / titles, one in half-width katakana; numtracks beyond the disc.
+      {false, true, true,
+       "EntryType=1\r\nartist=\xB1\xB0\xC3\xA8\xBD\xC4\r\ntitle=\x90\xC2\x82\xA2\x8B\xF3\r\n"
+       "numtracks=5\r\n0=Sky\r\n1=\xBD\xB6\xB2\r\n2=Three\r\n3=Four\r\n4=Five\r\n",
+       "ｱｰﾃｨｽﾄ|青い空|1 Sky|2 ｽｶｲ|3 Three|4 Four|5 Five", 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.names);
+    const bool first = !windows;  // the first disc is in the drive before the window shows
+    if (!first) sim->openTray();
+    if (!first) Refresh();
+    c.ofDisc ? Write_Entry(c.entry) : Put(Disc_Database_Path(), c.entry);
+    const std::string database = Bytes(Disc_Database_Path());
+    sim->failIdentity(c.fails);
+    if (!first) sim->closeTray();
+    c.play ? sim->startPlayingAt(Lsn(3, 10)) : sim->setPosition(Lsn(3, 10));
+    if (first) Build();
+    Refresh();
+    const QStringList names = QStringList{ui->panelArtist->text(), ui->panelTitle->text()} + Rows();
+    EXPECT_EQ(names.join('|').toStdString(), c.names);
+    EXPECT_EQ(Bytes(Disc_Database_Path()), database);
+    EXPECT_EQ(Track(), c.row == 1 ? 1 : 3);
+    EXPECT_EQ(Row(), c.row);
+    EXPECT_EQ(sim->isPlaying(), c.play);
+    ExpectPlayState(c.play, /*menus=*/first);  // loading sets the button alone
+    EXPECT_TRUE(ui->spdPlay->isEnabled());
+    sim->clearLog();
+    Refresh();
+    Refresh();
+    for (const auto& r : sim->log()) EXPECT_TRUE(r.text.empty()) << r.text;
+  }
+  EXPECT_EQ(main->windowTitle(), "ｱｰﾃｨｽﾄ  青い空  ");
 }
 
-// The caption is rewritten only when its text changes.
-TEST_F(DiscLoadingTest, TextsWithTheDefaultFlags) {
-  Write_Entry("artist=Ann\r\ntitle=Blue\r\nnumtracks=4\r\n0=One\r\n1=Two\r\n2=Sky\r\n3=Four\r\n");
+// The texts the flags choose, stopped and playing; an empty artist still brings its two spaces,
+// a track beyond the titles, or none (track 0), brings no title. No leading zeros.
+TEST_F(DiscLoadingTest, TextsFollowTheFlagsAndThePosition) {
+  Write_Entry("artist=\r\ntitle=Blue\r\nnumtracks=3\r\n0=One\r\n1=Two\r\n2=Sky\r\n");
   Load(false);
-  ui->CD_Seek(3);
+  const TPlayerSettings none{}, defaults = Default_Player_Settings();
+  TPlayerSettings window = none;
+  window.Window_Artist = window.Window_CDTitle = window.Window_TrackTitle = true;
+  const struct {
+    const TPlayerSettings& flags;
+    bool play;
+    int track, seconds;  // where play starts; a Refresh later it is 1.2 s on
+    const char* texts;   // caption, display panel, application title, see-through lines
+  } cases[] = {
+      {none, false, 1, 0, "Stopped |Stopped |||Track1 0m 0s "},
+      {defaults, false, 3, 0,
+       "Stopped   Blue  |Stopped Blue  Sky|Track3 Sky|Blue  Sky|Track3 0m 0s "},
+      {defaults, true, 3, 124, "  Blue  |Blue  Sky|Track3 Sky|Blue  Sky|Track3 2m 5s "},
+      {none, true, 2, 64, "||||Track2 1m 5s "},
+      {window, true, 4, 1, "|  Blue  ||  Blue  |Track4 0m 2s "},
+      {window, true, 2, 1, "|  Blue  Two||  Blue  Two|Track2 0m 2s "},
+  };
+  for (const auto& c : cases) {
+    PlayerSettings = c.flags;
+    ui->State.Refresh_Pending = true;
+    c.play ? sim->startPlayingAt(Lsn(c.track, c.seconds)) : ui->CD_Seek(c.track);
+    Refresh();
+    EXPECT_EQ(Texts().join('|'), c.texts);
+  }
+  sim->forceStatusAnswer(MCI_STATUS_POSITION, tmsf::Make(0, 0, 3, 0));
   Refresh();
-  EXPECT_EQ(Texts(), QStringList({"Stopped Ann  Blue  ", "Stopped Blue  Sky", "Track3 Sky",
-                                  "Blue  Sky", "Track3 0m 0s "}));
-  sim->startPlayingAt(Lsn(3, 124));
-  Refresh();  // 1.2 s later: 2 minutes 5 seconds into track 3
-  EXPECT_EQ(Texts(),
-            QStringList({"Ann  Blue  ", "Blue  Sky", "Track3 Sky", "Blue  Sky", "Track3 2m 5s "}));
+  EXPECT_EQ(Texts().join('|'), "|  Blue  ||  Blue  |Track0 0m 3s ");
+  sim->forceStatusAnswer(MCI_STATUS_POSITION, std::nullopt);
+
+  // The caption is rewritten only when its text changes.
+  PlayerSettings = defaults;
   QSignalSpy captions(main, &QWidget::windowTitleChanged);
   Refresh();
   Refresh();
-  EXPECT_EQ(captions.count(), 0) << "time hidden, same track: the caption stays";
+  EXPECT_EQ(captions.count(), 1) << "time hidden, same track: the caption stays";
   PlayerSettings.Title_Bar_Time = true;
-  ui->State.Refresh_Pending = true;
-  Refresh();
   Refresh();
   Refresh();
   EXPECT_EQ(captions.count(), 3) << "with the time shown it changes every refresh";
-}
-
-TEST_F(DiscLoadingTest, FieldsAndSeparators) {
-  Write_Entry("artist=\r\ntitle=Blue\r\nnumtracks=2\r\n0=One\r\n1=Two\r\n");
-  Load(false);
-
-  // Every flag clear: the prefix alone while stopped, nothing while playing; no leading zeros.
-  PlayerSettings = TPlayerSettings{};
-  ui->State.Refresh_Pending = true;
-  Refresh();
-  EXPECT_EQ(Texts(), QStringList({"Stopped ", "Stopped ", "", "", "Track1 0m 0s "}));
-  sim->startPlayingAt(Lsn(2, 64));
-  Refresh();
-  EXPECT_EQ(Texts(), QStringList({"", "", "", "", "Track2 1m 5s "}));
-
-  // An empty artist still brings its two spaces; a track beyond the titles, or none (track 0),
-  // brings no title.
-  PlayerSettings.Window_Artist = PlayerSettings.Window_CDTitle = true;
-  PlayerSettings.Window_TrackTitle = true;
-  sim->startPlayingAt(Lsn(3, 1));
-  Refresh();
-  EXPECT_EQ(ui->PanelDisplay->text(), "  Blue  ");
-  sim->startPlayingAt(Lsn(2, 1));
-  Refresh();
-  EXPECT_EQ(ui->PanelDisplay->text(), "  Blue  Two");
-  sim->forceStatusAnswer(MCI_STATUS_POSITION, tmsf::Make(0, 0, 3, 0));
-  ui->State.Refresh_Pending = true;
-  Refresh();
-  EXPECT_EQ(ui->PanelDisplay->text(), "  Blue  ");
-  EXPECT_EQ(ui->State.Overlay_Time_Text, "Track0 0m 3s ");
-  sim->forceStatusAnswer(MCI_STATUS_POSITION, std::nullopt);
 }
 
 }  // namespace

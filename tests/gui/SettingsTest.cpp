@@ -1,27 +1,26 @@
-// The settings in the running player: read at creation, the Option exchange, and the exit keys.
+// The settings in the running player: read at creation, the Option exchange, and the exit keys;
+// and the Option dialog on its own: its layout and the three dialogs behind its buttons.
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include <QCheckBox>
+#include <QColorDialog>
+#include <QComboBox>
+#include <QFontDialog>
+#include <QGroupBox>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPushButton>
 
 #include "PlayerFixture.h"
-#include "app/Startup.h"
 #include "settings/PlayerSettings.h"
-#include "settings/Uoption.h"
 
 namespace {
 
-const std::string kGothic = "\x82\x6C\x82\x72\x20\x83\x53\x83\x56\x83\x62\x83\x4E";
 const std::string kMincho = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";  // ＭＳ 明朝
-// Two system colours and a third in another spelling.
-const std::string kSystemDisp = "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n";
-const std::string kSystemST = "[SeeThrough]\r\nFontColor=0x8000000D\r\n";
 const QColor kYellow(255, 255, 0), kGreen(0, 128, 0), kBlack(Qt::black);
 
 class SettingsTest : public PlayerFixture {
@@ -29,16 +28,13 @@ class SettingsTest : public PlayerFixture {
   SettingsTest() : PlayerFixture({40, 40, 40}) {}
   TfrmSeeThrough* ST() const { return windows->SeeThrough.get(); }
   // Presses the Option button; `answer` runs inside the dialog's modal loop and must end it.
-  void Run_Option(const std::function<void(OptionProbe&)>& answer) {
+  void Run_Option(const std::function<void(OptionProbe)>& answer) {
     TfrmOption* option = windows->Option.get();
-    Answer(option, [option, answer] {
-      OptionProbe probe{*option};
-      answer(probe);
-    });
+    Answer(option, [option, answer] { answer(OptionProbe{*option}); });
     ui->spdOption->click();
   }
   // Changes every look the dialog offers, and the see-through window's use.
-  static void Try_Other_Look(OptionProbe& o) {
+  static void Try_Other_Look(OptionProbe o) {
     QFont font = o.w.Example_Font();
     font.setPixelSize(40);
     o.w.Set_Example(font, Qt::red, Qt::white);
@@ -71,35 +67,47 @@ class SettingsTest : public PlayerFixture {
   const std::string path = Settings_File_Path();
 };
 
-TEST_F(SettingsTest, CancelAndAFailedOkChangeNothingShown) {
+// Cancel changes nothing; OK writes the option keys only, keeps the stored spelling of a colour
+// nobody changed (system colours, as Delphi 3 stored clWindowText on clWindow and clHighlight,
+// show as the palette) and applies them; an OK whose write fails applies nothing after it.
+TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
+  // Keys of the placement and of the exit, and a stranger, must survive untouched.
+  const std::string mine =
+      "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n[Play]\r\nRepeatDisk=1\r\n"
+      "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n"
+      "[SeeThrough]\r\nFontColor=0x8000000D\r\n";
+  Put(path, mine);
   Load();
   const QFont font = ui->PanelDisplay->font();
   // The stored name reaches an installed Japanese face that has half-width katakana.
   EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0xFF71)));  // ｱ
   EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0x65B0)));  // 新
   EXPECT_NE(QFontInfo(font).family(), "ＭＳ ゴシック");
-
-  Run_Option([&](OptionProbe& o) {
-    Try_Other_Look(o);
-    o.chkWinCDTitle->setChecked(false);
-    o.btnCancel->click();
-  });
-  EXPECT_FALSE(QFile::exists(QString::fromStdString(path)));  // neither read nor Cancel writes
-  Expect_Look(font, kGreen, kBlack, kYellow, true);
+  const QPalette palette = QGuiApplication::palette();
+  const QColor text = palette.color(QPalette::Active, QPalette::Text);
+  const QColor base = palette.color(QPalette::Active, QPalette::Base);
+  const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+  for (int opening : {1, 2}) {  // the second shows the display's values again, not those tried
+    Run_Option([&](OptionProbe o) {
+      EXPECT_EQ(o.w.Example_Font(), font);
+      EXPECT_EQ(o.w.Example_Font_Color(), text);
+      EXPECT_EQ(o.w.Example_Color(), base);
+      EXPECT_EQ(o.w.Example_ST_Color(), highlight);
+      EXPECT_TRUE(o.chkWinCDTitle->isChecked());
+      Try_Other_Look(o);
+      o.chkWinCDTitle->setChecked(false);
+      opening == 1 ? o.btnCancel->click() : o.w.reject();
+    });
+  }
+  EXPECT_EQ(Bytes(path), mine);
+  Expect_Look(font, text, base, highlight, true);
   EXPECT_TRUE(PlayerSettings.Window_CDTitle);
   EXPECT_FALSE(ui->State.Refresh_Pending);
-  // The next opening shows the display's values again, not the ones tried.
-  Run_Option([&](OptionProbe& o) {
-    EXPECT_EQ(o.w.Example_Font(), font);
-    EXPECT_EQ(o.w.Example_Color(), kBlack);
-    EXPECT_EQ(o.w.Example_ST_Color(), kYellow);
-    EXPECT_TRUE(o.chkWinCDTitle->isChecked());
-    o.w.reject();
-  });
 
   // The flags are taken before the writes; nothing after the failed write is applied.
+  ASSERT_EQ(::unlink(path.c_str()), 0);
   Block_File();
-  Run_Option([&](OptionProbe& o) {
+  Run_Option([&](OptionProbe o) {
     Try_Other_Look(o);
     o.chkWinTime->setChecked(true);
     o.w.accept();
@@ -107,24 +115,56 @@ TEST_F(SettingsTest, CancelAndAFailedOkChangeNothingShown) {
   Expect_Failed_Writes(1);
   EXPECT_TRUE(PlayerSettings.Window_Time);
   EXPECT_FALSE(PlayerSettings.SeeThrough_Use);
-  Expect_Look(font, kGreen, kBlack, kYellow, true);
+  Expect_Look(font, text, base, highlight, true);
   EXPECT_FALSE(ui->State.Refresh_Pending);
+
+  Put(path, mine);
+  QFont chosen = font;
+  chosen.setPixelSize(24);  // 18 points
+  chosen.setBold(false);
+  Run_Option([&](OptionProbe o) {
+    o.chkWinCDTitle->setChecked(false);
+    o.chkWinTrackNum->setChecked(true);
+    o.chkIconArtist->setChecked(true);
+    o.chkBarTime->setChecked(true);
+    o.w.Set_Example(chosen, o.w.Example_Font_Color(), QColor(16, 32, 48));
+    o.w.Set_Example_ST_Color(QColor(255, 128, 0));
+    o.chkUseST->setChecked(false);
+    o.btnOK->click();
+  });
+  EXPECT_EQ(Bytes(path),
+            "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n"
+            "TrackNo=1\r\nTime=1\r\nArtist=0\r\nCDTitle=0\r\nTrackTitle=1\r\n"
+            "[Play]\r\nRepeatDisk=1\r\n"
+            "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=3153936\r\nFontSize=18\r\nFontName=" +
+                disp_default::FontNameBytes + "\r\n[SeeThrough]\r\nFontColor=33023\r\nUse=0\r\n" +
+                "[Title_Bar]\r\nTrackNo=0\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n"
+                "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=1\r\nCDTitle=0\r\nTrackTitle=1\r\n");
+  Expect_Look(chosen, text, QColor(16, 32, 48), QColor(255, 128, 0), false);
+  EXPECT_TRUE(ui->State.Refresh_Pending);
+  main->Disp_Info();
+  EXPECT_TRUE(ui->PanelDisplay->text().contains("Track1"));
+
+  // Showing the main window again keeps the chosen colour; the dialog now starts unchecked.
+  PlayerSettings.SeeThrough_Use = true;
+  main->hide();
+  main->show();
+  EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, QColor(255, 128, 0));
+  ST()->hide();
+  Run_Option([&](OptionProbe o) {
+    EXPECT_FALSE(o.chkUseST->isChecked());
+    o.w.reject();
+  });
 }
 
-// Stored values reach the panel, the boxes and the see-through window; system colours (as Delphi 3
-// stored clWindowText on clWindow, and clHighlight in another spelling) show as the palette; a
-// negative colour that names no system colour would show black, hiding the texts, and reads as
-// the key's default.
+// Stored values reach the panel, the boxes and the see-through window; a negative colour that
+// names no system colour would show black, hiding the texts, and reads as the key's default.
 TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
-  const QPalette palette = QGuiApplication::palette();
   const struct {
     std::string file;
     QColor text, back, st;
     bool stVisible;
   } cases[] = {
-      {kSystemDisp + kSystemST, palette.color(QPalette::Active, QPalette::Text),
-       palette.color(QPalette::Active, QPalette::Base),
-       palette.color(QPalette::Active, QPalette::Highlight), true},
       {"[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n",
        kGreen, kBlack, kYellow, true},
       {"[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=" + kMincho +
@@ -149,82 +189,6 @@ TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
   EXPECT_TRUE(ui->PanelDisplay->text().contains("Track1"));
 }
 
-TEST_F(SettingsTest, OkWritesTheOptionKeysOnlyAndAppliesThem) {
-  // Keys of the placement and of the exit, and a stranger, must survive untouched.
-  Put(path, "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n[Play]\r\nRepeatDisk=1\r\n");
-  Load();
-  QFont font = ui->PanelDisplay->font();
-  font.setPixelSize(24);  // 18 points
-  font.setBold(false);
-  Run_Option([&](OptionProbe& o) {
-    o.chkWinCDTitle->setChecked(false);
-    o.chkWinTrackNum->setChecked(true);
-    o.chkIconArtist->setChecked(true);
-    o.chkBarTime->setChecked(true);
-    o.w.Set_Example(font, QColor(0, 255, 255), QColor(16, 32, 48));
-    o.w.Set_Example_ST_Color(QColor(255, 128, 0));
-    o.chkUseST->setChecked(false);
-    o.btnOK->click();
-  });
-  EXPECT_EQ(Bytes(path),
-            "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n"
-            "TrackNo=1\r\nTime=0\r\nArtist=0\r\nCDTitle=0\r\nTrackTitle=1\r\n"
-            "[Play]\r\nRepeatDisk=1\r\n"
-            "[Title_Bar]\r\nTrackNo=0\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n"
-            "[Disp]\r\nFontSize=18\r\nFontColor=16776960\r\nFontName=" +
-                kGothic +
-                "\r\nPanelColor=3153936\r\n"
-                "[Icon]\r\nTrackNo=1\r\nTime=0\r\nArtist=1\r\nCDTitle=0\r\nTrackTitle=1\r\n"
-                "[SeeThrough]\r\nFontColor=33023\r\nUse=0\r\n");
-  Expect_Look(font, QColor(0, 255, 255), QColor(16, 32, 48), QColor(255, 128, 0), false);
-  EXPECT_TRUE(ui->State.Refresh_Pending);
-  main->Disp_Info();
-  EXPECT_TRUE(ui->PanelDisplay->text().contains("Track1"));
-
-  // Showing the main window again keeps the chosen colour; the dialog now starts unchecked.
-  PlayerSettings.SeeThrough_Use = true;
-  main->hide();
-  main->show();
-  EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, QColor(255, 128, 0));
-  ST()->hide();
-  Run_Option([&](OptionProbe& o) {
-    EXPECT_FALSE(o.chkUseST->isChecked());
-    EXPECT_EQ(o.w.Example_ST_Color(), QColor(255, 128, 0));
-    o.w.reject();
-  });
-}
-
-TEST_F(SettingsTest, SystemColorsGoBackAsStored) {
-  const std::string &disp = kSystemDisp, &seeThrough = kSystemST;
-  Put(path, disp + seeThrough);
-  Build();
-  const QPalette palette = QGuiApplication::palette();
-  const QColor text = palette.color(QPalette::Active, QPalette::Text);
-  const QColor base = palette.color(QPalette::Active, QPalette::Base);
-  const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
-  // OK with other settings changed: the colours nobody touched stay as they were stored; one
-  // the user chose is written as its red, green and blue.
-  Run_Option([&](OptionProbe& o) {
-    EXPECT_EQ(o.w.Example_Color(), base);
-    EXPECT_EQ(o.w.Example_Font_Color(), text);
-    EXPECT_EQ(o.w.Example_ST_Color(), highlight);
-    o.chkWinTime->setChecked(true);
-    o.btnOK->click();
-  });
-  std::string bytes = Bytes(path);
-  EXPECT_EQ(bytes.find(disp), 0u) << bytes;
-  EXPECT_NE(bytes.find(seeThrough), std::string::npos) << bytes;
-  EXPECT_NE(bytes.find("[Window]\r\nTrackNo=0\r\nTime=1\r\n"), std::string::npos) << bytes;
-  Expect_Look(ui->PanelDisplay->font(), text, base, highlight, true);
-  Run_Option([&](OptionProbe& o) {
-    o.w.Set_Example(o.w.Example_Font(), o.w.Example_Font_Color(), QColor(1, 2, 3));
-    o.btnOK->click();
-  });
-  bytes = Bytes(path);
-  EXPECT_EQ(bytes.find("[Disp]\r\nFontColor=-2147483640\r\nPanelColor=197121\r\n"), 0u) << bytes;
-  EXPECT_NE(bytes.find(seeThrough), std::string::npos) << bytes;
-}
-
 TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode) {
   Build();
   ui->chkRepeatDisc->setChecked(true);
@@ -233,11 +197,13 @@ TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode)
   EXPECT_EQ(End_Player(windows, 0), 0);  // saved: the message loop's code stands
   // Each window writes its placement, in the designed places, after its own settings.
   auto place = [](int left, int top, int right, int bottom) {
-    return "PlaceFlags=0\r\nPlaceShowCmd=1\r\nPlaceMinPos.X=-1\r\nPlaceMinPos.Y=-1\r\n"
-           "PlaceMaxPos.X=-1\r\nPlaceMaxPos.Y=-1\r\nPlaceNormalPos.Left=" +
-           std::to_string(left) + "\r\nPlaceNormalPos.Top=" + std::to_string(top) +
-           "\r\nPlaceNormalPos.Right=" + std::to_string(right) +
-           "\r\nPlaceNormalPos.Bottom=" + std::to_string(bottom) + "\r\n";
+    return QString(
+               "PlaceFlags=0\r\nPlaceShowCmd=1\r\nPlaceMinPos.X=-1\r\nPlaceMinPos.Y=-1\r\n"
+               "PlaceMaxPos.X=-1\r\nPlaceMaxPos.Y=-1\r\nPlaceNormalPos.Left=%1\r\n"
+               "PlaceNormalPos.Top=%2\r\nPlaceNormalPos.Right=%3\r\nPlaceNormalPos.Bottom=%4\r\n")
+        .arg(QString::number(left), QString::number(top), QString::number(right),
+             QString::number(bottom))
+        .toStdString();
   };
   EXPECT_EQ(Bytes(path), "[SHWindow]\r\n" + place(40, 15, 296, 63) +
                              "[Play]\r\nRepeatDisk=1\r\nRepeatTrack=0\r\n[Window]\r\n"
@@ -253,6 +219,99 @@ TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode)
   Expect_Failed_Writes(2);
   EXPECT_NE(err.find(path + " に書き込めません: " + std::strerror(EISDIR)), std::string::npos)
       << err;
+}
+
+struct OptionDialog : ::testing::Test {
+  // The sample's face, size, boldness and colour.
+  QString Sample() const {
+    const QFont f = option.Example_Font();
+    return f.family() + QString(" %1 %2 ").arg(f.pixelSize()).arg(f.bold()) +
+           option.Example_Font_Color().name();
+  }
+  TfrmOption option;
+  OptionProbe ui{option};
+};
+
+// The designed widths were made for Arial's metrics, which its substitute shares; widened
+// captions must neither be cut short nor reach into the next column.
+TEST_F(OptionDialog, CaptionsFitTheDesignedLayout) {
+  EXPECT_EQ(QFontInfo(ui.chkIconTrackNum->font()).family(), "Liberation Sans");
+  for (QGroupBox* group : {ui.GroupBoxInfo, ui.GroupBoxFont, ui.GroupBoxST}) {
+    const auto boxes = group->findChildren<QCheckBox*>();
+    for (QCheckBox* box : boxes) {
+      EXPECT_LE(box->sizeHint().width(), box->width()) << box->text().toStdString();
+      EXPECT_LE(box->geometry().right(), group->width() - 4) << box->text().toStdString();
+      for (QCheckBox* other : boxes)
+        EXPECT_TRUE(box == other || !box->geometry().intersects(other->geometry()));
+    }
+    for (QPushButton* b : group->findChildren<QPushButton*>())
+      EXPECT_LE(b->fontMetrics().horizontalAdvance(b->text()) + 8, b->width());
+  }
+}
+
+TEST_F(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
+  option.Set_Example(option.Example_Font(), Qt::green, Qt::black);
+  option.Set_Example_ST_Color(Qt::yellow);
+  const QColor orange(255, 128, 0);
+  // A colour Cancel leaves is not remembered; the see-through colour has a memory of its own.
+  const struct {
+    bool seeThrough, ok;
+    QColor pick, opened, panel, sample;
+  } steps[] = {{false, true, Qt::blue, Qt::black, Qt::blue, Qt::yellow},
+               {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
+               {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
+               {true, true, orange, Qt::black, Qt::blue, orange},
+               {true, true, Qt::white, orange, Qt::blue, Qt::white}};
+  for (const auto& s : steps) {
+    QColorDialog* dialog = s.seeThrough ? ui.STColorDialog : ui.ColorDialog;
+    QColor opened;
+    Answer(dialog, [&] {
+      opened = dialog->currentColor();
+      dialog->setCurrentColor(s.pick);
+      s.ok ? dialog->accept() : dialog->reject();
+    });
+    s.seeThrough ? ui.btnSelectSTColorClick() : ui.btnSelectColorClick();
+    EXPECT_EQ(opened, s.opened);
+    EXPECT_EQ(option.Example_Color(), s.panel);
+    EXPECT_EQ(option.Example_ST_Color(), s.sample);
+    EXPECT_EQ(option.Example_Font_Color(), QColor(Qt::green));
+  }
+}
+
+TEST_F(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
+  QFont display(QStringLiteral("ＭＳ ゴシック"));
+  display.setPixelSize(16);
+  display.setBold(true);
+  option.Set_Example(display, QColor(0, 128, 0), Qt::black);
+  TFontDialog* dialog = ui.FontDialog;
+
+  // The stored name is shown as the installed face it stands for, at 12 points; keeping that
+  // face keeps the stored name.
+  Answer(dialog, [&] {
+    QFont f = ui.Fonts->currentFont();
+    EXPECT_EQ(f.family(), QFontInfo(display).family());
+    EXPECT_EQ(f.pointSizeF(), 12);
+    EXPECT_EQ(dialog->Selected_Color(), QColor(0, 128, 0));
+    f.setPointSize(20);
+    ui.Fonts->setCurrentFont(f);
+    ui.cmbColor->setCurrentText("Red");
+    dialog->accept();
+  });
+  ui.btnSelectFontClick();
+  EXPECT_EQ(Sample(), "ＭＳ ゴシック 27 1 #ff0000");
+
+  // Another face, not bold, in a colour none of the sixteen: the colour stays as it was. Then
+  // Cancel leaves the sample alone.
+  option.Set_Example(option.Example_Font(), QColor(1, 2, 3), Qt::black);
+  for (bool ok : {true, false}) {
+    Answer(dialog, [&] {
+      ui.Fonts->setCurrentFont(QFont(ok ? "Liberation Serif" : "Liberation Sans", ok ? 9 : 30));
+      if (!ok) ui.cmbColor->setCurrentText("Blue");
+      ok ? dialog->accept() : dialog->reject();
+    });
+    ui.btnSelectFontClick();
+    EXPECT_EQ(Sample(), "Liberation Serif 12 0 #010203");
+  }
 }
 
 }  // namespace
