@@ -1,8 +1,5 @@
-// Fuzz target for the CUE sheet reader and the disc laid out from it (CueSheet). Each file the
-// sheet names gets a length taken from the sheet's own bytes, so that indices fall both inside
-// and past their files. Beyond the sanitizers: a sheet that is read has 1 to 99 tracks, each with
-// an INDEX 01; a disc laid out has a valid table of contents whose pieces run end to end from
-// sector 0 to the leadout, and each track starts at its INDEX 01's sector of its file.
+// Each file the sheet names gets a length from the sheet's own bytes, so that indices fall both
+// inside and past their files.
 #include <algorithm>
 #include <cstdint>
 #include <string>

@@ -38,14 +38,11 @@ std::string Describe(const std::deque<SimulatedDriver::Request>& log) {
   return out.str();
 }
 
-// The text of the device error that op throws.
-std::string Thrown(const std::function<void()>& op) {
-  try {
-    op();
-  } catch (const EMCIDeviceError& e) {
-    return e.what();
-  }
+std::string Thrown(const std::function<void()>& op) try {
+  op();
   return "no error";
+} catch (const EMCIDeviceError& e) {
+  return e.what();
 }
 
 // Five tracks of 70, 65, 80, 61 and 90 seconds.
@@ -59,7 +56,6 @@ class DeviceTest : public ::testing::Test {
     (device = std::make_unique<CdAudioDevice>(std::move(driver)))->Loaded();
     sim->clearLog();
   }
-  // The commands sent since the last call.
   std::string Sent() {
     std::string out = Describe(sim->log());
     sim->clearLog();
@@ -76,7 +72,6 @@ class DeviceTest : public ::testing::Test {
   std::unique_ptr<CdAudioDevice> device;
 };
 
-// A driver's own text reaches the window (the window tests); a code without one still has a text.
 // Any owner but the window relies on the destructor to close the device.
 TEST(DeviceOpen, FailureTextsTheClosedDeviceAndCloseOnDestruction) {
   auto driver = std::make_unique<SimulatedDriver>();
@@ -136,20 +131,16 @@ TEST_F(DeviceTest, OneShotOverrides) {
 }
 
 TEST_F(DeviceTest, NextAndPreviousTargets) {
-  const struct {
-    std::uint32_t from;
-    void (CdAudioDevice::*button)();
-    const char* sent;
-  } cases[] = {
-      {tmsf::Make(5, 0, 30, 0), &CdAudioDevice::Device_Next, "seek/WT@5"},  // the last
-      {tmsf::Make(5, 0, 0, 74), &CdAudioDevice::Device_Previous, "seek/WT@4"},
-      {tmsf::Make(5, 0, 1, 0), &CdAudioDevice::Device_Previous, "seek/WT@5"},
-      {tmsf::Make(1, 0, 0, 0), &CdAudioDevice::Device_Previous, "seek/WT@1"},
-  };
-  for (const auto& c : cases) {
-    device->Device_Seek(c.from), sim->clearLog();
-    (device.get()->*c.button)();
-    EXPECT_EQ(Sent(), c.sent) << std::hex << c.from;
+  const auto next = &CdAudioDevice::Device_Next, previous = &CdAudioDevice::Device_Previous;
+  const std::tuple<std::uint32_t, decltype(next), const char*> cases[] = {
+      {tmsf::Make(5, 0, 30, 0), next, "seek/WT@5"},
+      {tmsf::Make(5, 0, 0, 74), previous, "seek/WT@4"},
+      {tmsf::Make(5, 0, 1, 0), previous, "seek/WT@5"},
+      {tmsf::Make(1, 0, 0, 0), previous, "seek/WT@1"}};
+  for (const auto& [from, button, sent] : cases) {
+    device->Device_Seek(from), sim->clearLog();
+    (device.get()->*button)();
+    EXPECT_EQ(Sent(), sent) << std::hex << from;
   }
   device->Device_Seek(tmsf::Make(3, 0, 0, 10)), device->Device_Play(), sim->clearLog();
   device->Device_Previous();

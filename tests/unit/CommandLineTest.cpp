@@ -1,6 +1,3 @@
-// The drive or image named on the command line, as a desktop or a shell gives it, with the
-// toolkit's options left alone. (The desktop tests run the program with mistakes in its command
-// line.)
 #include <gtest/gtest.h>
 
 #include "app/Startup.h"

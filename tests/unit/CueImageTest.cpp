@@ -1,6 +1,3 @@
-// CUE sheets: the disc laid out from a sheet, the clear refusal of what cannot be read, and the
-// names a sheet gives its disc. Data files that cannot be played are refused in the driver's open
-// tests.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -47,11 +44,8 @@ TEST(CueSheet, TracksStartWhereTheBurntDiscHasThem) {
 
 TEST(CueSheet, BrokenSheetsAreRefusedWithTheLineAndTheReason) {
   std::string tooMany = "FILE a.bin BINARY\n", garbage(1'000'000, '\0');
-  for (int t = 1; t <= 100; ++t) {
-    char track[64];
-    std::snprintf(track, sizeof track, "TRACK %02d AUDIO\nINDEX 01 %02d:00:00\n", t, t);
-    tooMany += track;
-  }
+  for (int t = 1; t <= 100; ++t)
+    tooMany += "TRACK " + std::to_string(t) + " AUDIO\nINDEX 01 " + std::to_string(t) + ":00:00\n";
   std::mt19937 random(7);
   for (char& c : garbage) c = static_cast<char>(random());
   const std::string head = "FILE a.bin BINARY\nTRACK 01 AUDIO\n";
@@ -77,17 +71,13 @@ TEST(CueSheet, BrokenSheetsAreRefusedWithTheLineAndTheReason) {
 
 const std::string kTrack = "\xC4\xD7\xAF\xB8";  // ﾄﾗｯｸ
 
-// A disc without an entry is named by what it carries: a sheet's TITLE and PERFORMER lines (their
-// bytes, in whatever encoding the sheet was saved; quoted or not), a cdrdao TOC file's CD_TEXT
-// block. A track without text keeps its default name; a guest's track reads "performer / title".
-// Reading writes nothing.
+// A sheet's TITLE and PERFORMER are its bytes, in whatever encoding the sheet was saved.
 TEST(DiscNames, ADiscWithoutAnEntryIsNamedByItsOwnText) {
   testsupport::TempDir dir;
   std::ofstream(dir.file("disc.bin"), std::ios::binary)
       << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
   const std::string tracks =
       "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n";
-  // Each with the artist, the title and the track names it gives.
   const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"PERFORMER \"Zarn Band\"\nTITLE Café Songs\nFILE \"disc.bin\" BINARY\n"
        "TRACK 01 AUDIO\nTITLE One\nPERFORMER \"Zarn Band\"\nINDEX 01 00:00:00\n"
@@ -119,7 +109,6 @@ TEST(DiscNames, ADiscWithoutAnEntryIsNamedByItsOwnText) {
     EXPECT_EQ(cd.Track_Titles, names);
   }
   EXPECT_FALSE(std::filesystem::exists(db));
-  // An entry's own names come first, and what it lacks keeps the default.
   std::ofstream(db) << "[ABCDEF]\r\nartist=Stored\r\n0=Mine\r\n";
   const auto toc = ReadImageToc(dir.file("1.cue"), nullptr);
   CD_Object cd(db);
