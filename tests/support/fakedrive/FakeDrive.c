@@ -1,9 +1,8 @@
-// A CD drive preloaded into the player: the path in ZARNCD_FAKE_DRIVE (an empty file) becomes a
-// Linux CD drive whose disc is a CUE sheet with one BIN. It answers only what the player and
-// libcdio were seen to ask (eject fails with EBUSY while another descriptor holds the drive, as
-// before Linux 5.18); anything else fails and is logged as "unknown". The node removed is a
-// drive unplugged (ENODEV); made later, one plugged in. The player's ASan runtime must come first
-// in LD_PRELOAD. Control files in ZARNCD_FAKE_DRIVE_DIR, read at every call (rename into place):
+// Makes the path in ZARNCD_FAKE_DRIVE (an empty file) a CD drive holding a CUE sheet with one BIN.
+// It answers only what the player and libcdio were seen to ask (eject fails with EBUSY while
+// another descriptor is open, as before Linux 5.18) and logs anything else as "unknown". The node
+// removed is a drive unplugged. The player's ASan runtime must come first in LD_PRELOAD.
+// Control files in ZARNCD_FAKE_DRIVE_DIR, read at every call (rename into place):
 //   tray    "open", or closed; the drive writes it too when it ejects or closes
 //   disc    the path of the CUE sheet in the drive
 //   spinup  milliseconds the drive is not ready after a disc comes in; commands wait for it
@@ -85,16 +84,11 @@ static void control(const char* name, char* out, int size) {
   out[strcspn(out, "\r\n")] = 0;
 }
 
-static int trayOpen(void) {
-  char tray[16];
-  control("tray", tray, sizeof tray);
-  return strcmp(tray, "open") == 0;
-}
-
 static int readDisc(Disc* d) {
-  char cue[4096], line[512], spin[32];
+  char cue[4096], line[512], spin[32], tray[16];
   memset(d, 0, sizeof *d);
-  const int open = trayOpen();
+  control("tray", tray, sizeof tray);
+  const int open = strcmp(tray, "open") == 0;
   control("disc", cue, sizeof cue);
   if (!open && *cue && (wasOpen != 0 || strcmp(cue, loadedCue) != 0)) {
     control("spinup", spin, sizeof spin);
@@ -176,10 +170,7 @@ static int readCd(struct cdrom_generic_command* g, const Disc* d) {
   const int lsn = (int)bigEndian(g->cmd + 2, 4), count = (int)bigEndian(g->cmd + 6, 3);
   char hang[32], line[128];
   control("hang", hang, sizeof hang);
-  if (*hang) {
-    say("read %d %d hangs %s ms", lsn, count, hang);
-    waitUntil(now() + atof(hang) / 1000);
-  }
+  if (*hang) say("read %d %d hangs %s ms", lsn, count, hang), waitUntil(now() + atof(hang) / 1e3);
   int first, n, unreadable = lsn < 0 || count < 0 || lsn + count > d->leadout;
   for (int t = 0; t < d->tracks; ++t)  // READ CD of audio sectors stops at a data track
     unreadable |= d->data[t] && lsn < (t + 1 < d->tracks ? d->start[t + 1] : d->leadout) &&
@@ -285,7 +276,7 @@ static int cdromIoctl(unsigned long request, void* arg) {
       return CDC_CLOSE_TRAY | CDC_OPEN_TRAY | CDC_SELECT_SPEED | CDC_MEDIA_CHANGED |
              CDC_PLAY_AUDIO | CDC_DRIVE_STATUS | CDC_GENERIC_PACKET;
     case CDROM_DRIVE_STATUS:
-      if (trayOpen()) return CDS_TRAY_OPEN;
+      if (wasOpen) return CDS_TRAY_OPEN;
       return !loaded ? CDS_NO_DISC : now() < readyAt ? CDS_DRIVE_NOT_READY : CDS_DISC_OK;
     case CDROMEJECT:
     case CDROMCLOSETRAY: {
