@@ -6,7 +6,6 @@
 #include <map>
 #include <sstream>
 
-#include "device/DiscToc.h"
 #include "device/SimulatedDriver.h"
 #include "device/Tmsf.h"
 #include "support/SharedDriver.h"
@@ -105,13 +104,11 @@ TEST_F(DeviceTest, OneShotOverrides) {
   device->Device_Stop();
   EXPECT_EQ(Sent(), "set/N+400 play/W stop/NW");
 
-  // While playing, Next plays from the next track with Notify and From, and no Wait.
   device->Device_Play();
   sim->advance(10s), sim->clearLog();
   Press(&CdAudioDevice::Device_Next);
   EXPECT_EQ(Sent(), "play/NF@2");
   EXPECT_TRUE(sim->isPlaying());
-  // The first Stop after the press does not wait, the next does; Play is as by default.
   device->Device_Stop(), device->Device_Stop(), device->Device_Play();
   EXPECT_EQ(Sent(), "stop/ stop/W play/N");
 
@@ -153,7 +150,6 @@ TEST_F(DeviceTest, AutoRewindWhenThePositionEqualsTheLengthUnlessFromIsPending) 
   EXPECT_EQ(Sent(), "play/NF@2");
 }
 
-// Eject without the capability sends nothing.
 TEST_F(DeviceTest, LastErrorRecordsRefusalsButNotTrackPositionsOrIdentity) {
   sim->openTray(), device->Device_Play();
   EXPECT_NE(device->Last_Error(), 0);
@@ -172,8 +168,7 @@ TEST_F(DeviceTest, LastErrorRecordsRefusalsButNotTrackPositionsOrIdentity) {
   EXPECT_TRUE(sim->log().empty());
 }
 
-// A long run on the simulated drive (the window polls it for ever) keeps only the latest
-// requests, in order.
+// The window polls the simulated drive for ever.
 TEST_F(DeviceTest, TheSimulatedDriveKeepsOnlyTheLatestRequestsAndStopsAtTheEnd) {
   for (std::size_t i = 0; i < 3 * SimulatedDriver::kLogLimit; ++i) (void)device->Device_Mode();
   device->Device_Play();

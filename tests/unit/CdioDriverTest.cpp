@@ -64,7 +64,6 @@ std::string OpenError(const std::string& device) try {
   return e.what();
 }
 
-// Counts the monitor's looks, so that a test waits for the monitor instead of guessing.
 class FakeDrive : public DriveIo {
  public:
   Status status() override {
@@ -116,8 +115,7 @@ class FakeDrive : public DriveIo {
 
 const DiscToc kThreeTracks({{0, true}, {750, true}, {1500, true}}, 2250);
 
-// On the silent clock, on an image or on a fake drive with three tracks. Each test process locks a
-// fake drive of its own: ctest runs them side by side.
+// Each test process locks a fake drive of its own: ctest runs them side by side.
 struct FakePlayer {
   explicit FakePlayer(std::chrono::milliseconds hang = 0ms, std::function<void()> duringPlay = {},
                       const std::string& image = {}) {
@@ -263,8 +261,7 @@ TEST(CdioDriver, AnImageHasAVirtualTray) {
   const std::string cue = WriteToneImage(dir.path(), "second", {{3}, {3}, {3}, {3}});
   ASSERT_TRUE(f.cdio->insertImage(cue, &error)) << error;
   EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
-  EXPECT_EQ(player.Device_Tracks(),
-            4u);  // at once, and after the monitor's next looks
+  EXPECT_EQ(player.Device_Tracks(), 4u);  // at once, and after the monitor's next looks
   EXPECT_FALSE(WaitFor(
       [&] { return player.Device_Mode() != kStopped || player.Device_Tracks() != 4u; }, 300ms));
   player.Device_Play();
@@ -282,17 +279,15 @@ TEST(CdioDriver, AnImageHasAVirtualTray) {
   EXPECT_EQ(player.Device_Position(), tmsf::TrackStart(1));
 }
 
-// What shows comes from the monitor's last look, at once even while the drive hangs. A disc taken
-// out while a play command runs, just after it took the table of contents, must not be read from
-// the open drive nor played on the next disc.
+// A disc taken out while a play command runs, just after it took the table of contents, must
+// not be read from the open drive nor played on the next disc.
 TEST(CdioDriver, StatusIsTheLastLookAndADiscChangedDuringPlayIsNotPlayedOn) {
   QtApp qt;
   bool swap = false;
   FakePlayer f(3s, [&] {
     if (!std::exchange(swap, false)) return;
     f.drive->set(Status::TrayOpen);
-    EXPECT_TRUE(Shows(*f.player,
-                      kOpen));  // the monitor then waits for this command to end
+    EXPECT_TRUE(Shows(*f.player, kOpen));  // the monitor then waits for this command to end
   });
   auto answersAtOnce = [&](std::uint8_t mode) {
     const auto start = std::chrono::steady_clock::now();
@@ -302,10 +297,8 @@ TEST(CdioDriver, StatusIsTheLastLookAndADiscChangedDuringPlayIsNotPlayedOn) {
   };
   answersAtOnce(kNotReady);
   f.drive->hang = 0ms;
-  const DiscToc leadoutFirst({{0, true}, {900, true}},
-                             600);  // the other nonsense: DiscToc tests
-  // Each step changes what shows, so that the monitor has seen it before the next; NotReady is a
-  // drive unplugged, and the last step reads the disc again without a tray change.
+  const DiscToc leadoutFirst({{0, true}, {900, true}}, 600);  // other nonsense: DiscToc tests
+  // Each step changes what shows, so that the monitor has seen it before the next.
   const std::tuple<Status, std::optional<DiscToc>, std::uint8_t, std::uint32_t> steps[] = {
       {Status::DiscOk, kThreeTracks, kStopped, 3},
       {Status::NotReady, {}, kNotReady, 0},

@@ -59,8 +59,7 @@ __attribute__((constructor)) static void init(void) {
 
 static double now(void) {
   struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+  return clock_gettime(CLOCK_MONOTONIC, &t), (double)t.tv_sec + (double)t.tv_nsec / 1e9;
 }
 
 static FILE* controlFile(const char* name, const char* mode) {
@@ -185,8 +184,7 @@ static int readCd(struct cdrom_generic_command* g, const Disc* d) {
                  pread(fd, g->buffer, bytes, (off_t)lsn * kSector) == (ssize_t)bytes;
   if (fd >= 0) realClose(fd);
   if (!ok) return say("read %d %d fails", lsn, count), -1;
-  g->buflen -= bytes;
-  return 0;
+  return g->buflen -= bytes, 0;
 }
 
 // Each block: its title packs, its performer packs and three size-information packs.
@@ -290,12 +288,11 @@ static int cdromIoctl(unsigned long request, void* arg) {
     case CDROM_SELECT_SPEED:
       say("speed %ldx", (long)arg);
       return 0;
-    case CDROMREADTOCHDR: {
+    case CDROMREADTOCHDR:
       if (!loaded) return errno = ENOMEDIUM, -1;
       waitUntil(readyAt);
       *(struct cdrom_tochdr*)arg = (struct cdrom_tochdr){1, (unsigned char)d.tracks};
       return 0;
-    }
     case CDROMREADTOCENTRY: {
       struct cdrom_tocentry* e = arg;
       const int t = e->cdte_track, leadout = t == CDROM_LEADOUT;
