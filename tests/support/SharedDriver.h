@@ -1,6 +1,5 @@
 #pragma once
-// Lends a simulated drive to a device or a window that takes ownership of its driver, so the
-// test keeps moving the drive's clock and reading its request log, even after the window is gone.
+// So that the test keeps moving the drive's clock and reading its log after the window is gone.
 #include <memory>
 
 #include "device/SimulatedDriver.h"

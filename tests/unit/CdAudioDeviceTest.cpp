@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <functional>
 #include <map>
 #include <sstream>
@@ -16,13 +15,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The requests a drive received, queries left out, one word each: command/flags+other
-// flags@position#item, the flags as N(otify) W(ait) F(rom) T(o), the rest in hex.
-std::string Describe(const std::deque<SimulatedDriver::Request>& log) {
+// Queries left out, one word each: command/flags+other flags@position#item, the flags as
+// N(otify) W(ait) F(rom) T(o), the rest in hex. Any other command throws.
+std::string Describe(const auto& log) {
   static const std::map<std::uint16_t, const char*> names = {
-      {MCI_OPEN, "open"},   {MCI_CLOSE, "close"},   {MCI_PLAY, "play"},
-      {MCI_SEEK, "seek"},   {MCI_STOP, "stop"},     {MCI_SET, "set"},
-      {MCI_WHERE, "where"}, {MCI_STATUS, "status"}, {MCI_GETDEVCAPS, "caps"}};
+      {MCI_PLAY, "play"}, {MCI_SEEK, "seek"}, {MCI_STOP, "stop"}, {MCI_SET, "set"}};
   std::ostringstream out;
   for (const auto& r : log) {
     if (r.command == MCI_STATUS || r.command == MCI_GETDEVCAPS) continue;
@@ -38,14 +35,11 @@ std::string Describe(const std::deque<SimulatedDriver::Request>& log) {
   return out.str();
 }
 
-// The text of the device error that op throws.
-std::string Thrown(const std::function<void()>& op) {
-  try {
-    op();
-  } catch (const EMCIDeviceError& e) {
-    return e.what();
-  }
+std::string Thrown(const std::function<void()>& op) try {
+  op();
   return "no error";
+} catch (const EMCIDeviceError& e) {
+  return e.what();
 }
 
 // Five tracks of 70, 65, 80, 61 and 90 seconds.
@@ -59,11 +53,9 @@ class DeviceTest : public ::testing::Test {
     (device = std::make_unique<CdAudioDevice>(std::move(driver)))->Loaded();
     sim->clearLog();
   }
-  // The commands sent since the last call.
   std::string Sent() {
-    std::string out = Describe(sim->log());
-    sim->clearLog();
-    return out;
+    const std::string out = Describe(sim->log());
+    return sim->clearLog(), out;
   }
   // The player's Next and Previous buttons: a waited move, leaving Wait(false) pending.
   void Press(void (CdAudioDevice::*button)()) {
@@ -76,7 +68,6 @@ class DeviceTest : public ::testing::Test {
   std::unique_ptr<CdAudioDevice> device;
 };
 
-// A driver's own text reaches the window (the window tests); a code without one still has a text.
 // Any owner but the window relies on the destructor to close the device.
 TEST(DeviceOpen, FailureTextsTheClosedDeviceAndCloseOnDestruction) {
   auto driver = std::make_unique<SimulatedDriver>();
@@ -113,13 +104,11 @@ TEST_F(DeviceTest, OneShotOverrides) {
   device->Device_Stop();
   EXPECT_EQ(Sent(), "set/N+400 play/W stop/NW");
 
-  // While playing, Next plays from the next track with Notify and From, and no Wait.
   device->Device_Play();
   sim->advance(10s), sim->clearLog();
   Press(&CdAudioDevice::Device_Next);
   EXPECT_EQ(Sent(), "play/NF@2");
   EXPECT_TRUE(sim->isPlaying());
-  // The first Stop after the press does not wait, the next does; Play is as by default.
   device->Device_Stop(), device->Device_Stop(), device->Device_Play();
   EXPECT_EQ(Sent(), "stop/ stop/W play/N");
 
@@ -136,20 +125,16 @@ TEST_F(DeviceTest, OneShotOverrides) {
 }
 
 TEST_F(DeviceTest, NextAndPreviousTargets) {
-  const struct {
-    std::uint32_t from;
-    void (CdAudioDevice::*button)();
-    const char* sent;
-  } cases[] = {
-      {tmsf::Make(5, 0, 30, 0), &CdAudioDevice::Device_Next, "seek/WT@5"},  // the last
-      {tmsf::Make(5, 0, 0, 74), &CdAudioDevice::Device_Previous, "seek/WT@4"},
-      {tmsf::Make(5, 0, 1, 0), &CdAudioDevice::Device_Previous, "seek/WT@5"},
-      {tmsf::Make(1, 0, 0, 0), &CdAudioDevice::Device_Previous, "seek/WT@1"},
-  };
-  for (const auto& c : cases) {
-    device->Device_Seek(c.from), sim->clearLog();
-    (device.get()->*c.button)();
-    EXPECT_EQ(Sent(), c.sent) << std::hex << c.from;
+  const auto next = &CdAudioDevice::Device_Next, previous = &CdAudioDevice::Device_Previous;
+  const std::tuple<std::uint32_t, decltype(next), const char*> cases[] = {
+      {tmsf::Make(5, 0, 30, 0), next, "seek/WT@5"},
+      {tmsf::Make(5, 0, 0, 74), previous, "seek/WT@4"},
+      {tmsf::Make(5, 0, 1, 0), previous, "seek/WT@5"},
+      {tmsf::Make(1, 0, 0, 0), previous, "seek/WT@1"}};
+  for (const auto& [from, button, sent] : cases) {
+    device->Device_Seek(from), sim->clearLog();
+    (device.get()->*button)();
+    EXPECT_EQ(Sent(), sent) << std::hex << from;
   }
   device->Device_Seek(tmsf::Make(3, 0, 0, 10)), device->Device_Play(), sim->clearLog();
   device->Device_Previous();
@@ -165,7 +150,6 @@ TEST_F(DeviceTest, AutoRewindWhenThePositionEqualsTheLengthUnlessFromIsPending) 
   EXPECT_EQ(Sent(), "play/NF@2");
 }
 
-// Eject without the capability sends nothing.
 TEST_F(DeviceTest, LastErrorRecordsRefusalsButNotTrackPositionsOrIdentity) {
   sim->openTray(), device->Device_Play();
   EXPECT_NE(device->Last_Error(), 0);
@@ -184,23 +168,55 @@ TEST_F(DeviceTest, LastErrorRecordsRefusalsButNotTrackPositionsOrIdentity) {
   EXPECT_TRUE(sim->log().empty());
 }
 
-// A long run on the simulated drive (the window polls it for ever) keeps only the latest
-// requests, in order.
-TEST_F(DeviceTest, TheSimulatedDriveKeepsOnlyTheLatestRequests) {
+// The window polls the simulated drive for ever.
+TEST_F(DeviceTest, TheSimulatedDriveKeepsOnlyTheLatestRequestsAndStopsAtTheEnd) {
   for (std::size_t i = 0; i < 3 * SimulatedDriver::kLogLimit; ++i) (void)device->Device_Mode();
   device->Device_Play();
   EXPECT_EQ(sim->log().size(), SimulatedDriver::kLogLimit);
   EXPECT_EQ(sim->log().front().command, MCI_STATUS);
   EXPECT_EQ(Sent(), "play/N");
-}
-
-TEST_F(DeviceTest, PlayRunsToTheEndOfTheDiscAndStops) {
   device->Device_Seek(tmsf::TrackStart(5)), device->Device_Play();
   sim->advance(89s);
   EXPECT_EQ(device->Device_Mode(), Mode_Playing);
   sim->advance(2s);
   EXPECT_EQ(device->Device_Mode(), Mode_Stopped);
   EXPECT_EQ(device->Device_Position(), tmsf::Make(5, 1, 30, 0));
+}
+
+TEST(DiscToc, IdentityTmsfRoundTripsWithinTheDiscAndValidity) {
+  constexpr std::int32_t kAt = 40000 * 4500 - 150;  // minute 40000 on the disc
+  const std::pair<DiscToc, std::uint32_t> cases[] = {
+      {{{{0, true}, {12000, true}, {30000, true}}, 45000}, 546304u},
+      // Fewer than three tracks add the first start's frames and the disc's length in frames.
+      {{{{0, true}, {12000, true}}, 30000}, 0x2A130u},
+      // A data track counts; address 183 = 0:02:33 -> 545, + 33 frames, + 1000 - 33 sectors.
+      {{{{33, false}}, 1000}, 545u + 33u + 967u},
+      // Whole minutes 40000 to 40002: 120003 x 65536 wraps to 54467 x 65536 in 32 bits.
+      {{{{kAt, true}, {kAt + 4500, true}, {kAt + 9000, true}}, kAt + 13650}, 54467u * 65536u}};
+  for (const auto& [toc, identity] : cases) EXPECT_EQ(toc.Identity(), identity) << toc.leadout;
+  EXPECT_EQ(cases[0].first.IdentityText(), "546304");
+  DiscToc toc({{0, true}, {4500 + 150, true}, {20000, true}}, 30000);
+  EXPECT_EQ(toc.ToTmsf(4649), tmsf::Make(1, 1, 1, 74));
+  EXPECT_EQ(toc.ToTmsf(4650 + 75 * 65 + 3), tmsf::Make(2, 1, 5, 3));
+  EXPECT_EQ(toc.ToTmsf(30000), tmsf::Make(3, 2, 13, 25));  // the end of the disc
+  for (std::int32_t lsn : {0, 1, 4649, 4650, 19999, 20000, 29999, 30000})
+    EXPECT_EQ(toc.FromTmsf(toc.ToTmsf(lsn)), lsn);
+  for (std::uint32_t outside : {tmsf::TrackStart(4), tmsf::TrackStart(0), tmsf::Make(3, 10, 0, 0)})
+    EXPECT_FALSE(toc.FromTmsf(outside).has_value()) << std::hex << outside;
+  std::vector<TocTrack> many;
+  for (int i = 0; i < 99; ++i) many.push_back({i * 10, true});
+  EXPECT_TRUE(DiscToc(many, 2000).IsValid());
+  EXPECT_TRUE(DiscToc({{0, true}}, 10).IsValid());
+  many.push_back({990, true});
+  const std::pair<std::vector<TocTrack>, std::int32_t> nonsense[] = {
+      {many, 2000},
+      {{}, 10},
+      {{{0, true}, {0, true}}, 10},
+      {{{100, true}, {50, true}}, 200},
+      {{{0, true}, {50, true}}, 50},
+      {{{-5, true}}, 50}};
+  for (const auto& [tracks, leadout] : nonsense)
+    EXPECT_FALSE(DiscToc(tracks, leadout).IsValid()) << tracks.size() << " tracks to " << leadout;
 }
 
 }  // namespace

@@ -1,6 +1,3 @@
-// CUE sheets: the disc laid out from a sheet, the clear refusal of what cannot be read, and the
-// names a sheet gives its disc. Data files that cannot be played are refused in the driver's open
-// tests.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -22,7 +19,7 @@ std::optional<cue::Disc> LayOut(const std::string& text, std::vector<std::int64_
 }
 
 // The end-to-end image tests lay out data tracks and gaps at the start of a file.
-TEST(CueSheet, TracksStartWhereTheBurntDiscHasThem) {
+TEST(CueSheet, TracksStartWhereTheBurntDiscHasThemAndBrokenSheetsAreRefusedWithTheLine) {
   const std::tuple<const char*, std::vector<std::int64_t>, DiscToc> cases[] = {
       // One file per track, each gap at the end of the track before it; written on Windows.
       {"\xEF\xBB\xBF"
@@ -35,27 +32,20 @@ TEST(CueSheet, TracksStartWhereTheBurntDiscHasThem) {
        "TRACK 02 AUDIO\nPREGAP 00:02:00\nINDEX 01 00:04:00\nPOSTGAP 00:01:00\n"
        "TRACK 03 AUDIO\nINDEX 01 00:08:00\n",
        {1000},
-       {{{150, true}, {600, true}, {975, true}}, 1375}},
-  };
+       {{{150, true}, {600, true}, {975, true}}, 1375}}};
   for (const auto& [sheet, lengths, toc] : cases) {
     std::string error;
     const auto disc = LayOut(sheet, lengths, &error);
     ASSERT_TRUE(disc) << error;
     EXPECT_EQ(disc->toc, toc) << sheet;
   }
-}
-
-TEST(CueSheet, BrokenSheetsAreRefusedWithTheLineAndTheReason) {
   std::string tooMany = "FILE a.bin BINARY\n", garbage(1'000'000, '\0');
-  for (int t = 1; t <= 100; ++t) {
-    char track[64];
-    std::snprintf(track, sizeof track, "TRACK %02d AUDIO\nINDEX 01 %02d:00:00\n", t, t);
-    tooMany += track;
-  }
+  for (int t = 1; t <= 100; ++t)
+    tooMany += "TRACK " + std::to_string(t) + " AUDIO\nINDEX 01 " + std::to_string(t) + ":00:00\n";
   std::mt19937 random(7);
   for (char& c : garbage) c = static_cast<char>(random());
   const std::string head = "FILE a.bin BINARY\nTRACK 01 AUDIO\n";
-  const std::pair<std::string, std::string> cases[] = {
+  const std::pair<std::string, std::string> broken[] = {
       {"TRACK 01 AUDIO\nINDEX 01 00:00:00\n", "line 1: TRACK before any FILE"},
       {head + "INDEX 01 00:05:00\nTRACK 02 AUDIO\nINDEX 01 00:04:00\n", "line 5: INDEX 01 00:04"},
       {head + "INDEX 00 00:04:00\nINDEX 01 00:04:00\n", "does not come after"},
@@ -66,9 +56,8 @@ TEST(CueSheet, BrokenSheetsAreRefusedWithTheLineAndTheReason) {
       {"FILE a.ogg OGG\n", "FILE type 'OGG'"},
       {tooMany, "line 200: more than 99 tracks"},
       {garbage, "not a CUE sheet"},
-      {head + "INDEX 01 00:20:00\n", "INDEX 01 00:20:00 lies past the end of 'a.bin' (00:13:25)"},
-  };
-  for (const auto& [sheet, message] : cases) {
+      {head + "INDEX 01 00:20:00\n", "INDEX 01 00:20:00 lies past the end of 'a.bin' (00:13:25)"}};
+  for (const auto& [sheet, message] : broken) {
     std::string error;
     EXPECT_FALSE(LayOut(sheet, {1000}, &error)) << sheet.substr(0, 80);
     EXPECT_NE(error.find(message), std::string::npos) << error;
@@ -77,17 +66,13 @@ TEST(CueSheet, BrokenSheetsAreRefusedWithTheLineAndTheReason) {
 
 const std::string kTrack = "\xC4\xD7\xAF\xB8";  // ﾄﾗｯｸ
 
-// A disc without an entry is named by what it carries: a sheet's TITLE and PERFORMER lines (their
-// bytes, in whatever encoding the sheet was saved; quoted or not), a cdrdao TOC file's CD_TEXT
-// block. A track without text keeps its default name; a guest's track reads "performer / title".
-// Reading writes nothing.
+// A sheet's TITLE and PERFORMER are its bytes, in whatever encoding the sheet was saved.
 TEST(DiscNames, ADiscWithoutAnEntryIsNamedByItsOwnText) {
   testsupport::TempDir dir;
   std::ofstream(dir.file("disc.bin"), std::ios::binary)
       << std::string(300 * static_cast<std::size_t>(kBytesPerSector), '\0');
   const std::string tracks =
       "TRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:01:00\n";
-  // Each with the artist, the title and the track names it gives.
   const std::pair<std::string, std::vector<std::string>> cases[] = {
       {"PERFORMER \"Zarn Band\"\nTITLE Café Songs\nFILE \"disc.bin\" BINARY\n"
        "TRACK 01 AUDIO\nTITLE One\nPERFORMER \"Zarn Band\"\nINDEX 01 00:00:00\n"
@@ -102,8 +87,7 @@ TEST(DiscNames, ADiscWithoutAnEntryIsNamedByItsOwnText) {
        "TRACK AUDIO\nCD_TEXT {\nLANGUAGE 0 {\nTITLE \"First\"\n}\n}\nFILE \"disc.bin\" 0 00:01:00\n"
        "TRACK AUDIO\nCD_TEXT {\nLANGUAGE 0 {\nTITLE \"Zweite Straße\"\nPERFORMER \"Gäst\"\n}\n}\n"
        "FILE \"disc.bin\" 00:01:00 00:01:00\n",
-       {"Toc Band", "Toc Album", "First", "Gast / Zweite Strasse"}},
-  };
+       {"Toc Band", "Toc Album", "First", "Gast / Zweite Strasse"}}};
   const std::string db = dir.file("cdplayer.ini");
   int n = 0;
   for (const auto& [text, names] : cases) {
@@ -119,7 +103,6 @@ TEST(DiscNames, ADiscWithoutAnEntryIsNamedByItsOwnText) {
     EXPECT_EQ(cd.Track_Titles, names);
   }
   EXPECT_FALSE(std::filesystem::exists(db));
-  // An entry's own names come first, and what it lacks keeps the default.
   std::ofstream(db) << "[ABCDEF]\r\nartist=Stored\r\n0=Mine\r\n";
   const auto toc = ReadImageToc(dir.file("1.cue"), nullptr);
   CD_Object cd(db);

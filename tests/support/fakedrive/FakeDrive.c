@@ -1,25 +1,16 @@
-// A CD-ROM drive for the tests on machines that have none, preloaded into the player. The path
-// named by ZARNCD_FAKE_DRIVE (an empty regular file the test made) becomes a Linux CD drive whose
-// disc is a CUE sheet with a single BIN. It answers only what the player and libcdio's Linux
-// driver were seen to ask, as the kernel's CD-ROM layer and a drive would: stat, open and close of
-// a block device; capabilities, status, eject (EBUSY while another descriptor holds the drive
-// open, as before Linux 5.18), close tray, speed; the table of contents; and, through
-// CDROM_SEND_PACKET, READ CD (audio sectors) and READ TOC format 5 (CD-Text packs). Anything else
-// fails and is logged as "unknown", so that a request the player starts making shows up.
-//
-// The test steers the drive through files in the folder ZARNCD_FAKE_DRIVE_DIR, read at every
-// call (write each whole and rename it into place):
-//   tray    "open", or closed; the drive writes it too, when it is told to eject or close
-//   disc    the path of the CUE sheet in the drive; none when missing or empty
+// Makes the path in ZARNCD_FAKE_DRIVE (an empty file) a CD drive holding a CUE sheet with one BIN.
+// It answers only what the player and libcdio were seen to ask (eject fails with EBUSY while
+// another descriptor is open, as before Linux 5.18) and logs anything else as "unknown". The node
+// removed is a drive unplugged. The player's ASan runtime must come first in LD_PRELOAD.
+// Control files in ZARNCD_FAKE_DRIVE_DIR, read at every call (rename into place):
+//   tray    "open", or closed; the drive writes it too when it ejects or closes
+//   disc    the path of the CUE sheet in the drive
 //   spinup  milliseconds the drive is not ready after a disc comes in; commands wait for it
-//   bad     lines "FIRST COUNT": sectors that fail with an unrecovered read error
+//   bad     lines "FIRST COUNT": sectors that fail to read
 //   hang    milliseconds each audio read started while this file exists takes
-//   cdtext  "BLOCK LANGUAGE CHARACTER-CODE" (hex; code 80 is MS-JIS, double-byte) starts a block
-//           of CD-Text, then "TITLE|PERFORMER TRACK text" (track 0: the album), text as bytes
-// The node need not exist when the player starts: made later, it is a drive plugged in; removed,
-// a drive unplugged, whose descriptors then fail with ENODEV. The drive appends to "log" there a
-// line for each eject, close, speed, failed or hung read, and unknown request.
-// The player's AddressSanitizer runtime must come first in LD_PRELOAD; this library has none.
+//   cdtext  "BLOCK LANGUAGE CHARACTER-CODE" (hex; code 80 is MS-JIS) starts a block of CD-Text,
+//           then "TITLE|PERFORMER TRACK text" (track 0: the album)
+// "log" there gets a line for each eject, close, speed, failed or hung read, and unknown request.
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -40,18 +31,16 @@ enum { kSector = 2352, kMaxFds = 64 };
 
 typedef struct {
   int tracks, leadout;
-  int start[99];  // first sector of each track, counted from 0
-  int data[99];
+  int start[99], data[99];  // each track's first sector, counted from 0
   char bin[4096];
 } Disc;
 
-// One lock for all of the drive's state; a hung read lets go of it while it waits.
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 static const char *node, *dir;
-static int fds[kMaxFds], fdCount;  // the drive's open descriptors: the kernel's use count
-static char loadedCue[4096];       // the disc seen last, to notice a new one
+static int fds[kMaxFds], fdCount;  // the kernel's use count
+static char loadedCue[4096];       // to notice a new disc
 static int wasOpen = -1;
-static double readyAt;  // when the disc that came in last has spun up
+static double readyAt;
 
 static int (*realOpen)(const char*, int, ...);
 static int (*realClose)(int);
@@ -70,8 +59,7 @@ __attribute__((constructor)) static void init(void) {
 
 static double now(void) {
   struct timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+  return clock_gettime(CLOCK_MONOTONIC, &t), (double)t.tv_sec + (double)t.tv_nsec / 1e9;
 }
 
 static FILE* controlFile(const char* name, const char* mode) {
@@ -88,7 +76,6 @@ static void say(const char* format, ...) {
   va_end(args);
 }
 
-// The first line of a control file, without its line end; empty when there is none.
 static void control(const char* name, char* out, int size) {
   FILE* f = controlFile(name, "re");
   if (!f || !fgets(out, size, f)) out[0] = 0;
@@ -96,22 +83,11 @@ static void control(const char* name, char* out, int size) {
   out[strcspn(out, "\r\n")] = 0;
 }
 
-static int trayOpen(void) {
-  char tray[16];
-  control("tray", tray, sizeof tray);
-  return strcmp(tray, "open") == 0;
-}
-
-static void moveTray(int open) {
-  FILE* f = controlFile("tray", "we");
-  if (f) fputs(open ? "open\n" : "closed\n", f), fclose(f);
-}
-
-// The disc in the closed tray with its table of contents; 0 when there is none.
 static int readDisc(Disc* d) {
-  char cue[4096], line[512], spin[32];
+  char cue[4096], line[512], spin[32], tray[16];
   memset(d, 0, sizeof *d);
-  const int open = trayOpen();
+  control("tray", tray, sizeof tray);
+  const int open = strcmp(tray, "open") == 0;
   control("disc", cue, sizeof cue);
   if (!open && *cue && (wasOpen != 0 || strcmp(cue, loadedCue) != 0)) {
     control("spinup", spin, sizeof spin);
@@ -140,8 +116,7 @@ static int readDisc(Disc* d) {
   return 1;
 }
 
-// Waits with the lock let go: a drive holds a command until the disc has spun up, and the other
-// thread's status calls go on meanwhile.
+// With the lock let go, so that the other thread's status calls go on meanwhile.
 static void waitUntil(double until) {
   while (now() < until) {
     pthread_mutex_unlock(&lock);
@@ -150,10 +125,10 @@ static void waitUntil(double until) {
   }
 }
 
-static int isDriveFd(int fd) {
+static int* driveFd(int fd) {
   for (int i = 0; i < fdCount; ++i)
-    if (fds[i] == fd) return 1;
-  return 0;
+    if (fds[i] == fd) return &fds[i];
+  return NULL;
 }
 
 int stat(const char* path, struct stat* st) {
@@ -178,13 +153,11 @@ int open(const char* path, int flags, ...) {
 
 int close(int fd) {
   pthread_mutex_lock(&lock);
-  for (int i = 0; i < fdCount; ++i)
-    if (fds[i] == fd) fds[i] = fds[--fdCount];
+  int* slot = driveFd(fd);
+  if (slot) *slot = fds[--fdCount];
   pthread_mutex_unlock(&lock);
   return realClose(fd);
 }
-
-// MMC commands: 0 is GOOD; a drive's CHECK CONDITION becomes EIO, which is all the player sees.
 
 static unsigned bigEndian(const unsigned char* p, int n) {
   unsigned v = 0;
@@ -196,10 +169,7 @@ static int readCd(struct cdrom_generic_command* g, const Disc* d) {
   const int lsn = (int)bigEndian(g->cmd + 2, 4), count = (int)bigEndian(g->cmd + 6, 3);
   char hang[32], line[128];
   control("hang", hang, sizeof hang);
-  if (*hang) {
-    say("read %d %d hangs %s ms", lsn, count, hang);
-    waitUntil(now() + atof(hang) / 1000);
-  }
+  if (*hang) say("read %d %d hangs %s ms", lsn, count, hang), waitUntil(now() + atof(hang) / 1e3);
   int first, n, unreadable = lsn < 0 || count < 0 || lsn + count > d->leadout;
   for (int t = 0; t < d->tracks; ++t)  // READ CD of audio sectors stops at a data track
     unreadable |= d->data[t] && lsn < (t + 1 < d->tracks ? d->start[t + 1] : d->leadout) &&
@@ -214,26 +184,20 @@ static int readCd(struct cdrom_generic_command* g, const Disc* d) {
                  pread(fd, g->buffer, bytes, (off_t)lsn * kSector) == (ssize_t)bytes;
   if (fd >= 0) realClose(fd);
   if (!ok) return say("read %d %d fails", lsn, count), -1;
-  g->buflen -= bytes;
-  return 0;
+  return g->buflen -= bytes, 0;
 }
 
-// CD-Text as a drive hands it out: a length, two reserved bytes, then for each block its title
-// packs, its performer packs and three size-information packs (character code, last track,
-// each block's language), 18 bytes each with a CRC-16 (CCITT, inverted) over the first 16.
+// Each block: its title packs, its performer packs and three size-information packs.
 enum { kMaxPacks = 1024 };
 static unsigned char packs[kMaxPacks][18];  // under the lock
 
-static unsigned char* newPack(int count, int type, int track, int block, int db) {
+static void addPack(int count, int type, int track, int block, int db, const void* data, size_t n) {
   unsigned char* p = packs[count];
+  unsigned crc = 0;  // CRC-16 (CCITT, inverted) over the first 16 bytes
   memset(p, 0, 18);
   p[0] = (unsigned char)type, p[1] = (unsigned char)track, p[2] = (unsigned char)count;
   p[3] = (unsigned char)((db ? 0x80 : 0) | block << 4);
-  return p;
-}
-
-static void packCrc(unsigned char* p) {
-  unsigned crc = 0;
+  memcpy(p + 4, data, n);
   for (int i = 0; i < 16; ++i) {
     crc ^= (unsigned)p[i] << 8;
     for (int bit = 0; bit < 8; ++bit) crc = (crc & 0x8000) ? (crc << 1) ^ 0x1021 : crc << 1;
@@ -262,7 +226,6 @@ static int cdTextPacks(int tracks) {
   for (int b = 0; b < blocks; ++b) {
     const int db = code[b] == 0x80;
     for (int kind = 0; kind < 2; ++kind) {
-      // The strings end to end, each with its terminator, and the track each byte belongs to.
       static unsigned char bytes[100 * 162];
       static int owner[100 * 162];
       int n = 0, any = 0;
@@ -272,15 +235,13 @@ static int cdTextPacks(int tracks) {
         any |= len > 0;
         for (int i = 0; i < len + 1 + db; ++i, ++n) bytes[n] = i < len ? s[i] : 0, owner[n] = tr;
       }
-      for (int at = 0; any && at < n && count < kMaxPacks - 3; at += 12)
-        memcpy(newPack(count++, 0x80 + kind, owner[at], b, db) + 4, bytes + at,
-               n - at < 12 ? (size_t)(n - at) : 12);
+      for (int at = 0; any && at < n && count < kMaxPacks - 3; at += 12, ++count)
+        addPack(count, 0x80 + kind, owner[at], b, db, bytes + at, n - at < 12 ? n - at : 12);
     }
     unsigned char info[36] = {code[b], 1, (unsigned char)tracks};
     memcpy(info + 28, language, 8);
-    for (int i = 0; i < 3; ++i) memcpy(newPack(count++, 0x8F, i, b, 0) + 4, info + 12 * i, 12);
+    for (int i = 0; i < 3; ++i, ++count) addPack(count, 0x8F, i, b, 0, info + 12 * i, 12);
   }
-  for (int i = 0; i < count; ++i) packCrc(packs[i]);
   return count;
 }
 
@@ -300,13 +261,10 @@ static int mmc(struct cdrom_generic_command* g) {
   Disc d;
   const int cdText = g->cmd[0] == 0x43 && (g->cmd[2] & 0x0F) == 5;
   if (g->cmd[0] != 0xBE && !cdText) return say("unknown command %02X", g->cmd[0]), -1;
-  if (!readDisc(&d)) return -1;  // medium not present
+  if (!readDisc(&d)) return -1;
   waitUntil(readyAt);
   return cdText ? readCdText(g, &d) : readCd(g, &d);
 }
-
-// ---------------------------------------------------------------------------------------------
-// The ioctls
 
 static int cdromIoctl(unsigned long request, void* arg) {
   Disc d;
@@ -316,31 +274,25 @@ static int cdromIoctl(unsigned long request, void* arg) {
       return CDC_CLOSE_TRAY | CDC_OPEN_TRAY | CDC_SELECT_SPEED | CDC_MEDIA_CHANGED |
              CDC_PLAY_AUDIO | CDC_DRIVE_STATUS | CDC_GENERIC_PACKET;
     case CDROM_DRIVE_STATUS:
-      if (trayOpen()) return CDS_TRAY_OPEN;
+      if (wasOpen) return CDS_TRAY_OPEN;
       return !loaded ? CDS_NO_DISC : now() < readyAt ? CDS_DRIVE_NOT_READY : CDS_DISC_OK;
     case CDROMEJECT:
-      if (fdCount > 1) {
-        say("eject refused: %d descriptors open", fdCount);
-        return errno = EBUSY, -1;
-      }
-      say("eject");
-      moveTray(1);
+    case CDROMCLOSETRAY: {
+      const int eject = request == CDROMEJECT;
+      if (eject && fdCount > 1) return say("eject refused: %d open", fdCount), errno = EBUSY, -1;
+      say(eject ? "eject" : "close tray");
+      FILE* f = controlFile("tray", "we");
+      if (f) fputs(eject ? "open\n" : "closed\n", f), fclose(f);
       return 0;
-    case CDROMCLOSETRAY:
-      say("close tray");
-      moveTray(0);
-      return 0;
+    }
     case CDROM_SELECT_SPEED:
       say("speed %ldx", (long)arg);
       return 0;
-    case CDROMREADTOCHDR: {
+    case CDROMREADTOCHDR:
       if (!loaded) return errno = ENOMEDIUM, -1;
       waitUntil(readyAt);
-      struct cdrom_tochdr* h = arg;
-      h->cdth_trk0 = 1;
-      h->cdth_trk1 = (unsigned char)d.tracks;
+      *(struct cdrom_tochdr*)arg = (struct cdrom_tochdr){1, (unsigned char)d.tracks};
       return 0;
-    }
     case CDROMREADTOCENTRY: {
       struct cdrom_tocentry* e = arg;
       const int t = e->cdte_track, leadout = t == CDROM_LEADOUT;
@@ -348,13 +300,9 @@ static int cdromIoctl(unsigned long request, void* arg) {
       if (!leadout && (t < 1 || t > d.tracks)) return errno = EINVAL, -1;
       waitUntil(readyAt);
       const int msf = (leadout ? d.leadout : d.start[t - 1]) + 150;  // counted from 00:02:00
-      e->cdte_adr = 1;
-      e->cdte_ctrl = !leadout && d.data[t - 1] ? CDROM_DATA_TRACK : 0;
-      e->cdte_datamode = 0;
-      e->cdte_format = CDROM_MSF;
-      e->cdte_addr.msf.minute = (unsigned char)(msf / 4500);
-      e->cdte_addr.msf.second = (unsigned char)(msf / 75 % 60);
-      e->cdte_addr.msf.frame = (unsigned char)(msf % 75);
+      e->cdte_adr = 1, e->cdte_ctrl = !leadout && d.data[t - 1] ? CDROM_DATA_TRACK : 0;
+      e->cdte_datamode = 0, e->cdte_format = CDROM_MSF;
+      e->cdte_addr.msf = (struct cdrom_msf0){msf / 4500, msf / 75 % 60, msf % 75};
       return 0;
     }
     case CDROM_SEND_PACKET: {  // the kernel runs it as SG_IO and says EIO for any failure
@@ -376,11 +324,9 @@ int ioctl(int fd, unsigned long request, ...) {
   void* arg = va_arg(args, void*);
   va_end(args);
   pthread_mutex_lock(&lock);
-  const int drive = isDriveFd(fd);
+  const int drive = driveFd(fd) != NULL;
   struct stat st;
-  const int unplugged = drive && realStat(node, &st) != 0;
-  if (unplugged) errno = ENODEV;
-  const int r = unplugged ? -1 : drive ? cdromIoctl(request, arg) : 0;
+  const int r = !drive ? 0 : realStat(node, &st) ? (errno = ENODEV, -1) : cdromIoctl(request, arg);
   pthread_mutex_unlock(&lock);
   return drive ? r : realIoctl(fd, request, arg);
 }
