@@ -1,6 +1,5 @@
-// The player as a desktop sees it: the command line, the media-player controls on a private
-// session bus driven by playerctl, a second copy handing its image over, SIGTERM at logout, and
-// images dropped onto the windows or opened with Ctrl+O.
+// The player as a desktop sees it: command line, playerctl and a screen reader on a private bus,
+// the hand-over to a running copy, SIGTERM at logout, images dropped or opened with Ctrl+O.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -34,7 +33,6 @@ using namespace testsupport;
 
 namespace {
 
-// What a shell command prints on stdout and stderr, and its exit code after "rc=".
 std::string Shell(const std::string& command) {
   return Output(command + " 2>&1; echo rc=$?");
 }
@@ -61,7 +59,6 @@ TEST(Desktop, CommandLineMistakesNoDisplayAndSignalsWhileAnErrorBoxWaitsEndWithA
   EXPECT_EQ(Shell(player + " cdda://sr0"), "zarncd: cannot connect to the X display\nrc=1\n");
 
   if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
-  // stderr to a file, where each report is written as its box opens.
   auto start = [&](const std::string& image) {
     return ChildProcess::Start(
         {"sh", "-c", "exec \"$0\" \"$1\" 2>\"$2\"", program, image, dir.file("err")},
@@ -86,7 +83,6 @@ TEST(Desktop, CommandLineMistakesNoDisplayAndSignalsWhileAnErrorBoxWaitsEndWithA
   EXPECT_EQ(player2.wait(20s), 1);
 }
 
-// playerctl and a screen reader against a player on a private session bus.
 TEST(Desktop, PlayerctlAndAScreenReaderDriveThePlayerASecondCopyHandsOverAndSigtermSaves) {
   if (qgetenv("QT_QPA_PLATFORM") != "xcb") GTEST_SKIP() << "no X server";
   TempDir dir;
@@ -128,8 +124,6 @@ TEST(Desktop, PlayerctlAndAScreenReaderDriveThePlayerASecondCopyHandsOverAndSigt
   EXPECT_EQ(ctl("metadata mpris:length"), "3000000\n");
   EXPECT_EQ(ctl("metadata mpris:trackid"), "'/org/zarncd/disc/track1'\n");
   EXPECT_FALSE(ctl("metadata xesam:artist").empty());
-  // The screen reader names every picture button by its hint, the play button by the play
-  // state, and the track list and the name panels by what they hold; it leaves the disc stopped.
   const std::string names =
       Shell(onBus + "timeout 120 /usr/bin/python3 " ZARNCD_E2E_DIR "/accessible_names.py");
   EXPECT_TRUE(("\n" + names).ends_with("\nrc=0\n")) << names;
@@ -176,7 +170,7 @@ void Drop(QWidget& window, const std::string& path) {
   QApplication::sendEvent(&window, &drop);
 }
 
-// Answers the next modal window of type W inside its own loop; `seen` tells whether it came.
+// Answers the next modal window of type W inside its own loop.
 template <typename W, typename Answer>
 void AnswerNextModal(bool* seen, Answer answer) {
   *seen = false;
@@ -209,7 +203,6 @@ void TypePath(QFileDialog& dialog, const std::string& path) {
   }
 }
 
-// The player's windows in this process, with settings of their own.
 class InProcess : public ::testing::Test {
  protected:
   void open(std::unique_ptr<CdioDriver> driver) {
@@ -235,7 +228,6 @@ class InProcess : public ::testing::Test {
   decltype(Create_Player_Windows(nullptr, false)) windows;
 };
 
-// A drive with a disc of two tracks; it counts its ejections.
 struct DiscInDrive : DriveIo {
   std::atomic<int> ejects{0};
   Status status() override { return ejects ? Status::TrayOpen : Status::DiscOk; }

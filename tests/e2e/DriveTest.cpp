@@ -1,7 +1,6 @@
-// The drive path end to end: a copy of the program plays discs in an emulated CD drive (the
-// preload library of support/fakedrive) under the test's X server and sound server. What the
-// window says is read from its caption, what it plays from the sink's monitor, and what it asked
-// of the drive from the drive's log.
+// A copy of the program plays discs in an emulated CD drive (support/fakedrive, preloaded): what
+// it says is read from its caption, what it plays from the sink's monitor, what it asked from the
+// drive's log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,7 +56,6 @@ class Drive : public ::testing::Test {
     return "Stopped Track1 0m 0s " + disc + "  ";
   }
 
-  // The drive's controls and log (see support/fakedrive/FakeDrive.c).
   void set(const std::string& name, const std::string& value) {
     const std::string path = dir_.file("drive/" + name);
     std::ofstream(path + ".test") << value << "\n";
@@ -79,7 +77,6 @@ class Drive : public ::testing::Test {
   bool captionBecomes(const std::string& text, std::chrono::milliseconds deadline = 20s) const {
     return WaitFor([&] { return caption() == text; }, deadline);
   }
-  // The position the caption shows, in seconds into the track; -1 when it shows none.
   int shownSeconds() const {
     int track, minutes, seconds;
     return std::sscanf(caption().c_str(), "Track%d %dm %ds", &track, &minutes, &seconds) == 3
@@ -107,7 +104,6 @@ TEST_F(Drive, PluggedInLaterSwappedUnreadableHungAndTextedDiscsPlayAndShowWhatTh
   const std::string address = StartBus(dir_, bus);
   ASSERT_FALSE(address.empty());
   const std::string program = CopyProgram(dir_);
-  // Beside the copy, its settings: the caption shows the track, its time and the disc's names.
   std::ofstream(dir_.file("ZarnCD.ini"), std::ios::binary)
       << "[Title_Bar]\r\nTrackNo=1\r\nTime=1\r\nArtist=1\r\nCDTitle=1\r\nTrackTitle=0\r\n";
   std::vector<std::string> env = sound_.clientEnv();

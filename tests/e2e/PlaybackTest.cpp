@@ -1,5 +1,5 @@
-// Digital playback heard through a real sound server: each test disc's tracks sound tones of
-// their own, the sink's monitor is recorded, and the assertions are about what was heard.
+// Playback heard through a real sound server: each track sounds a tone of its own, and the sink's
+// monitor is recorded.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,7 +23,6 @@ constexpr std::int64_t kRate = 44100;
 constexpr std::uint8_t kStopped = 1, kPlaying = 2, kOpen = 6;
 constexpr double kTone[] = {440, 620, 830, 1050};
 
-// The frequency of a pure tone, from its zero crossings.
 double ZeroCrossingHz(const std::vector<std::int16_t>& samples) {
   std::vector<std::size_t> at;
   for (std::size_t i = 1; i < samples.size(); ++i)
@@ -45,14 +44,12 @@ class Playback : public ::testing::Test {
     device_->Device_Seek(tmsf::TrackStart(track));
     device_->Device_Play();
   }
-  // The player's Next button.
-  void next() {
+  void next() {  // as the Next button does
     device_->Device_Set_Wait(true);
     device_->Device_Next();
     device_->Device_Set_Wait(false);
   }
 
-  // The left channel of [from, from + count) once it is recorded.
   std::vector<std::int16_t> recorded(std::int64_t from, std::int64_t count) {
     EXPECT_TRUE(WaitFor([&] { return sound_.frames() > from + count; }, 10s));
     return sound_.left(from, count);
@@ -98,8 +95,7 @@ TEST_F(Playback, EachTrackSoundsItsOwnToneStopSilencesAndACommandStormStillSound
   // Once the new track sounds, the old one is gone for good.
   EXPECT_LT(ToneLevel(recorded(sound_.frames(), kRate / 2), kTone[0]), kHeard / 2);
 
-  // The player's Stop button.
-  device_->Device_Stop();
+  device_->Device_Stop();  // as the Stop button does
   device_->Device_Seek(tmsf::TrackStart(tmsf::Track(device_->Device_Position())));
   EXPECT_EQ(device_->Device_Mode(), kStopped);
   EXPECT_EQ(device_->Device_Position(), tmsf::TrackStart(2));

@@ -3,7 +3,6 @@
 
 #include <QApplication>
 #include <cstdio>
-#include <cstdlib>
 
 #include "support/Servers.h"
 

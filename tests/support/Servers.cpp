@@ -64,13 +64,6 @@ bool ChildProcess::running() {
   return false;
 }
 
-int ChildProcess::wait() {
-  int status = 0;
-  const pid_t got = pid_ > 0 ? ::waitpid(pid_, &status, 0) : -1;
-  pid_ = -1;
-  return got > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 int ChildProcess::wait(std::chrono::milliseconds patience) {
   return WaitFor([&] { return !running(); }, patience) ? status_ : -2;
 }
@@ -87,7 +80,7 @@ void ChildProcess::stop() {
 void ChildProcess::kill() {
   if (pid_ <= 0) return;
   ::kill(pid_, SIGKILL);
-  wait();
+  ::waitpid(std::exchange(pid_, -1), nullptr, 0);
 }
 
 TempDir::TempDir() {
@@ -124,11 +117,10 @@ std::string CopyProgram(const TempDir& dir) {
 
 // The first line a child writes to `file`, once written, without its end.
 static std::string FirstLine(ChildProcess& child, const std::string& file) {
-  std::string line;
   WaitFor([&] { return !child.running() || Slurp(file).find('\n') != std::string::npos; },
           std::chrono::seconds(20));
-  std::getline(std::istringstream(Slurp(file)), line);
-  return child.running() ? line : "";
+  const std::string text = Slurp(file);
+  return child.running() ? text.substr(0, text.find('\n')) : "";
 }
 
 std::string StartBus(const TempDir& dir, ChildProcess& bus) {
@@ -172,7 +164,6 @@ std::string WriteToneImage(const std::string& dir, const std::string& name,
       const double phase = 2 * std::numbers::pi * (track.hz * s + sweep * s * s / 2);
       pcm[i] = static_cast<std::int16_t>(std::lround(0.5 * 32767 * std::sin(phase)));
     }
-    // Little-endian, as this machine is.
     bin.write(reinterpret_cast<const char*>(pcm.data()),
               static_cast<std::streamsize>(pcm.size() * 2));
     sector += sectors;
@@ -248,10 +239,6 @@ void SoundServer::stop() {
 std::int64_t SoundServer::frames() const {
   struct stat st {};
   return ::stat(dir_.file("monitor.raw").c_str(), &st) == 0 ? st.st_size / 4 : 0;
-}
-
-std::vector<std::int16_t> SoundServer::left(std::int64_t from, std::int64_t count) const {
-  return LeftChannel(dir_.file("monitor.raw"), from, count);
 }
 
 bool SoundServer::hears(double hz) const {

@@ -1,6 +1,5 @@
 #pragma once
-// Servers the end-to-end tests start for themselves, as children of the test process (a private
-// PulseAudio whose null sink is recorded, an Xvfb, a session bus), and what they ask of them.
+// Servers the end-to-end tests start as their own children (PulseAudio, Xvfb, a session bus).
 #include <sys/types.h>
 
 #include <chrono>
@@ -23,16 +22,16 @@ class ChildProcess {
     return *this;
   }
   ~ChildProcess() { stop(); }
-  // Starts argv[0] from PATH with extra "NAME=value" entries, stdout to stdoutPath or nowhere.
+  // argv[0] from PATH, with extra "NAME=value" entries, stdout to stdoutPath or nowhere.
   static ChildProcess Start(const std::vector<std::string>& argv,
                             const std::vector<std::string>& env = {},
                             const std::string& stdoutPath = {});
   bool running();
-  int wait();  // the exit status, or -1
-  // The exit status of a child that ends within `patience` (events delivered meanwhile), or -2.
-  int wait(std::chrono::milliseconds patience);
+  // The exit status of a child that ends within `patience` (events delivered meanwhile), -1 when
+  // it did not exit by itself, -2 when it is still running.
+  int wait(std::chrono::milliseconds patience = std::chrono::minutes(5));
   pid_t pid() const { return pid_; }
-  void stop();  // SIGTERM, then SIGKILL if it lingers; reaps
+  void stop();  // SIGTERM, then SIGKILL if it lingers
   void kill();  // SIGKILL at once, as a crash would
 
  private:
@@ -54,8 +53,7 @@ class TempDir {
   std::string path_;
 };
 
-// Sleeps 10 ms, letting Qt deliver events if there is an application.
-void PollPause();
+void PollPause();  // 10 ms, delivering Qt's events if there is an application
 template <typename Ready>
 bool WaitFor(Ready ready, std::chrono::milliseconds deadline) {
   for (const auto end = std::chrono::steady_clock::now() + deadline;; PollPause()) {
@@ -65,19 +63,19 @@ bool WaitFor(Ready ready, std::chrono::milliseconds deadline) {
 }
 
 std::string Slurp(const std::string& path);
-// What a shell command prints on stdout (xprop, xdotool, xwininfo, pactl).
-std::string Output(const std::string& command);
+std::string Output(const std::string& command);  // what a shell command prints on stdout
 // A copy of the program in dir, beside which it keeps its settings; returns its path.
 std::string CopyProgram(const TempDir& dir);
 // A session bus of the test's own; its address once it listens, or "" on failure.
 std::string StartBus(const TempDir& dir, ChildProcess& bus);
+// An X server on a free display number; its display, or "" when it did not start.
+std::string StartXServer(const TempDir& dir, ChildProcess& server);
 
-// Test discs whose every track sounds a tone of its own.
+// A test disc track sounding a tone, or a sweep from hz to toHz that makes the time audible, or a
+// data track (MODE1/2352) whose bytes would sound as the tone.
 struct ToneTrack {
-  double seconds = 2;
-  double hz = 440;    // the tone; with toHz, the start of a rising sweep
-  double toHz = 0;    // a sweep from hz to toHz over the track, so that the time is audible
-  bool data = false;  // a data track (MODE1/2352) whose bytes would sound as the tone
+  double seconds = 2, hz = 440, toHz = 0;
+  bool data = false;
 };
 // Writes dir/name.cue and dir/name.bin; returns the path of the CUE sheet.
 std::string WriteToneImage(const std::string& dir, const std::string& name,
@@ -85,27 +83,29 @@ std::string WriteToneImage(const std::string& dir, const std::string& name,
 double ToneLevel(const std::vector<std::int16_t>& samples, double hz);  // 1 = full scale
 double Rms(const std::vector<std::int16_t>& samples);                   // 1 = full scale
 constexpr double kHeard = 0.08;  // a tone at half scale measures about 0.5
+// The left channel of frames [from, from + count) of raw s16le stereo, as far as the file holds.
+std::vector<std::int16_t> LeftChannel(const std::string& path, std::int64_t from,
+                                      std::int64_t count);
 
 // PulseAudio with one null sink, kept awake by a silent stream so that sound reaches its monitor
 // at once, and the monitor recorded as raw s16le stereo 44.1 kHz.
 class SoundServer {
  public:
   ~SoundServer() { stop(); }
-  // (Re)starts the server and the recorder, and points this process's clients at the server;
-  // returns what went wrong, or "".
+  // (Re)starts it and points this process's clients at it; returns what went wrong, or "".
   std::string start();
   void stop();
   void kill() { server_.kill(); }
-  void terminate() { server_.stop(); }  // SIGTERM: a server that shuts down in order
-  // SIGSTOP: a hung server, whose socket still takes connections that nobody answers; and
-  // SIGCONT, which wakes it.
+  void terminate() { server_.stop(); }  // a server that shuts down in order
+  // A hung server's socket still takes connections that nobody answers.
   void hang();
   void wake();
   std::string address() const { return "unix:" + dir_.path() + "/pulse/native"; }
   std::vector<std::string> clientEnv() const;
   std::int64_t frames() const;  // recorded since the last start
-  // The left channel of frames [from, from + count), as far as recorded.
-  std::vector<std::int16_t> left(std::int64_t from, std::int64_t count) const;
+  std::vector<std::int16_t> left(std::int64_t from, std::int64_t count) const {
+    return LeftChannel(dir_.file("monitor.raw"), from, count);
+  }
   std::vector<std::int16_t> latest() const { return left(frames() - 4410, 4410); }  // 100 ms
   bool hears(double hz) const;
   bool quiets(std::chrono::milliseconds deadline = std::chrono::seconds(10)) const;
@@ -115,20 +115,12 @@ class SoundServer {
   ChildProcess server_, keepAwake_, recorder_;
 };
 
-// The left channel of frames [from, from + count) of raw s16le stereo, as far as the file holds.
-std::vector<std::int16_t> LeftChannel(const std::string& path, std::int64_t from,
-                                      std::int64_t count);
-
-// An X server on a free display number; its display, or "" when it did not start.
-std::string StartXServer(const TempDir& dir, ChildProcess& server);
-
-// The windows of a process, as xdotool finds them.
-std::vector<std::string> WindowsOf(pid_t pid);
+std::vector<std::string> WindowsOf(pid_t pid);  // as xdotool finds them
 // A text property of a window as xprop shows it, without the quotes; "(unset)" when missing.
 std::string WindowProperty(const std::string& window, const std::string& name);
-// The client area of a mapped window in screen coordinates, from xwininfo; empty while unmapped.
+// The client area of a mapped window in screen coordinates; empty while unmapped.
 QRect ClientRect(const std::string& window);
-// The outer rectangle: the client area grown by the frame the window manager reports.
+// The client area grown by the frame the window manager reports.
 QRect OuterRect(const std::string& window);
 
 }  // namespace testsupport
