@@ -1,4 +1,3 @@
-// Helpers of the disc-database and settings-file tests.
 #pragma once
 
 #include <grp.h>
@@ -7,14 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "profile/ProfileFile.h"
 #include "support/Servers.h"
@@ -61,10 +56,6 @@ inline int ExitCode(pid_t pid) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline int RunUnprivileged(const std::function<int()>& body) {
-  return ExitCode(Spawn(body, true));
 }
 
 }  // namespace profile_test

@@ -1,6 +1,5 @@
-// The two files the program keeps. cdplayer.ini: the entry of a disc (CD_Object), its defaults
-// and its mends. ZarnCD.ini: what FormCreate reads and where the file lives; what the Option
-// dialog and the exit write is tested with the running player.
+// cdplayer.ini's disc entries and where both files live; what the window writes is tested with
+// the running player.
 #include "ProfileTestSupport.h"
 #include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
@@ -9,17 +8,11 @@ using namespace profile_test;
 
 namespace {
 
-// Restores an environment variable when it goes out of scope.
-class SavedEnv {
- public:
-  explicit SavedEnv(const char* name) : name_(name) {
-    if (const char* v = std::getenv(name)) value_ = v;
-  }
-  ~SavedEnv() { value_ ? ::setenv(name_, value_->c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> value_;
+struct SavedEnv {  // put back when the test ends
+  const char* name;
+  const char* was = std::getenv(name);
+  std::optional<std::string> value = was ? std::optional<std::string>(was) : std::nullopt;
+  ~SavedEnv() { value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name); }
 };
 
 class CdObject : public ::testing::Test {
@@ -105,15 +98,10 @@ TEST_F(CdObject, WritingAddsMissingKeysAndKeepsUnknownKeysAndOtherEntriesAllOrNo
   EXPECT_EQ(ReadFile(db_), written);
 }
 
-TStoredSettings Read_File(const std::string& path) {
-  return Read_Settings(ProfileFile(path).Read_Snapshot());
-}
-
-// The disc database lives in $XDG_DATA_HOME or ~/.local/share, the settings beside the
-// executable or in the configuration folder; the first write makes the missing folders, private
-// to the user.
+// The database lives in $XDG_DATA_HOME or ~/.local/share, the settings beside the executable or
+// in the configuration folder; the first write makes missing folders, private to the user.
 TEST_F(CdObject, FilesLiveInTheXdgFoldersOrBesideTheExecutable) {
-  SavedEnv data("XDG_DATA_HOME"), config("XDG_CONFIG_HOME"), home("HOME");
+  SavedEnv data{"XDG_DATA_HOME"}, config{"XDG_CONFIG_HOME"}, home{"HOME"};
   ::setenv("HOME", "/home/someone", 1);
   ::setenv("XDG_DATA_HOME", "", 1);
   ::setenv("XDG_CONFIG_HOME", "relative", 1);
@@ -133,18 +121,19 @@ TEST_F(CdObject, FilesLiveInTheXdgFoldersOrBesideTheExecutable) {
   ::setenv("XDG_CONFIG_HOME", dir_.file("config/deeper").c_str(), 1);
   ASSERT_EQ(::mkdir(dir_.file("bin").c_str(), 0755), 0);
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0777), 0);
-  const int code = RunUnprivileged([&] {
-    const std::string path = Settings_File_Path_For(dir_.file("bin"));
-    if (path != dir_.file("config/deeper/ZarnCD.ini")) return 1;
-    Write_Settings(path, Exit_Settings_Update(true, false, Default_Player_Settings()));
-    return Read_File(path).RepeatDisk ? 0 : 2;
-  });
+  const int code = ExitCode(Spawn(
+      [&] {
+        const std::string path = Settings_File_Path_For(dir_.file("bin"));
+        if (path != dir_.file("config/deeper/ZarnCD.ini")) return 1;
+        Write_Settings(path, Exit_Settings_Update(true, false, Default_Player_Settings()));
+        return Read_Settings(ProfileFile(path).Read_Snapshot()).RepeatDisk ? 0 : 2;
+      },
+      true));
   if (code == kSkip) GTEST_SKIP() << "cannot drop privileges";
   ASSERT_EQ(code, 0);
   EXPECT_EQ(Stat(dir_.file("config/deeper")).st_mode & 0777, 0700u);
 }
 
-// The defaults show in the window tests (texts, look, the exit keys) and in ProfileFaultTest.
 TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
   TempDir dir;
   const std::string path = dir.file("ZarnCD.ini");
@@ -153,7 +142,7 @@ TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
             "[window]\r\nTrackNo=-1\r\nCDTitle=0\r\nTallHeight=$258\r\nMainForm=0\r\n"
             "PlayerMode=0\r\n[Icon]\r\nTrackTitle=0\r\n[Disp]\r\nPanelColor=-2147483643\r\n"
             "[Play]\r\nRepeatTrack=7\r\n[SeeThrough]\r\nUse=2\r\n");
-  const TStoredSettings r = Read_File(path);
+  const TStoredSettings r = Read_Settings(ProfileFile(path).Read_Snapshot());
   EXPECT_TRUE(r.Player.Title_Bar_TrackNo && r.Player.Window_TrackNo);  // any non-zero number
   EXPECT_FALSE(r.Player.Title_Bar_Artist || r.Player.Window_CDTitle || r.Player.MainForm ||
                r.Player.PlayerMode || r.Player.Icon_TrackTitle);
