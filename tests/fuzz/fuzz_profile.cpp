@@ -1,12 +1,8 @@
-// Fuzz target for the profile reader and writer (src/profile/ProfileText.cpp), on bytes in memory.
-// Input: section NUL key NUL value NUL other-section NUL other-key NUL file-text (missing parts
-// are empty). Checks, beyond the sanitizers:
-//  - the file's indexed reader and the plain one read the same, at most 1023 bytes;
-//  - after writing the value, the key reads as the value does (without surrounding blanks and
-//    one pair of quotes, cut at 1023 bytes), or exactly as the value when the key already read so;
-//  - every other key reads as before the write;
-//  - writing the same value again changes nothing;
-//  - Profile_Str_To_Int agrees with a reference built on std::from_chars.
+// Fuzz target for the profile reader and writer on bytes in memory. Input: section NUL key NUL
+// value NUL other-section NUL other-key NUL file text. Beyond the sanitizers: the indexed and the
+// plain reader agree; a written value reads back as reading it would give (exactly, when the key
+// already read so); other keys read as before; writing it again changes nothing; and the string
+// conversion agrees with std::from_chars.
 #include <algorithm>
 #include <cctype>
 #include <charconv>

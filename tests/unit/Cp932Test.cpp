@@ -1,4 +1,3 @@
-// Code page 932 <-> Unicode.
 #include "disc/Cp932.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@ TEST(Cp932, DefaultNamesAndWindowsExtensionsRoundTrip) {
       {"\x5C\x7E", "\\~"},           // not the yen sign and overline
       {"\x81\x60", "\xEF\xBD\x9E"},  // U+FF5E FULLWIDTH TILDE
       {"\x87\x40", "①"},             // NEC special
-      {"\xFA\x40", "ⅰ"},             // IBM extension
-  };
+      {"\xFA\x40", "ⅰ"}};            // IBM extension
   for (const auto& [cp932, utf8] : cases) {
     EXPECT_EQ(Cp932ToUtf8(cp932), utf8);
     EXPECT_EQ(Utf8ToCp932(utf8), cp932);
@@ -84,8 +82,7 @@ TEST(Cp932, OutsideNamesAreTransliteratedNeverRefused) {
       {"A\x90", E::Cp932, "A?"},                                           // a lead byte cut off
       {"Caf\xC3\xA9", E::Guess, "Cafe"},                                   // a sheet saved as UTF-8
       {"\x90\x56\x82\xB5\x82\xA2", E::Guess, "\x90\x56\x82\xB5\x82\xA2"},  // as code page 932
-      {"Caf\xE9 \xE9t\xE9", E::Guess, "Cafe ete"},                         // as code page 1252
-  };
+      {"Caf\xE9 \xE9t\xE9", E::Guess, "Cafe ete"}};                        // as code page 1252
   for (const auto& [text, encoding, stored] : cases)
     EXPECT_EQ(Cp932_From_Disc(text, encoding), stored) << text;
 }

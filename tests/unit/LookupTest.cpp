@@ -1,5 +1,4 @@
-// Naming a disc online: its identity from the table of contents, and the names read from the
-// service's answers.
+// A disc's online identity, and the names read from the service's answers.
 #include <gtest/gtest.h>
 
 #include "lookup/DiscId.h"
@@ -14,16 +13,14 @@ TEST(OnlineDiscId, MatchesTheDefinitionForAudioAndEnhancedDiscs) {
     std::vector<int> offsets;  // lead-out first, with the lead-in
     const char* toc_query;
   };
-  const Case cases[] = {
-      {DiscToc({{0, true}, {15000, true}, {31234, true}}, 50000),
-       {50150, 150, 15150, 31384},
-       "1+3+50150+150+15150+31384"},
-      {DiscToc({{0, true}}, 4500), {4650, 150}, "1+1+4650+150"},
-      // An enhanced disc: the data track and the second session's gap left out.
-      {DiscToc({{0, true}, {20000, true}, {60000, false}}, 90000),
-       {60000 - 11400 + 150, 150, 20150},
-       "1+2+48750+150+20150"},
-  };
+  const Case cases[] = {{DiscToc({{0, true}, {15000, true}, {31234, true}}, 50000),
+                         {50150, 150, 15150, 31384},
+                         "1+3+50150+150+15150+31384"},
+                        {DiscToc({{0, true}}, 4500), {4650, 150}, "1+1+4650+150"},
+                        // An enhanced disc: the data track and the second session's gap left out.
+                        {DiscToc({{0, true}, {20000, true}, {60000, false}}, 90000),
+                         {60000 - 11400 + 150, 150, 20150},
+                         "1+2+48750+150+20150"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.toc_query);
     const std::optional<Online_Disc_Id> id = Online_Disc_Id_From(c.toc);
@@ -92,14 +89,11 @@ TEST(OnlineDiscNames, AnswersBecomeStoredNames) {
        {"Various Artists", "Cafe Hits", {"Beyonce / Halo", "A feat. B / Duet", "Intro"}}},
       {"a table-of-contents answer: a medium of as many tracks under another identity",
        Answer({{"Short", {"|ELSE|1"}}, {"Album", {"|ELSE|One,Two,Three"}}}), Kind::Names, album},
-      {"no release", Answer({}), Kind::No_Release, {}},
-      {"no release with this disc or its track count",
-       Answer({{"Short", {"|ELSE|1"}}}),
-       Kind::No_Release,
-       {}},
-      {"garbage", "<html>Service Unavailable</html>", Kind::Unreadable, {}},
-      {"JSON of another shape", R"({"error": "Not Found"})", Kind::Unreadable, {}},
-  };
+      {"no release", Answer({}), Kind::No_Release},
+      {"no release of this disc or track count", Answer({{"Short", {"|ELSE|1"}}}),
+       Kind::No_Release},
+      {"garbage", "<html>Service Unavailable</html>", Kind::Unreadable},
+      {"JSON of another shape", R"({"error": "Not Found"})", Kind::Unreadable}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Disc_Answer got = Names_From_Answer(c.json, disc);
