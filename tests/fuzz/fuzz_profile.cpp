@@ -41,12 +41,8 @@ std::string Expected(std::string_view value) {
 
 std::string Fold(std::string_view s) {
   std::string out(Trim(s));
-  for (std::size_t i = 0; i < out.size(); ++i) {
-    if (IsPair(out, i))
-      ++i;
-    else if (out[i] >= 'A' && out[i] <= 'Z')
-      out[i] = static_cast<char>(out[i] + 32);
-  }
+  for (std::size_t i = 0; i < out.size(); i += IsPair(out, i) ? 2 : 1)
+    if (out[i] >= 'A' && out[i] <= 'Z') out[i] = static_cast<char>(out[i] + 32);
   return out;
 }
 

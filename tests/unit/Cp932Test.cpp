@@ -33,8 +33,7 @@ TEST(Cp932, DefaultNamesAndWindowsExtensionsRoundTrip) {
   EXPECT_EQ(Utf8ToCp932(utf8.substr(0, utf8.size() - 3)), bytes);
 }
 
-// Bytes that are no character decode to U+FFFD, one for each; text code page 932 cannot hold
-// is refused, not replaced.
+// Bytes that are no character become U+FFFD.
 TEST(Cp932, InvalidBytesAreReplacedAndTextItCannotHoldIsRefused) {
   const std::string fffd = "\xEF\xBF\xBD";
   const std::pair<std::string, std::string> decoded[] = {
@@ -66,8 +65,7 @@ TEST(Cp932, WithoutTheConverterSingleBytesStillConvert) {
 
 }  // namespace
 
-// Names from outside (CD-Text, a sheet) are stored whatever they hold: transliterated where code
-// page 932 has no such letter, "?" only where nothing stands for it, Shift-JIS kept as its bytes.
+// Names from CD-Text or a sheet: "?" only where no letter of code page 932 stands for one.
 TEST(Cp932, OutsideNamesAreTransliteratedNeverRefused) {
   using E = DiscText::Encoding;
   const std::tuple<std::string, E, std::string> cases[] = {

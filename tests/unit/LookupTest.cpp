@@ -79,21 +79,18 @@ TEST(OnlineDiscNames, AnswersBecomeStoredNames) {
        {"Band", "Set (Live)", {"a", "b", "c"}}},
       {"a compilation: tracks by others name their performers, transliterated",
        R"({"releases": [{"title": "Café Hits", "artist-credit": [{"name": "Various Artists"}],
-           "media": [{"position": 1, "discs": [{"id": "OURDISC"}], "tracks": [
-             {"title": "Halo", "artist-credit": [{"name": "Beyoncé", "joinphrase": ""}]},
-             {"title": "Duet", "artist-credit": [{"name": "A", "joinphrase": " feat. "},
-                                                  {"name": "B", "joinphrase": ""}]},
-             {"recording": {"title": "Intro",
-                            "artist-credit": [{"name": "Various Artists"}]}}]}]}]})",
+         "media": [{"position": 1, "discs": [{"id": "OURDISC"}], "tracks": [{"title": "Halo",
+         "artist-credit": [{"name": "Beyoncé", "joinphrase": ""}]}, {"title": "Duet", "artist-credit":
+         [{"name": "A", "joinphrase": " feat. "}, {"name": "B", "joinphrase": ""}]}, {"recording":
+         {"title": "Intro", "artist-credit": [{"name": "Various Artists"}]}}]}]}]})",
        Kind::Names,
        {"Various Artists", "Cafe Hits", {"Beyonce / Halo", "A feat. B / Duet", "Intro"}}},
       {"a table-of-contents answer: a medium of as many tracks under another identity",
        Answer({{"Short", {"|ELSE|1"}}, {"Album", {"|ELSE|One,Two,Three"}}}), Kind::Names, album},
-      {"no release", Answer({}), Kind::No_Release},
-      {"no release of this disc or track count", Answer({{"Short", {"|ELSE|1"}}}),
-       Kind::No_Release},
-      {"garbage", "<html>Service Unavailable</html>", Kind::Unreadable},
-      {"JSON of another shape", R"({"error": "Not Found"})", Kind::Unreadable}};
+      {"no release", Answer({}), Kind::No_Release, {}},
+      {"no match by disc or track count", Answer({{"Short", {"|ELSE|1"}}}), Kind::No_Release, {}},
+      {"garbage", "<html>Service Unavailable</html>", Kind::Unreadable, {}},
+      {"JSON of another shape", R"({"error": "Not Found"})", Kind::Unreadable, {}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Disc_Answer got = Names_From_Answer(c.json, disc);

@@ -27,10 +27,7 @@ int Write(const std::string& path, const std::string& value, bool unprivileged =
   return ExitCode(Spawn(
       [&] {
         ::alarm(10);
-        auto read = [&] {
-          ProfileFile::Clear_Cache();
-          return ProfileFile(path).Profile_Read_String("S", "k", "none");
-        };
+        auto read = [&] { return ProfileFile(path).Profile_Read_String("S", "k", "none"); };
         const std::string before = read();
         try {
           ProfileFile(path).Profile_Write_String("S", "k", value);
@@ -110,10 +107,7 @@ TEST(ProfileFault, FullFileSystem) {
   ::mkdir(mnt.c_str(), 0755);
   if (::mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=64k") != 0)
     GTEST_SKIP() << "cannot mount a tmpfs: " << std::strerror(errno);
-  struct Unmount {
-    std::string at;
-    ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
-  } unmount{mnt};
+  const std::shared_ptr<void> unmount(nullptr, [&](void*) { ::umount2(mnt.c_str(), MNT_DETACH); });
   const std::string content = "; big\r\n;" + std::string(40000, 'x') + "\r\n";  // no room for two
   WriteFile(path, content);
   EXPECT_EQ(Write(path, "changed"), 1);

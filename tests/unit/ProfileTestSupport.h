@@ -40,15 +40,10 @@ constexpr int kSkip = 77;
 inline pid_t Spawn(const std::function<int()>& body, bool unprivileged = false) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
-  int code = kSkip;
-  try {
-    if (!unprivileged || ::geteuid() != 0 ||
-        (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0))
-      code = body();
-  } catch (...) {
-    code = 98;
-  }
-  ::_exit(code);
+  ::_exit(!unprivileged || ::geteuid() != 0 ||
+                  (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
+              ? body()
+              : kSkip);
 }
 
 // The child's exit code, or -1 when a signal ended it.

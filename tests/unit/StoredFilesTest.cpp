@@ -31,18 +31,28 @@ class CdObject : public ::testing::Test {
   std::string db_ = dir_.file("cdplayer.ini");
 };
 
-TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecimal) {
+// Names in any case; all keys written in one update, missing ones added, numbers in decimal: a
+// title that cannot be stored leaves the file as it was.
+TEST_F(CdObject, EntriesAreReadInAnyCaseAndWrittenBackWholeOrNotAtAll) {
   CD_Object cd = Read(
-      "[abcdef]\r\nENTRYTYPE=2\r\nArtist=A\r\nTitle=T\r\nNumTracks=0x2\r\n0=one\r\n1=two\r\n"
-      "Order= 1 0\r\nNumPlay=abc\r\n",
+      "[OTHER1]\r\nartist=x\r\n[abcdef]\r\nENTRYTYPE=2\r\nArtist=Old\r\nNumTracks=0x2\r\n0=a\r\n"
+      "1=b\r\nNumPlay=abc\r\nmystery=kept\r\n\r\n; end\r\n[OTHER2]\r\nk=v",
       "ABCDEF", 5);
   // NumPlay is not a number: the track count.
   EXPECT_EQ(std::tie(cd.Entry_Type, cd.Artist, cd.Title, cd.Num_Tracks, cd.Play_Order, cd.Num_Play),
-            std::make_tuple(2, "A", "T", 2, "1 0", 2));
-  EXPECT_EQ(cd.Track_Titles, (std::vector<std::string>{"one", "two"}));
+            std::make_tuple(2, "Old", std::string(cd_defaults::kTitle), 2, " 0 1", 2));
+  EXPECT_EQ(cd.Track_Titles, (std::vector<std::string>{"a", "b"}));
+  cd.Artist = "New";
   cd.Write_Disc_Info();
-  EXPECT_EQ(Stored("numtracks"), "2");
-  EXPECT_EQ(Stored("numplay"), "2");
+  const std::string written =
+      "[OTHER1]\r\nartist=x\r\n[abcdef]\r\nENTRYTYPE=2\r\nArtist=New\r\nNumTracks=2\r\n0=a\r\n"
+      "1=b\r\nNumPlay=2\r\nmystery=kept\r\ntitle=" +
+      std::string(cd_defaults::kTitle) + "\r\norder= 0 1\r\n\r\n; end\r\n[OTHER2]\r\nk=v";
+  EXPECT_EQ(ReadFile(db_), written);
+  cd.Artist = "Newer";
+  cd.Track_Titles[1] = "broken\r\n[injected]";
+  EXPECT_THROW(cd.Write_Disc_Info(), EProfileError);
+  EXPECT_EQ(ReadFile(db_), written);
 
   // A value longer than a read gives is written back unchanged while it is not edited.
   const std::string longTitle = std::string(1500, 'T') + "!";
@@ -60,7 +70,6 @@ TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecima
 
 TEST_F(CdObject, TrackCountIsTheStoredOneElseTheDevicesButNeverMoreThanNinetyNine) {
   const std::tuple<const char*, int, int, std::size_t> cases[] = {
-      // stored count, the device's count, track count, titles
       {"0", 10, 0, 0},    {"-3", 10, -3, 0},         {"", 10, 10, 10},        {"", 150, 99, 99},
       {"100", 5, 99, 99}, {"2147483647", 5, 99, 99}, {"$7FFFFFFF", 5, 99, 99}};
   for (const auto& [count, device, tracks, titles] : cases) {
@@ -69,33 +78,11 @@ TEST_F(CdObject, TrackCountIsTheStoredOneElseTheDevicesButNeverMoreThanNinetyNin
               std::tuple(tracks, tracks, titles, titles == 0))
         << count;
   }
-  // Fewer than the device has: the titles stored beyond the count stay as they are. (More: the
-  // editor tests.)
+  // Fewer than the device has: the titles stored beyond the count stay as they are.
   CD_Object fewer = Read("[ABCDEF]\r\nnumtracks=8\r\n8=beyond\r\n9=beyond too\r\n", "ABCDEF", 10);
   EXPECT_EQ(fewer.Track_Titles.size(), 8u);
   fewer.Write_Disc_Info();
   EXPECT_EQ(Stored("9"), "beyond too");
-}
-
-// All keys are written in one update: a title that cannot be stored leaves the file as it was.
-TEST_F(CdObject, WritingAddsMissingKeysAndKeepsUnknownKeysAndOtherEntriesAllOrNothing) {
-  CD_Object cd = Read(
-      "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=Old\r\nnumtracks=2\r\n0=a\r\n1=b\r\nmystery=kept\r\n"
-      "\r\n; end\r\n[OTHER2]\r\nk=v",
-      "C0", 5);
-  EXPECT_EQ(cd.Play_Order, " 0 1");
-  cd.Artist = "New";
-  cd.Write_Disc_Info();
-  const std::string written =
-      "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=New\r\nnumtracks=2\r\n0=a\r\n1=b\r\n"
-      "mystery=kept\r\nEntryType=1\r\ntitle=" +
-      std::string(cd_defaults::kTitle) +
-      "\r\norder= 0 1\r\nnumplay=2\r\n\r\n; end\r\n[OTHER2]\r\nk=v";
-  EXPECT_EQ(ReadFile(db_), written);
-  cd.Artist = "Newer";
-  cd.Track_Titles[1] = "broken\r\n[injected]";
-  EXPECT_THROW(cd.Write_Disc_Info(), EProfileError);
-  EXPECT_EQ(ReadFile(db_), written);
 }
 
 // The database lives in $XDG_DATA_HOME or ~/.local/share, the settings beside the executable or
