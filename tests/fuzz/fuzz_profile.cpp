@@ -65,9 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string_view in(reinterpret_cast<const char*>(data), size);
   std::string_view part[5];
   for (auto& p : part) {
-    std::size_t nul = in.find('\0');
-    p = in.substr(0, nul);
-    in = nul == std::string_view::npos ? std::string_view() : in.substr(nul + 1);
+    p = in.substr(0, in.find('\0'));
+    in = in.substr(std::min(in.size(), p.size() + 1));
   }
   const std::string_view section = part[0], key = part[1], value = part[2];
   const std::string_view otherSection = part[3], otherKey = part[4], text = in;

@@ -54,9 +54,7 @@ TEST(Cp932, InvalidBytesAreReplacedAndTextItCannotHoldIsRefused) {
 // Without the C library's converter, the single-byte part still converts and the rest is
 // refused or replaced: never an exception that would end whatever shows a name.
 TEST(Cp932, WithoutTheConverterSingleBytesStillConvert) {
-  struct Restore {
-    ~Restore() { Set_Cp932_Iconv_Name("CP932"); }
-  } restore;
+  const std::shared_ptr<void> restore(nullptr, [](void*) { Set_Cp932_Iconv_Name("CP932"); });
   Set_Cp932_Iconv_Name("NO-SUCH-CODE-PAGE");
   EXPECT_EQ(Cp932ToUtf8("a\\~\xC4\xD7\x90\x56\x81 !"), "a\\~ﾄﾗ\uFFFD\uFFFD !");
   EXPECT_EQ(Utf8ToCp932("a\\~ﾄﾗ"), "a\\~\xC4\xD7");

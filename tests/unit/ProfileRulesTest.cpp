@@ -20,15 +20,12 @@ class Profile : public ::testing::Test {
                    const std::string& def = "<default>") {
     return Stored(text).Profile_Read_String(section, key, def);
   }
-  // The file after writing one value into a file holding `before`.
   std::string After(const std::string& before, const std::string& section, const std::string& key,
                     const std::string& value) {
     Stored(before).Profile_Write_String(section, key, value);
     return ReadFile(path_);
   }
-  std::int32_t Integer(const std::string& value) {
-    return Stored("[S]\r\nk=" + value + "\r\n").Profile_Read_Integer("S", "k", kDef);
-  }
+  ProfileFile Holding(const std::string& value) { return Stored("[S]\r\nk=" + value + "\r\n"); }
   static constexpr std::int32_t kMin = -2147483647 - 1, kDef = -77;
   TempDir dir_;
   std::string path_ = dir_.file("test.ini");
@@ -100,11 +97,12 @@ TEST_F(Profile, IntegersAndBools) {
       {"0X0a", 10},          {"$FFFFFFFF", -1},
       {"$80000000", kMin},   {"0x00000000FF", 255},
       {"-2147483648", kMin}, {"0000000000000000000012", 12}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(Integer(text), value) << text;
+  for (const auto& [text, value] : cases)
+    EXPECT_EQ(Holding(text).Profile_Read_Integer("S", "k", kDef), value) << text;
   for (const char* text : {"", "-", "$", "0x", "$-1", "-$1", "0x 1", "12abc", "1 2", "1.5", "0xG",
                            "00x1", "\xEF\xBC\x91", "2147483648", "-2147483649", "$100000000",
                            "0x100000000", "99999999999999999999"})
-    EXPECT_EQ(Integer(text), kDef) << text;
+    EXPECT_EQ(Holding(text).Profile_Read_Integer("S", "k", kDef), kDef) << text;
   // The string conversion alone knows no "0x" and skips only spaces.
   const std::pair<const char*, std::optional<std::int32_t>> converted[] = {
       {"   255", 255}, {" $ff", 255}, {"0xff", {}},      {"255 ", {}},
@@ -114,9 +112,7 @@ TEST_F(Profile, IntegersAndBools) {
       {"0", true, false},  {"2", false, true},     {"-1", false, true}, {"0x0", true, false},
       {"yes", true, true}, {"true", false, false}, {"", true, true}};
   for (const auto& [text, def, value] : bools)
-    EXPECT_EQ(Stored("[S]\r\nk=" + std::string(text) + "\r\n").Profile_Read_Bool("S", "k", def),
-              value)
-        << text << " " << def;
+    EXPECT_EQ(Holding(text).Profile_Read_Bool("S", "k", def), value) << text << " " << def;
 }
 
 TEST_F(Profile, WritesReplaceTheFirstMatchInPlaceOrAddTheKeyAfterTheSectionsLastKey) {
@@ -175,16 +171,14 @@ TEST_F(Profile, StructureBreakingNamesAndValuesAreRefused) {
 }
 
 TEST_F(Profile, UpdateIsTheWritesOneByOneAppliedAllOrNothing) {
-  const std::string before = "; db\r\n[B]\r\nx=1\r\n[A]\r\na=old\r\n";
-  const std::string expected = "; db\r\n[B]\r\nx=1\r\ny=2\r\n[A]\r\na=new\r\nb=3\r\n[C]\r\nc=2\r\n";
   ProfileFile::Update u;
   u.Profile_Write_String("A", "a", "new");
   u.Profile_Write_String("C", "c", "1");
   u.Profile_Write_Integer("B", "y", 2);
   u.Profile_Write_String("a", "b", "3");
   u.Profile_Write_String("C", "c", "2");
-  Stored(before).Apply(u);
-  EXPECT_EQ(ReadFile(path_), expected);
+  Stored("; db\r\n[B]\r\nx=1\r\n[A]\r\na=old\r\n").Apply(u);
+  EXPECT_EQ(ReadFile(path_), "; db\r\n[B]\r\nx=1\r\ny=2\r\n[A]\r\na=new\r\nb=3\r\n[C]\r\nc=2\r\n");
 }
 
 TEST_F(Profile, ReadsSeeChangesMadeByOtherProgramsAtOnce) {

@@ -1,5 +1,4 @@
-// cdplayer.ini's disc entries and where both files live; what the window writes is tested with
-// the running player.
+// cdplayer.ini's disc entries and where both files live (the window's writes: the player tests).
 #include "ProfileTestSupport.h"
 #include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
