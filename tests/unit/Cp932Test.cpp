@@ -1,4 +1,3 @@
-// Code page 932 <-> Unicode.
 #include "disc/Cp932.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +18,7 @@ TEST(Cp932, DefaultNamesAndWindowsExtensionsRoundTrip) {
       {"\x5C\x7E", "\\~"},           // not the yen sign and overline
       {"\x81\x60", "\xEF\xBD\x9E"},  // U+FF5E FULLWIDTH TILDE
       {"\x87\x40", "①"},             // NEC special
-      {"\xFA\x40", "ⅰ"},             // IBM extension
-  };
+      {"\xFA\x40", "ⅰ"}};            // IBM extension
   for (const auto& [cp932, utf8] : cases) {
     EXPECT_EQ(Cp932ToUtf8(cp932), utf8);
     EXPECT_EQ(Utf8ToCp932(utf8), cp932);
@@ -35,8 +33,7 @@ TEST(Cp932, DefaultNamesAndWindowsExtensionsRoundTrip) {
   EXPECT_EQ(Utf8ToCp932(utf8.substr(0, utf8.size() - 3)), bytes);
 }
 
-// Bytes that are no character decode to U+FFFD, one for each; text code page 932 cannot hold
-// is refused, not replaced.
+// Bytes that are no character become U+FFFD.
 TEST(Cp932, InvalidBytesAreReplacedAndTextItCannotHoldIsRefused) {
   const std::string fffd = "\xEF\xBF\xBD";
   const std::pair<std::string, std::string> decoded[] = {
@@ -57,9 +54,7 @@ TEST(Cp932, InvalidBytesAreReplacedAndTextItCannotHoldIsRefused) {
 // Without the C library's converter, the single-byte part still converts and the rest is
 // refused or replaced: never an exception that would end whatever shows a name.
 TEST(Cp932, WithoutTheConverterSingleBytesStillConvert) {
-  struct Restore {
-    ~Restore() { Set_Cp932_Iconv_Name("CP932"); }
-  } restore;
+  const std::shared_ptr<void> restore(nullptr, [](void*) { Set_Cp932_Iconv_Name("CP932"); });
   Set_Cp932_Iconv_Name("NO-SUCH-CODE-PAGE");
   EXPECT_EQ(Cp932ToUtf8("a\\~\xC4\xD7\x90\x56\x81 !"), "a\\~ﾄﾗ\uFFFD\uFFFD !");
   EXPECT_EQ(Utf8ToCp932("a\\~ﾄﾗ"), "a\\~\xC4\xD7");
@@ -68,8 +63,7 @@ TEST(Cp932, WithoutTheConverterSingleBytesStillConvert) {
 
 }  // namespace
 
-// Names from outside (CD-Text, a sheet) are stored whatever they hold: transliterated where code
-// page 932 has no such letter, "?" only where nothing stands for it, Shift-JIS kept as its bytes.
+// Names from CD-Text or a sheet: "?" only where no letter of code page 932 stands for one.
 TEST(Cp932, OutsideNamesAreTransliteratedNeverRefused) {
   using E = DiscText::Encoding;
   const std::tuple<std::string, E, std::string> cases[] = {
@@ -84,8 +78,7 @@ TEST(Cp932, OutsideNamesAreTransliteratedNeverRefused) {
       {"A\x90", E::Cp932, "A?"},                                           // a lead byte cut off
       {"Caf\xC3\xA9", E::Guess, "Cafe"},                                   // a sheet saved as UTF-8
       {"\x90\x56\x82\xB5\x82\xA2", E::Guess, "\x90\x56\x82\xB5\x82\xA2"},  // as code page 932
-      {"Caf\xE9 \xE9t\xE9", E::Guess, "Cafe ete"},                         // as code page 1252
-  };
+      {"Caf\xE9 \xE9t\xE9", E::Guess, "Cafe ete"}};                        // as code page 1252
   for (const auto& [text, encoding, stored] : cases)
     EXPECT_EQ(Cp932_From_Disc(text, encoding), stored) << text;
 }

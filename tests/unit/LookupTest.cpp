@@ -1,5 +1,4 @@
-// Naming a disc online: its identity from the table of contents, and the names read from the
-// service's answers.
+// A disc's online identity, and the names read from the service's answers.
 #include <gtest/gtest.h>
 
 #include "lookup/DiscId.h"
@@ -9,12 +8,8 @@
 namespace {
 
 TEST(OnlineDiscId, MatchesTheDefinitionForAudioAndEnhancedDiscs) {
-  struct Case {
-    DiscToc toc;
-    std::vector<int> offsets;  // lead-out first, with the lead-in
-    const char* toc_query;
-  };
-  const Case cases[] = {
+  // The table, its offsets (the lead-out first, with the lead-in) and its query.
+  const std::tuple<DiscToc, std::vector<int>, const char*> cases[] = {
       {DiscToc({{0, true}, {15000, true}, {31234, true}}, 50000),
        {50150, 150, 15150, 31384},
        "1+3+50150+150+15150+31384"},
@@ -22,16 +17,15 @@ TEST(OnlineDiscId, MatchesTheDefinitionForAudioAndEnhancedDiscs) {
       // An enhanced disc: the data track and the second session's gap left out.
       {DiscToc({{0, true}, {20000, true}, {60000, false}}, 90000),
        {60000 - 11400 + 150, 150, 20150},
-       "1+2+48750+150+20150"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.toc_query);
-    const std::optional<Online_Disc_Id> id = Online_Disc_Id_From(c.toc);
+       "1+2+48750+150+20150"}};
+  for (const auto& [toc, offsets, query] : cases) {
+    SCOPED_TRACE(query);
+    const std::optional<Online_Disc_Id> id = Online_Disc_Id_From(toc);
     ASSERT_TRUE(id);
-    const int last = static_cast<int>(c.offsets.size()) - 1;
-    EXPECT_EQ(id->id, Reference_Disc_Id(1, last, c.offsets));
+    const int last = static_cast<int>(offsets.size()) - 1;
+    EXPECT_EQ(id->id, Reference_Disc_Id(1, last, offsets));
     EXPECT_EQ(id->audio_tracks, last);
-    EXPECT_EQ(id->toc, c.toc_query);
+    EXPECT_EQ(id->toc, query);
     EXPECT_NE(id->submission_url.find(id->id), std::string::npos);
   }
   EXPECT_FALSE(Online_Disc_Id_From(DiscToc({{0, false}}, 9000))) << "a data disc has no identity";
@@ -62,12 +56,7 @@ TEST(OnlineDiscNames, AnswersBecomeStoredNames) {
   using Kind = Disc_Answer::Kind;
   const QString ours = "|OURDISC|One,Two,Three";
   const Outside_Names album{"Band", "Album", {"One", "Two", "Three"}};
-  const struct {
-    const char* name;
-    QByteArray json;
-    Kind kind;
-    Outside_Names names;
-  } cases[] = {
+  const std::tuple<const char*, QByteArray, Kind, Outside_Names> cases[] = {
       {"one match", Answer({{"Album", {ours}}}), Kind::Names, album},
       {"several releases: the first that carries this disc",
        Answer({{"Other", {"|ANOTHER|x,y,z"}}, {"Album", {ours}}, {"Reissue", {ours}}}), Kind::Names,
@@ -82,31 +71,25 @@ TEST(OnlineDiscNames, AnswersBecomeStoredNames) {
        {"Band", "Set (Live)", {"a", "b", "c"}}},
       {"a compilation: tracks by others name their performers, transliterated",
        R"({"releases": [{"title": "Café Hits", "artist-credit": [{"name": "Various Artists"}],
-           "media": [{"position": 1, "discs": [{"id": "OURDISC"}], "tracks": [
-             {"title": "Halo", "artist-credit": [{"name": "Beyoncé", "joinphrase": ""}]},
-             {"title": "Duet", "artist-credit": [{"name": "A", "joinphrase": " feat. "},
-                                                  {"name": "B", "joinphrase": ""}]},
-             {"recording": {"title": "Intro",
-                            "artist-credit": [{"name": "Various Artists"}]}}]}]}]})",
+         "media": [{"position": 1, "discs": [{"id": "OURDISC"}], "tracks": [{"title": "Halo",
+         "artist-credit": [{"name": "Beyoncé", "joinphrase": ""}]}, {"title": "Duet", "artist-credit":
+         [{"name": "A", "joinphrase": " feat. "}, {"name": "B", "joinphrase": ""}]}, {"recording":
+         {"title": "Intro", "artist-credit": [{"name": "Various Artists"}]}}]}]}]})",
        Kind::Names,
        {"Various Artists", "Cafe Hits", {"Beyonce / Halo", "A feat. B / Duet", "Intro"}}},
       {"a table-of-contents answer: a medium of as many tracks under another identity",
        Answer({{"Short", {"|ELSE|1"}}, {"Album", {"|ELSE|One,Two,Three"}}}), Kind::Names, album},
       {"no release", Answer({}), Kind::No_Release, {}},
-      {"no release with this disc or its track count",
-       Answer({{"Short", {"|ELSE|1"}}}),
-       Kind::No_Release,
-       {}},
+      {"no match by disc or track count", Answer({{"Short", {"|ELSE|1"}}}), Kind::No_Release, {}},
       {"garbage", "<html>Service Unavailable</html>", Kind::Unreadable, {}},
-      {"JSON of another shape", R"({"error": "Not Found"})", Kind::Unreadable, {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Disc_Answer got = Names_From_Answer(c.json, disc);
-    EXPECT_EQ(got.kind, c.kind);
+      {"JSON of another shape", R"({"error": "Not Found"})", Kind::Unreadable, {}}};
+  for (const auto& [name, json, kind, names] : cases) {
+    SCOPED_TRACE(name);
+    const Disc_Answer got = Names_From_Answer(json, disc);
+    EXPECT_EQ(got.kind, kind);
     EXPECT_EQ(std::tie(got.names.artist, got.names.title, got.names.tracks),
-              std::tie(c.names.artist, c.names.title, c.names.tracks));
-    EXPECT_EQ(got.detail.empty(), c.kind != Kind::Unreadable);
+              std::tie(names.artist, names.title, names.tracks));
+    EXPECT_EQ(got.detail.empty(), kind != Kind::Unreadable);
   }
 }
 

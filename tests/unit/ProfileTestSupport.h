@@ -1,4 +1,3 @@
-// Helpers of the disc-database and settings-file tests.
 #pragma once
 
 #include <grp.h>
@@ -7,14 +6,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <iterator>
 #include <set>
-#include <string>
-#include <tuple>
-#include <vector>
 
 #include "profile/ProfileFile.h"
 #include "support/Servers.h"
@@ -45,15 +40,10 @@ constexpr int kSkip = 77;
 inline pid_t Spawn(const std::function<int()>& body, bool unprivileged = false) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
-  int code = kSkip;
-  try {
-    if (!unprivileged || ::geteuid() != 0 ||
-        (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0))
-      code = body();
-  } catch (...) {
-    code = 98;
-  }
-  ::_exit(code);
+  ::_exit(!unprivileged || ::geteuid() != 0 ||
+                  (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
+              ? body()
+              : kSkip);
 }
 
 // The child's exit code, or -1 when a signal ended it.
@@ -61,10 +51,6 @@ inline int ExitCode(pid_t pid) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-inline int RunUnprivileged(const std::function<int()>& body) {
-  return ExitCode(Spawn(body, true));
 }
 
 }  // namespace profile_test

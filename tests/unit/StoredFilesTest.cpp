@@ -1,6 +1,4 @@
-// The two files the program keeps. cdplayer.ini: the entry of a disc (CD_Object), its defaults
-// and its mends. ZarnCD.ini: what FormCreate reads and where the file lives; what the Option
-// dialog and the exit write is tested with the running player.
+// cdplayer.ini's disc entries and where both files live (the window's writes: the player tests).
 #include "ProfileTestSupport.h"
 #include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
@@ -9,17 +7,11 @@ using namespace profile_test;
 
 namespace {
 
-// Restores an environment variable when it goes out of scope.
-class SavedEnv {
- public:
-  explicit SavedEnv(const char* name) : name_(name) {
-    if (const char* v = std::getenv(name)) value_ = v;
-  }
-  ~SavedEnv() { value_ ? ::setenv(name_, value_->c_str(), 1) : ::unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> value_;
+struct SavedEnv {  // put back when the test ends
+  const char* name;
+  const char* was = std::getenv(name);
+  std::optional<std::string> value = was ? std::optional<std::string>(was) : std::nullopt;
+  ~SavedEnv() { value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name); }
 };
 
 class CdObject : public ::testing::Test {
@@ -38,18 +30,28 @@ class CdObject : public ::testing::Test {
   std::string db_ = dir_.file("cdplayer.ini");
 };
 
-TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecimal) {
+// Names in any case; all keys written in one update, missing ones added, numbers in decimal: a
+// title that cannot be stored leaves the file as it was.
+TEST_F(CdObject, EntriesAreReadInAnyCaseAndWrittenBackWholeOrNotAtAll) {
   CD_Object cd = Read(
-      "[abcdef]\r\nENTRYTYPE=2\r\nArtist=A\r\nTitle=T\r\nNumTracks=0x2\r\n0=one\r\n1=two\r\n"
-      "Order= 1 0\r\nNumPlay=abc\r\n",
+      "[OTHER1]\r\nartist=x\r\n[abcdef]\r\nENTRYTYPE=2\r\nArtist=Old\r\nNumTracks=0x2\r\n0=a\r\n"
+      "1=b\r\nNumPlay=abc\r\nmystery=kept\r\n\r\n; end\r\n[OTHER2]\r\nk=v",
       "ABCDEF", 5);
   // NumPlay is not a number: the track count.
   EXPECT_EQ(std::tie(cd.Entry_Type, cd.Artist, cd.Title, cd.Num_Tracks, cd.Play_Order, cd.Num_Play),
-            std::make_tuple(2, "A", "T", 2, "1 0", 2));
-  EXPECT_EQ(cd.Track_Titles, (std::vector<std::string>{"one", "two"}));
+            std::make_tuple(2, "Old", std::string(cd_defaults::kTitle), 2, " 0 1", 2));
+  EXPECT_EQ(cd.Track_Titles, (std::vector<std::string>{"a", "b"}));
+  cd.Artist = "New";
   cd.Write_Disc_Info();
-  EXPECT_EQ(Stored("numtracks"), "2");
-  EXPECT_EQ(Stored("numplay"), "2");
+  const std::string written =
+      "[OTHER1]\r\nartist=x\r\n[abcdef]\r\nENTRYTYPE=2\r\nArtist=New\r\nNumTracks=2\r\n0=a\r\n"
+      "1=b\r\nNumPlay=2\r\nmystery=kept\r\ntitle=" +
+      std::string(cd_defaults::kTitle) + "\r\norder= 0 1\r\n\r\n; end\r\n[OTHER2]\r\nk=v";
+  EXPECT_EQ(ReadFile(db_), written);
+  cd.Artist = "Newer";
+  cd.Track_Titles[1] = "broken\r\n[injected]";
+  EXPECT_THROW(cd.Write_Disc_Info(), EProfileError);
+  EXPECT_EQ(ReadFile(db_), written);
 
   // A value longer than a read gives is written back unchanged while it is not edited.
   const std::string longTitle = std::string(1500, 'T') + "!";
@@ -67,7 +69,6 @@ TEST_F(CdObject, StoredEntryIsReadWithCaseInsensitiveNamesAndWrittenBackInDecima
 
 TEST_F(CdObject, TrackCountIsTheStoredOneElseTheDevicesButNeverMoreThanNinetyNine) {
   const std::tuple<const char*, int, int, std::size_t> cases[] = {
-      // stored count, the device's count, track count, titles
       {"0", 10, 0, 0},    {"-3", 10, -3, 0},         {"", 10, 10, 10},        {"", 150, 99, 99},
       {"100", 5, 99, 99}, {"2147483647", 5, 99, 99}, {"$7FFFFFFF", 5, 99, 99}};
   for (const auto& [count, device, tracks, titles] : cases) {
@@ -76,44 +77,17 @@ TEST_F(CdObject, TrackCountIsTheStoredOneElseTheDevicesButNeverMoreThanNinetyNin
               std::tuple(tracks, tracks, titles, titles == 0))
         << count;
   }
-  // Fewer than the device has: the titles stored beyond the count stay as they are. (More: the
-  // editor tests.)
+  // Fewer than the device has: the titles stored beyond the count stay as they are.
   CD_Object fewer = Read("[ABCDEF]\r\nnumtracks=8\r\n8=beyond\r\n9=beyond too\r\n", "ABCDEF", 10);
   EXPECT_EQ(fewer.Track_Titles.size(), 8u);
   fewer.Write_Disc_Info();
   EXPECT_EQ(Stored("9"), "beyond too");
 }
 
-// All keys are written in one update: a title that cannot be stored leaves the file as it was.
-TEST_F(CdObject, WritingAddsMissingKeysAndKeepsUnknownKeysAndOtherEntriesAllOrNothing) {
-  CD_Object cd = Read(
-      "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=Old\r\nnumtracks=2\r\n0=a\r\n1=b\r\nmystery=kept\r\n"
-      "\r\n; end\r\n[OTHER2]\r\nk=v",
-      "C0", 5);
-  EXPECT_EQ(cd.Play_Order, " 0 1");
-  cd.Artist = "New";
-  cd.Write_Disc_Info();
-  const std::string written =
-      "[OTHER1]\r\nartist=x\r\n[C0]\r\nartist=New\r\nnumtracks=2\r\n0=a\r\n1=b\r\n"
-      "mystery=kept\r\nEntryType=1\r\ntitle=" +
-      std::string(cd_defaults::kTitle) +
-      "\r\norder= 0 1\r\nnumplay=2\r\n\r\n; end\r\n[OTHER2]\r\nk=v";
-  EXPECT_EQ(ReadFile(db_), written);
-  cd.Artist = "Newer";
-  cd.Track_Titles[1] = "broken\r\n[injected]";
-  EXPECT_THROW(cd.Write_Disc_Info(), EProfileError);
-  EXPECT_EQ(ReadFile(db_), written);
-}
-
-TStoredSettings Read_File(const std::string& path) {
-  return Read_Settings(ProfileFile(path).Read_Snapshot());
-}
-
-// The disc database lives in $XDG_DATA_HOME or ~/.local/share, the settings beside the
-// executable or in the configuration folder; the first write makes the missing folders, private
-// to the user.
+// The database lives in $XDG_DATA_HOME or ~/.local/share, the settings beside the executable or
+// in the configuration folder; the first write makes missing folders, private to the user.
 TEST_F(CdObject, FilesLiveInTheXdgFoldersOrBesideTheExecutable) {
-  SavedEnv data("XDG_DATA_HOME"), config("XDG_CONFIG_HOME"), home("HOME");
+  SavedEnv data{"XDG_DATA_HOME"}, config{"XDG_CONFIG_HOME"}, home{"HOME"};
   ::setenv("HOME", "/home/someone", 1);
   ::setenv("XDG_DATA_HOME", "", 1);
   ::setenv("XDG_CONFIG_HOME", "relative", 1);
@@ -133,18 +107,19 @@ TEST_F(CdObject, FilesLiveInTheXdgFoldersOrBesideTheExecutable) {
   ::setenv("XDG_CONFIG_HOME", dir_.file("config/deeper").c_str(), 1);
   ASSERT_EQ(::mkdir(dir_.file("bin").c_str(), 0755), 0);
   ASSERT_EQ(::chmod(dir_.path().c_str(), 0777), 0);
-  const int code = RunUnprivileged([&] {
-    const std::string path = Settings_File_Path_For(dir_.file("bin"));
-    if (path != dir_.file("config/deeper/ZarnCD.ini")) return 1;
-    Write_Settings(path, Exit_Settings_Update(true, false, Default_Player_Settings()));
-    return Read_File(path).RepeatDisk ? 0 : 2;
-  });
+  const int code = ExitCode(Spawn(
+      [&] {
+        const std::string path = Settings_File_Path_For(dir_.file("bin"));
+        if (path != dir_.file("config/deeper/ZarnCD.ini")) return 1;
+        Write_Settings(path, Exit_Settings_Update(true, false, Default_Player_Settings()));
+        return Read_Settings(ProfileFile(path).Read_Snapshot()).RepeatDisk ? 0 : 2;
+      },
+      true));
   if (code == kSkip) GTEST_SKIP() << "cannot drop privileges";
   ASSERT_EQ(code, 0);
   EXPECT_EQ(Stat(dir_.file("config/deeper")).st_mode & 0777, 0700u);
 }
 
-// The defaults show in the window tests (texts, look, the exit keys) and in ProfileFaultTest.
 TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
   TempDir dir;
   const std::string path = dir.file("ZarnCD.ini");
@@ -153,7 +128,7 @@ TEST(SettingsFile, EachValueTypeIsReadWithTheProfileRules) {
             "[window]\r\nTrackNo=-1\r\nCDTitle=0\r\nTallHeight=$258\r\nMainForm=0\r\n"
             "PlayerMode=0\r\n[Icon]\r\nTrackTitle=0\r\n[Disp]\r\nPanelColor=-2147483643\r\n"
             "[Play]\r\nRepeatTrack=7\r\n[SeeThrough]\r\nUse=2\r\n");
-  const TStoredSettings r = Read_File(path);
+  const TStoredSettings r = Read_Settings(ProfileFile(path).Read_Snapshot());
   EXPECT_TRUE(r.Player.Title_Bar_TrackNo && r.Player.Window_TrackNo);  // any non-zero number
   EXPECT_FALSE(r.Player.Title_Bar_Artist || r.Player.Window_CDTitle || r.Player.MainForm ||
                r.Player.PlayerMode || r.Player.Icon_TrackTitle);
