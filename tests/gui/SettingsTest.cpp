@@ -1,9 +1,7 @@
-// The settings in the running player: read at creation, the Option exchange, and the exit keys;
-// and the Option dialog on its own: its layout and the three dialogs behind its buttons.
-#include <sys/stat.h>
-
+// The settings in the running player, and the Option dialog on its own.
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -27,13 +25,11 @@ class SettingsTest : public PlayerFixture {
  protected:
   SettingsTest() : PlayerFixture({40, 40, 40}) {}
   TfrmSeeThrough* ST() const { return windows->SeeThrough.get(); }
-  // Presses the Option button; `answer` runs inside the dialog's modal loop and must end it.
   void Run_Option(const std::function<void(OptionProbe)>& answer) {
     TfrmOption* option = windows->Option.get();
     Answer(option, [option, answer] { answer(OptionProbe{*option}); });
     ui->spdOption->click();
   }
-  // Changes every look the dialog offers, and the see-through window's use.
   static void Try_Other_Look(OptionProbe o) {
     QFont font = o.w.Example_Font();
     font.setPixelSize(40);
@@ -41,7 +37,6 @@ class SettingsTest : public PlayerFixture {
     o.w.Set_Example_ST_Color(Qt::blue);
     o.chkUseST->setChecked(false);
   }
-  // The display panel's font and colours and the see-through window's, as shown.
   void Expect_Look(const QFont& font, QColor text, QColor back, QColor st, bool stVisible) {
     const QPalette panel = ui->PanelDisplay->palette();
     EXPECT_EQ(ui->PanelDisplay->font(), font);
@@ -54,10 +49,13 @@ class SettingsTest : public PlayerFixture {
     EXPECT_TRUE(QTest::qWaitFor([this] { return !ST()->Capturing(); }, 5000));
     EXPECT_EQ(ST()->isVisible(), stVisible);
   }
-  // A failed write: a directory where the file should be, which not even root can replace.
-  void Block_File() { ASSERT_EQ(::mkdir(path.c_str(), 0755), 0); }
+  // A directory where the file should be: not even root can write it.
+  void Block_File() {
+    std::filesystem::remove(path);
+    ASSERT_TRUE(std::filesystem::create_directory(path));
+  }
   void Expect_Failed_Writes(size_t count) {
-    ::rmdir(path.c_str());
+    std::filesystem::remove(path);
     ASSERT_EQ(reports.size(), count);
     for (const Report& r : reports)
       EXPECT_EQ(r.text, QString::fromStdString(path) + " に書き込めません.");
@@ -67,11 +65,9 @@ class SettingsTest : public PlayerFixture {
   const std::string path = Settings_File_Path();
 };
 
-// Cancel changes nothing; OK writes the option keys only, keeps the stored spelling of a colour
-// nobody changed (system colours, as Delphi 3 stored clWindowText on clWindow and clHighlight,
-// show as the palette) and applies them; an OK whose write fails applies nothing after it.
+// OK keeps the stored spelling of a colour nobody changed: system colours, as Delphi 3 stored
+// clWindowText on clWindow and clHighlight, show as the palette.
 TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
-  // Keys of the placement and of the exit, and a stranger, must survive untouched.
   const std::string mine =
       "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n[Play]\r\nRepeatDisk=1\r\n"
       "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n"
@@ -80,13 +76,11 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   Load();
   const QFont font = ui->PanelDisplay->font();
   // The stored name reaches an installed Japanese face that has half-width katakana.
-  EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0xFF71)));  // ｱ
-  EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0x65B0)));  // 新
+  EXPECT_TRUE(QFontMetrics(font).inFont(u'ｱ') && QFontMetrics(font).inFont(u'新'));
   EXPECT_NE(QFontInfo(font).family(), "ＭＳ ゴシック");
-  const QPalette palette = QGuiApplication::palette();
-  const QColor text = palette.color(QPalette::Active, QPalette::Text);
-  const QColor base = palette.color(QPalette::Active, QPalette::Base);
-  const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+  auto sys = [](auto role) { return QGuiApplication::palette().color(QPalette::Active, role); };
+  const QColor text = sys(QPalette::Text), base = sys(QPalette::Base);
+  const QColor highlight = sys(QPalette::Highlight);
   for (int opening : {1, 2}) {  // the second shows the display's values again, not those tried
     Run_Option([&](OptionProbe o) {
       EXPECT_EQ(o.w.Example_Font(), font);
@@ -105,7 +99,6 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   EXPECT_FALSE(ui->State.Refresh_Pending);
 
   // The flags are taken before the writes; nothing after the failed write is applied.
-  ASSERT_EQ(::unlink(path.c_str()), 0);
   Block_File();
   Run_Option([&](OptionProbe o) {
     Try_Other_Look(o);
@@ -124,9 +117,7 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   chosen.setBold(false);
   Run_Option([&](OptionProbe o) {
     o.chkWinCDTitle->setChecked(false);
-    o.chkWinTrackNum->setChecked(true);
-    o.chkIconArtist->setChecked(true);
-    o.chkBarTime->setChecked(true);
+    for (QCheckBox* b : {o.chkWinTrackNum, o.chkIconArtist, o.chkBarTime}) b->setChecked(true);
     o.w.Set_Example(chosen, o.w.Example_Font_Color(), QColor(16, 32, 48));
     o.w.Set_Example_ST_Color(QColor(255, 128, 0));
     o.chkUseST->setChecked(false);
@@ -201,8 +192,10 @@ TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode)
                "PlaceFlags=0\r\nPlaceShowCmd=1\r\nPlaceMinPos.X=-1\r\nPlaceMinPos.Y=-1\r\n"
                "PlaceMaxPos.X=-1\r\nPlaceMaxPos.Y=-1\r\nPlaceNormalPos.Left=%1\r\n"
                "PlaceNormalPos.Top=%2\r\nPlaceNormalPos.Right=%3\r\nPlaceNormalPos.Bottom=%4\r\n")
-        .arg(QString::number(left), QString::number(top), QString::number(right),
-             QString::number(bottom))
+        .arg(left)
+        .arg(top)
+        .arg(right)
+        .arg(bottom)
         .toStdString();
   };
   EXPECT_EQ(Bytes(path), "[SHWindow]\r\n" + place(40, 15, 296, 63) +
@@ -210,19 +203,16 @@ TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode)
                              "TallHeight=600\r\nMainForm=1\r\nPlayerMode=0\r\n" +
                              place(9, 87, 363, 537));
   Build();
-  ASSERT_EQ(::unlink(path.c_str()), 0);
   Block_File();
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(End_Player(windows, 0), 1);
   const std::string err = ::testing::internal::GetCapturedStderr();
   // The see-through window's placement, then the settings; stderr has the system's reason too.
   Expect_Failed_Writes(2);
-  EXPECT_NE(err.find(path + " に書き込めません: " + std::strerror(EISDIR)), std::string::npos)
-      << err;
+  EXPECT_NE(err.find(path + " に書き込めません: " + std::strerror(EISDIR)), std::string::npos);
 }
 
 struct OptionDialog : ::testing::Test {
-  // The sample's face, size, boldness and colour.
   QString Sample() const {
     const QFont f = option.Example_Font();
     return f.family() + QString(" %1 %2 ").arg(f.pixelSize()).arg(f.bold()) +
@@ -232,8 +222,7 @@ struct OptionDialog : ::testing::Test {
   OptionProbe ui{option};
 };
 
-// The designed widths were made for Arial's metrics, which its substitute shares; widened
-// captions must neither be cut short nor reach into the next column.
+// The designed widths were made for Arial's metrics, which its substitute shares.
 TEST_F(OptionDialog, CaptionsFitTheDesignedLayout) {
   EXPECT_EQ(QFontInfo(ui.chkIconTrackNum->font()).family(), "Liberation Sans");
   for (QGroupBox* group : {ui.GroupBoxInfo, ui.GroupBoxFont, ui.GroupBoxST}) {
@@ -285,8 +274,7 @@ TEST_F(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
   option.Set_Example(display, QColor(0, 128, 0), Qt::black);
   TFontDialog* dialog = ui.FontDialog;
 
-  // The stored name is shown as the installed face it stands for, at 12 points; keeping that
-  // face keeps the stored name.
+  // The stored name shows as the installed face it stands for; keeping that face keeps the name.
   Answer(dialog, [&] {
     QFont f = ui.Fonts->currentFont();
     EXPECT_EQ(f.family(), QFontInfo(display).family());
@@ -300,8 +288,7 @@ TEST_F(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
   ui.btnSelectFontClick();
   EXPECT_EQ(Sample(), "ＭＳ ゴシック 27 1 #ff0000");
 
-  // Another face, not bold, in a colour none of the sixteen: the colour stays as it was. Then
-  // Cancel leaves the sample alone.
+  // A colour none of the sixteen stays as it was; then Cancel leaves the sample alone.
   option.Set_Example(option.Example_Font(), QColor(1, 2, 3), Qt::black);
   for (bool ok : {true, false}) {
     Answer(dialog, [&] {
