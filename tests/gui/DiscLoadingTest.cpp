@@ -13,14 +13,13 @@ class DiscLoadingTest : public PlayerFixture {
   DiscLoadingTest() : PlayerFixture({200, 200, 200, 200}) {}
 };
 
+// "$ff" is the integer reader's hexadecimal form; what is no integer gives no section name.
 TEST(DiscSectionName, IdentityBecomesUppercaseHexOfAtLeastSixDigits) {
-  // "$ff" is the integer reader's hexadecimal form; what is no integer gives no section name.
-  std::vector<std::string> sections;
+  std::string sections;
   for (const char* id :
        {"255", " 42", "-1", "0", "16777216", "546304", "$ff", "abc", "", "0x10", "4294967296"})
-    sections.push_back(Disc_ID_From_Identity(id));
-  EXPECT_EQ(sections, std::vector<std::string>({"0000FF", "00002A", "FFFFFFFF", "000000", "1000000",
-                                                "085600", "0000FF", "", "", "", ""}));
+    sections += Disc_ID_From_Identity(id) + "|";
+  EXPECT_EQ(sections, "0000FF|00002A|FFFFFFFF|000000|1000000|085600|0000FF|||||");
 }
 
 // The clock is off while the list is refilled; an error there must not leave it off for good.
@@ -32,10 +31,8 @@ TEST_F(DiscLoadingTest, ErrorWhileTheListIsRefilledLeavesTheClockRunning) {
   EXPECT_TRUE(main->Timer_Enabled());
 }
 
-// Each disc that arrives is named from its entry as the database holds it then; without an entry
-// or an identity the names are the defaults and nothing is written. A disc found playing, before
-// the window shows or while it loads, keeps playing; a stopped one goes to track one, unless its
-// entry has no tracks. A disc is identified once, not on every refresh.
+// Without an entry or an identity the names are the defaults and nothing is written. A disc found
+// playing keeps playing; a stopped one goes to track one, unless its entry has no tracks.
 TEST_F(DiscLoadingTest, EachArrivingDiscIsNamedFromItsEntryOrTheDefaults) {
   const std::string defaults = "新しいｱｰﾁｽﾄ|新しいﾀｲﾄﾙ|1 ﾄﾗｯｸ1|2 ﾄﾗｯｸ2|3 ﾄﾗｯｸ3|4 ﾄﾗｯｸ4";
   const struct {
@@ -54,8 +51,7 @@ TEST_F(DiscLoadingTest, EachArrivingDiscIsNamedFromItsEntryOrTheDefaults) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.names);
     const bool first = !windows;  // the first disc is in the drive before the window shows
-    if (!first) sim->openTray();
-    if (!first) Refresh();
+    if (!first) sim->openTray(), Refresh();
     c.ofDisc ? Write_Entry(c.entry) : Put(Disc_Database_Path(), c.entry);
     const std::string database = Bytes(Disc_Database_Path());
     sim->failIdentity(c.fails);
@@ -72,9 +68,8 @@ TEST_F(DiscLoadingTest, EachArrivingDiscIsNamedFromItsEntryOrTheDefaults) {
     ExpectPlayState(c.play, /*menus=*/first);  // loading sets the button alone
     EXPECT_TRUE(ui->spdPlay->isEnabled());
     sim->clearLog();
-    Refresh();
-    Refresh();
-    for (const auto& r : sim->log()) EXPECT_TRUE(r.text.empty()) << r.text;
+    Refresh(), Refresh();
+    for (const auto& r : sim->log()) EXPECT_TRUE(r.text.empty()) << r.text;  // identified once
   }
   EXPECT_EQ(main->windowTitle(), "ｱｰﾃｨｽﾄ  青い空  ");
 }
@@ -92,15 +87,13 @@ TEST_F(DiscLoadingTest, TextsFollowTheFlagsAndThePosition) {
     bool play;
     int track, seconds;  // where play starts; a Refresh later it is 1.2 s on
     const char* texts;   // caption, display panel, application title, see-through lines
-  } cases[] = {
-      {none, false, 1, 0, "Stopped |Stopped |||Track1 0m 0s "},
-      {defaults, false, 3, 0,
-       "Stopped   Blue  |Stopped Blue  Sky|Track3 Sky|Blue  Sky|Track3 0m 0s "},
-      {defaults, true, 3, 124, "  Blue  |Blue  Sky|Track3 Sky|Blue  Sky|Track3 2m 5s "},
-      {none, true, 2, 64, "||||Track2 1m 5s "},
-      {window, true, 4, 1, "|  Blue  ||  Blue  |Track4 0m 2s "},
-      {window, true, 2, 1, "|  Blue  Two||  Blue  Two|Track2 0m 2s "},
-  };
+  } cases[] = {{none, false, 1, 0, "Stopped |Stopped |||Track1 0m 0s "},
+               {defaults, false, 3, 0,
+                "Stopped   Blue  |Stopped Blue  Sky|Track3 Sky|Blue  Sky|Track3 0m 0s "},
+               {defaults, true, 3, 124, "  Blue  |Blue  Sky|Track3 Sky|Blue  Sky|Track3 2m 5s "},
+               {none, true, 2, 64, "||||Track2 1m 5s "},
+               {window, true, 4, 1, "|  Blue  ||  Blue  |Track4 0m 2s "},
+               {window, true, 2, 1, "|  Blue  Two||  Blue  Two|Track2 0m 2s "}};
   for (const auto& c : cases) {
     PlayerSettings = c.flags;
     ui->State.Refresh_Pending = true;
@@ -116,12 +109,10 @@ TEST_F(DiscLoadingTest, TextsFollowTheFlagsAndThePosition) {
   // The caption is rewritten only when its text changes.
   PlayerSettings = defaults;
   QSignalSpy captions(main, &QWidget::windowTitleChanged);
-  Refresh();
-  Refresh();
+  Refresh(), Refresh();
   EXPECT_EQ(captions.count(), 1) << "time hidden, same track: the caption stays";
   PlayerSettings.Title_Bar_Time = true;
-  Refresh();
-  Refresh();
+  Refresh(), Refresh();
   EXPECT_EQ(captions.count(), 3) << "with the time shown it changes every refresh";
 }
 

@@ -112,30 +112,27 @@ TEST_F(EditorTest, ModifyAppliesTitlesAndOkKeepsWhatTheUserLeftAlone) {
 TEST_F(EditorTest, NamesHoldOneLineOfWhatCodePage932AndTheDatabaseKeep) {
   std::string kanji;
   for (int i = 0; i < 511; ++i) kanji += "\x8A\xBF";  // 漢 in code page 932
-  struct Case {
-    QLineEdit* field;
-    QString typed, refused;  // how the refusal begins; empty where OK stores the name
-    std::string stored{};
-  };
-  std::vector<Case> cases = {{ed->edArtist, "Smile 😀", "The artist "},
-                             {ed->edTitle, "한국어", "The title "},
-                             {ed->edTrack, "Beyoncé", "The title of track 2 "},
-                             {ed->edTitle, QString(512, u'漢'), "The title is too long"},
-                             {ed->edTitle, QString(511, u'漢'), "", kanji}};
+  // The field, the text pasted, how the refusal begins (empty where OK stores), what is stored.
+  std::vector<std::tuple<QLineEdit*, QString, QString, std::string>> cases = {
+      {ed->edArtist, "Smile 😀", "The artist ", ""},
+      {ed->edTitle, "한국어", "The title ", ""},
+      {ed->edTrack, "Beyoncé", "The title of track 2 ", ""},
+      {ed->edTitle, QString(512, u'漢'), "The title is too long", ""},
+      {ed->edTitle, QString(511, u'漢'), "", kanji}};
   for (QLineEdit* f : {ed->edArtist, ed->edTitle, ed->edTrack})
     cases.insert(cases.end(), {{f, QString(32767, u'x'), "", std::string(1023, 'x')},
                                {f, QString("Fi") + QChar(0) + "rst\nsecond\r\n", "", "First"},
                                {f, QString("Fi") + QChar(0) + "rst\r\nsecond", "", "First"}});
-  for (const auto& c : cases) {
-    const char* key = c.field == ed->edArtist ? "artist" : c.field == ed->edTitle ? "title" : "1";
+  for (const auto& [field, typed, refused, stored] : cases) {
+    const char* key = field == ed->edArtist ? "artist" : field == ed->edTitle ? "title" : "1";
     QString refusal;
     bool open = false;
     Edit([&] {
       ClickRow(2, ed->listTracks);
-      c.field->selectAll();
-      QGuiApplication::clipboard()->setText(c.typed);
-      QTest::keyClick(c.field, Qt::Key_V, Qt::ControlModifier);
-      QTest::keyClick(c.field, Qt::Key_Return);
+      field->selectAll();
+      QGuiApplication::clipboard()->setText(typed);
+      QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+      QTest::keyClick(field, Qt::Key_Return);
       QTimer::singleShot(0, ed->msgRefused, [&] {
         if (!ed->msgRefused->isVisible()) return;
         refusal = ed->msgRefused->text();
@@ -145,20 +142,30 @@ TEST_F(EditorTest, NamesHoldOneLineOfWhatCodePage932AndTheDatabaseKeep) {
       open = info->isVisible();
       if (open) info->reject();
     });
-    SCOPED_TRACE(c.typed.left(20).toStdString());
-    EXPECT_EQ(open, !c.refused.isEmpty());
-    EXPECT_EQ(refusal.left(c.refused.size()), c.refused);
-    EXPECT_EQ(c.stored.empty() ? "" : Stored(Section(), key), c.stored);
+    SCOPED_TRACE(typed.left(20).toStdString());
+    EXPECT_EQ(open, !refused.isEmpty());
+    EXPECT_EQ(refusal.left(refused.size()), refused);
+    EXPECT_EQ(stored.empty() ? "" : Stored(Section(), key), stored);
   }
   EXPECT_EQ(ui->panelArtist->text(), "First");
   EXPECT_TRUE(reports.empty());
 }
 
-// Any other click leaving the row chosen keeps Modify writing where the title came from.
 TEST_F(EditorTest, OnlyAPlainLeftClickOrAMovementKeyChoosesTheTrackThatModifyWrites) {
   Edit([&] {
     QListWidget* list = ed->listTracks;
-    ClickRow(1, list);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(info));
+    list->setFocus(Qt::TabFocusReason);
+    // Up and Home land on the row the caret is on, with none chosen yet.
+    const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Up, 1},       {Qt::Key_Down, 2},
+                                            {Qt::Key_End, 3},      {Qt::Key_Home, 1},
+                                            {Qt::Key_PageDown, 3}, {Qt::Key_PageUp, 1}};
+    for (const auto& [key, row] : keys) {
+      QTest::keyClick(list, key);
+      EXPECT_EQ(Chosen(), QList({list->item(row - 1)})) << key;
+      EXPECT_EQ(ed->edTrack->text(), "ﾄﾗｯｸ" + QString::number(row));
+    }
+    // Any other click leaving the row chosen keeps Modify writing where the title came from.
     const QPoint below(RowAt(3, list).x(), list->viewport()->height() - 2);
     const struct {
       Qt::MouseButton button;
@@ -179,30 +186,14 @@ TEST_F(EditorTest, OnlyAPlainLeftClickOrAMovementKeyChoosesTheTrackThatModifyWri
     EXPECT_EQ(list->item(2)->text(), "3 ﾄﾗｯｸ3");
     info->reject();
   });
-  // Up and Home land on the row the caret is on, with none chosen yet.
-  Edit([&] {
-    ASSERT_TRUE(QTest::qWaitForWindowActive(info));
-    ed->listTracks->setFocus(Qt::TabFocusReason);
-    const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Up, 1},       {Qt::Key_Down, 2},
-                                            {Qt::Key_End, 3},      {Qt::Key_Home, 1},
-                                            {Qt::Key_PageDown, 3}, {Qt::Key_PageUp, 1}};
-    for (const auto& [key, row] : keys) {
-      QTest::keyClick(ed->listTracks, key);
-      EXPECT_EQ(Chosen(), QList({ed->listTracks->item(row - 1)})) << key;
-      EXPECT_EQ(ed->edTrack->text(), "ﾄﾗｯｸ" + QString::number(row));
-    }
-    info->reject();
-  });
 }
 
 TEST_F(EditorTest, EditsStayWithTheDiscThatWasEditedWhenTheDiscChanges) {
   const std::string edited = Section();
   Edit([&] {
     Type(ed->edArtist, "Edited");
-    sim->openTray();
-    Refresh();
-    sim->insertDisc(SimulatedDriver::MakeDisc({100, 100, 100, 100, 100}));
-    Refresh();
+    sim->openTray(), Refresh();
+    sim->insertDisc(SimulatedDriver::MakeDisc({100, 100, 100, 100, 100})), Refresh();
     ed->btnOk->click();
   });
   EXPECT_EQ(Stored(edited, "artist"), "Edited");
@@ -230,15 +221,9 @@ TEST_F(EditorTest, FailedStoresAreReportedAndKeepTheNames) {
     if (c.blocked) std::filesystem::create_directory(db);
     sim->failIdentity(c.fails);
     Open_Player(c.identify);
-    Edit([&] {
-      Type(ed->edArtist, "Named");
-      info->reject();
-    });
+    Edit([&] { Type(ed->edArtist, "Named"), info->reject(); });
     const int ticks = ui->State.Tick_Count;
-    Edit([&] {
-      Type(ed->edArtist, "Named");
-      ed->btnOk->click();
-    });
+    Edit([&] { Type(ed->edArtist, "Named"), ed->btnOk->click(); });
     EXPECT_EQ(ui->State.Current_CD_Object->Artist, "Named");
     EXPECT_EQ(ui->panelArtist->text(), c.identify ? "Named" : "");
     EXPECT_EQ(!c.blocked && Bytes(db).find("Named") != std::string::npos, c.reports.isEmpty());

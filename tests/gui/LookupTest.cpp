@@ -17,8 +17,6 @@ namespace {
 // Answers requests in order from a queue, each after its delay, on the window's own thread: a
 // client that blocked that thread would never hear an answer.
 struct Service : QTcpServer {
-  using Answer = std::tuple<int, QByteArray, int>;  // status, body, delay in ms
-  using Seen = std::pair<qint64, QByteArray>;       // when, in ms, and the request's head
   Service() {
     listen(QHostAddress::LocalHost);
     clock.start();
@@ -27,9 +25,9 @@ struct Service : QTcpServer {
       connect(s, &QTcpSocket::readyRead, s, [this, s, request = QByteArray()]() mutable {
         if (!(request += s->readAll()).contains("\r\n\r\n")) return;
         seen.emplace_back(clock.elapsed(), request);
-        Answer answer{404, "{}", 0};
-        if (!answers.empty()) answer = answers.front(), answers.pop_front();
-        const auto& [status, body, delayMs] = answer;
+        if (answers.empty()) answers.push_back({404, "{}", 0});
+        const auto [status, body, delayMs] = answers.front();
+        answers.pop_front();
         const QByteArray reply = "HTTP/1.1 " + QByteArray::number(status) +
                                  " Status\r\nContent-Type: application/json\r\nContent-Length: " +
                                  QByteArray::number(body.size()) + "\r\n\r\n" + body;
@@ -38,8 +36,8 @@ struct Service : QTcpServer {
     });
   }
   std::string Address() const { return "http://127.0.0.1:" + std::to_string(serverPort()); }
-  std::deque<Answer> answers;
-  std::vector<Seen> seen;
+  std::deque<std::tuple<int, QByteArray, int>> answers;  // status, body, delay in ms
+  std::vector<std::pair<qint64, QByteArray>> seen;       // when, in ms, and the request's head
   QElapsedTimer clock;
 };
 
@@ -50,8 +48,7 @@ class LookupTest : public PlayerFixture {
     Put(Settings_File_Path(),
         "[Lookup]\r\nServer=" + service.Address() + "\r\nOnline=" + (online ? "1" : "0") + "\r\n");
   }
-  // The disc again, after the tray was open long enough for the window to see it; the lookup it
-  // brings by itself is answered `delayMs` late.
+  // The disc again, once the window saw it leave; the lookup it brings is answered `delayMs` late.
   void Reinsert(int delayMs) {
     std::remove(Disc_Database_Path().c_str());
     service.answers.push_back({200, Found(id), delayMs});

@@ -19,7 +19,6 @@
 namespace {
 
 const std::string kMincho = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";  // ＭＳ 明朝
-const QColor kYellow(255, 255, 0), kGreen(0, 128, 0), kBlack(Qt::black);
 
 class SettingsTest : public PlayerFixture {
  protected:
@@ -39,12 +38,12 @@ class SettingsTest : public PlayerFixture {
   }
   void Expect_Look(const QFont& font, QColor text, QColor back, QColor st, bool stVisible) {
     const QPalette panel = ui->PanelDisplay->palette();
+    const SeeThroughProbe see{*ST()};
     EXPECT_EQ(ui->PanelDisplay->font(), font);
-    EXPECT_EQ(panel.color(QPalette::WindowText), text);
-    EXPECT_EQ(panel.color(QPalette::Window), back);
-    EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, st);
-    EXPECT_EQ(SeeThroughProbe{*ST()}.fontTrackTitle.color, st);
-    EXPECT_EQ(SeeThroughProbe{*ST()}.fontTrackTitle.font, font);
+    EXPECT_EQ(see.fontTrackTitle.font, font);
+    EXPECT_EQ(QList({panel.color(QPalette::WindowText), panel.color(QPalette::Window),
+                     see.fontTime.color, see.fontTrackTitle.color}),
+              QList({text, back, st, st}));
     // A capture under way ends first: it has the window off the screen for a moment.
     EXPECT_TRUE(QTest::qWaitFor([this] { return !ST()->Capturing(); }, 5000));
     EXPECT_EQ(ST()->isVisible(), stVisible);
@@ -84,9 +83,8 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   for (int opening : {1, 2}) {  // the second shows the display's values again, not those tried
     Run_Option([&](OptionProbe o) {
       EXPECT_EQ(o.w.Example_Font(), font);
-      EXPECT_EQ(o.w.Example_Font_Color(), text);
-      EXPECT_EQ(o.w.Example_Color(), base);
-      EXPECT_EQ(o.w.Example_ST_Color(), highlight);
+      EXPECT_EQ(QList({o.w.Example_Font_Color(), o.w.Example_Color(), o.w.Example_ST_Color()}),
+                QList({text, base, highlight}));
       EXPECT_TRUE(o.chkWinCDTitle->isChecked());
       Try_Other_Look(o);
       o.chkWinCDTitle->setChecked(false);
@@ -138,8 +136,7 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
 
   // Showing the main window again keeps the chosen colour; the dialog now starts unchecked.
   PlayerSettings.SeeThrough_Use = true;
-  main->hide();
-  main->show();
+  main->hide(), main->show();
   EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, QColor(255, 128, 0));
   ST()->hide();
   Run_Option([&](OptionProbe o) {
@@ -157,7 +154,7 @@ TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
     bool stVisible;
   } cases[] = {
       {"[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n",
-       kGreen, kBlack, kYellow, true},
+       QColor(0, 128, 0), Qt::black, QColor(255, 255, 0), true},
       {"[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=" + kMincho +
            "\r\nPanelColor=8388608\r\n[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n"
            "[SeeThrough]\r\nFontColor=16711680\r\nUse=0\r\n[Window]\r\nTrackNo=1\r\n"
@@ -187,21 +184,18 @@ TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode)
   PlayerSettings.PlayerMode = false;
   EXPECT_EQ(End_Player(windows, 0), 0);  // saved: the message loop's code stands
   // Each window writes its placement, in the designed places, after its own settings.
-  auto place = [](int left, int top, int right, int bottom) {
+  auto place = [](QString left, QString top, QString right, QString bottom) {
     return QString(
                "PlaceFlags=0\r\nPlaceShowCmd=1\r\nPlaceMinPos.X=-1\r\nPlaceMinPos.Y=-1\r\n"
                "PlaceMaxPos.X=-1\r\nPlaceMaxPos.Y=-1\r\nPlaceNormalPos.Left=%1\r\n"
                "PlaceNormalPos.Top=%2\r\nPlaceNormalPos.Right=%3\r\nPlaceNormalPos.Bottom=%4\r\n")
-        .arg(left)
-        .arg(top)
-        .arg(right)
-        .arg(bottom)
+        .arg(left, top, right, bottom)
         .toStdString();
   };
-  EXPECT_EQ(Bytes(path), "[SHWindow]\r\n" + place(40, 15, 296, 63) +
+  EXPECT_EQ(Bytes(path), "[SHWindow]\r\n" + place("40", "15", "296", "63") +
                              "[Play]\r\nRepeatDisk=1\r\nRepeatTrack=0\r\n[Window]\r\n"
                              "TallHeight=600\r\nMainForm=1\r\nPlayerMode=0\r\n" +
-                             place(9, 87, 363, 537));
+                             place("9", "87", "363", "537"));
   Build();
   Block_File();
   ::testing::internal::CaptureStderr();
