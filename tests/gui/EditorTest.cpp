@@ -51,26 +51,23 @@ class EditorTest : public PlayerFixture {
 // The dialog is reused: each opening starts with no row chosen and OK off; Enter presses Modify.
 TEST_F(EditorTest, EachOpeningStartsAfreshAndEveryWayOutButOkStoresTheEntryAsItWas) {
   EXPECT_TRUE(QFontMetrics(ed->listTracks->font()).inFontUcs4(U'ｱ'));  // half-width katakana
-  const struct {
-    QLineEdit* field;
-    bool typedBack, ok;
-    std::function<void()> leave;
-  } cases[] = {{nullptr, false, false, [&] { info->close(); }},
-               {ed->edArtist, true, true, [&] { ed->btnCancel->click(); }},
-               {ed->edTitle, false, true, [&] { QTest::keyClick(ed->edTitle, Qt::Key_Escape); }}};
-  for (const auto& c : cases) {
+  const std::tuple<QLineEdit*, bool, bool, std::function<void()>> cases[] = {
+      {nullptr, false, false, [&] { info->close(); }},
+      {ed->edArtist, true, true, [&] { ed->btnCancel->click(); }},
+      {ed->edTitle, false, true, [&] { QTest::keyClick(ed->edTitle, Qt::Key_Escape); }}};
+  for (const auto& [field, typedBack, ok, leave] : cases) {
     bool shown = true, after = false;
     Edit([&] {
       shown = ed->btnOk->isEnabled() || !ed->listTracks->selectedItems().isEmpty();
-      if (c.field) QTest::keyClicks(c.field, "x");
-      if (c.typedBack) QTest::keyClick(c.field, Qt::Key_Backspace);
+      if (field) QTest::keyClicks(field, "x");
+      if (typedBack) QTest::keyClick(field, Qt::Key_Backspace);
       after = ed->btnOk->isEnabled();
       Type(ed->edArtist, "Typed", true);
       EXPECT_TRUE(info->isVisible());
-      c.leave();
+      leave();
     });
     EXPECT_FALSE(shown);
-    EXPECT_EQ(after, c.ok);
+    EXPECT_EQ(after, ok);
     EXPECT_EQ(Stored(Section(), "artist"), cd_defaults::kArtist);
     EXPECT_EQ(ui->panelArtist->text(), "新しいｱｰﾁｽﾄ");
   }
@@ -208,30 +205,28 @@ TEST_F(EditorTest, FailedStoresAreReportedAndKeepTheNames) {
   const std::string db = Disc_Database_Path();
   const QString noIdentity = "names of a disc without an identity cannot be stored.";
   const QString unwritable = QString::fromStdString(db) + " に書き込めません.";
-  const struct {
-    bool identify, fails, blocked;
-    QString reports;
-  } cases[] = {{true, false, false, ""},
-               {false, false, false, noIdentity},
-               {true, true, false, noIdentity},
-               {true, false, true, unwritable + "|" + unwritable}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reports.toStdString());
+  const std::tuple<bool, bool, bool, QString> cases[] = {
+      {true, false, false, ""},
+      {false, false, false, noIdentity},
+      {true, true, false, noIdentity},
+      {true, false, true, unwritable + "|" + unwritable}};
+  for (const auto& [identify, fails, blocked, said] : cases) {
+    SCOPED_TRACE(said.toStdString());
     std::filesystem::remove(db);
-    if (c.blocked) std::filesystem::create_directory(db);
-    sim->failIdentity(c.fails);
-    Open_Player(c.identify);
+    if (blocked) std::filesystem::create_directory(db);
+    sim->failIdentity(fails);
+    Open_Player(identify);
     Edit([&] { Type(ed->edArtist, "Named"), info->reject(); });
     const int ticks = ui->State.Tick_Count;
     Edit([&] { Type(ed->edArtist, "Named"), ed->btnOk->click(); });
     EXPECT_EQ(ui->State.Current_CD_Object->Artist, "Named");
-    EXPECT_EQ(ui->panelArtist->text(), c.identify ? "Named" : "");
-    EXPECT_EQ(!c.blocked && Bytes(db).find("Named") != std::string::npos, c.reports.isEmpty());
-    EXPECT_EQ(ui->State.Refresh_Pending, !c.blocked);
-    EXPECT_EQ(ui->State.Tick_Count, ticks + !c.blocked);
+    EXPECT_EQ(ui->panelArtist->text(), identify ? "Named" : "");
+    EXPECT_EQ(!blocked && Bytes(db).find("Named") != std::string::npos, said.isEmpty());
+    EXPECT_EQ(ui->State.Refresh_Pending, !blocked);
+    EXPECT_EQ(ui->State.Tick_Count, ticks + !blocked);
     QStringList texts;
     for (const Report& r : reports) texts << r.text;
-    EXPECT_EQ(texts.join('|'), c.reports);
+    EXPECT_EQ(texts.join('|'), said);
     reports.clear();
   }
   std::filesystem::remove(db);

@@ -148,11 +148,7 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
 // Stored values reach the panel, the boxes and the see-through window; a negative colour that
 // names no system colour would show black, hiding the texts, and reads as the key's default.
 TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
-  const struct {
-    std::string file;
-    QColor text, back, st;
-    bool stVisible;
-  } cases[] = {
+  const std::tuple<std::string, QColor, QColor, QColor, bool> cases[] = {
       {"[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n",
        QColor(0, 128, 0), Qt::black, QColor(255, 255, 0), true},
       {"[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=" + kMincho +
@@ -161,11 +157,11 @@ TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
            "CDTitle=0\r\nTrackTitle=0\r\n",
        QColor(255, 0, 0), QColor(0, 0, 128), QColor(0, 0, 255), false}};
   sim->setPosition(Lsn(2));
-  for (const auto& c : cases) {
+  for (const auto& [file, text, back, st, stVisible] : cases) {
     windows.reset();  // which saves
-    Put(path, c.file);
+    Put(path, file);
     Build();
-    Expect_Look(ui->PanelDisplay->font(), c.text, c.back, c.st, c.stVisible);
+    Expect_Look(ui->PanelDisplay->font(), text, back, st, stVisible);
   }
   const QFont font = ui->PanelDisplay->font();
   EXPECT_EQ(font.family(), "ＭＳ 明朝");
@@ -237,26 +233,24 @@ TEST_F(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
   option.Set_Example_ST_Color(Qt::yellow);
   const QColor orange(255, 128, 0);
   // A colour Cancel leaves is not remembered; the see-through colour has a memory of its own.
-  const struct {
-    bool seeThrough, ok;
-    QColor pick, opened, panel, sample;
-  } steps[] = {{false, true, Qt::blue, Qt::black, Qt::blue, Qt::yellow},
-               {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
-               {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
-               {true, true, orange, Qt::black, Qt::blue, orange},
-               {true, true, Qt::white, orange, Qt::blue, Qt::white}};
-  for (const auto& s : steps) {
-    QColorDialog* dialog = s.seeThrough ? ui.STColorDialog : ui.ColorDialog;
+  const std::tuple<bool, bool, QColor, QColor, QColor, QColor> steps[] = {
+      {false, true, Qt::blue, Qt::black, Qt::blue, Qt::yellow},
+      {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
+      {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
+      {true, true, orange, Qt::black, Qt::blue, orange},
+      {true, true, Qt::white, orange, Qt::blue, Qt::white}};
+  for (const auto& [seeThrough, ok, pick, shown, panel, sample] : steps) {
+    QColorDialog* dialog = seeThrough ? ui.STColorDialog : ui.ColorDialog;
     QColor opened;
     Answer(dialog, [&] {
       opened = dialog->currentColor();
-      dialog->setCurrentColor(s.pick);
-      s.ok ? dialog->accept() : dialog->reject();
+      dialog->setCurrentColor(pick);
+      ok ? dialog->accept() : dialog->reject();
     });
-    s.seeThrough ? ui.btnSelectSTColorClick() : ui.btnSelectColorClick();
-    EXPECT_EQ(opened, s.opened);
-    EXPECT_EQ(option.Example_Color(), s.panel);
-    EXPECT_EQ(option.Example_ST_Color(), s.sample);
+    seeThrough ? ui.btnSelectSTColorClick() : ui.btnSelectColorClick();
+    EXPECT_EQ(opened, shown);
+    EXPECT_EQ(option.Example_Color(), panel);
+    EXPECT_EQ(option.Example_ST_Color(), sample);
     EXPECT_EQ(option.Example_Font_Color(), QColor(Qt::green));
   }
 }
