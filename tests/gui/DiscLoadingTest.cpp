@@ -8,8 +8,7 @@ using namespace mci;
 
 namespace {
 
-class DiscLoadingTest : public PlayerFixture {
- protected:
+struct DiscLoadingTest : PlayerFixture {
   DiscLoadingTest() : PlayerFixture({200, 200, 200, 200}) {}
 };
 
@@ -96,8 +95,7 @@ TEST_F(DiscLoadingTest, TextsFollowTheFlagsAndThePosition) {
     Refresh();
     EXPECT_EQ(Texts().join('|'), texts);
   }
-  sim->forceStatusAnswer(MCI_STATUS_POSITION, tmsf::Make(0, 0, 3, 0));
-  Refresh();
+  sim->forceStatusAnswer(MCI_STATUS_POSITION, tmsf::Make(0, 0, 3, 0)), Refresh();
   EXPECT_EQ(Texts().join('|'), "|  Blue  ||  Blue  |Track0 0m 3s ");
   sim->forceStatusAnswer(MCI_STATUS_POSITION, std::nullopt);
 

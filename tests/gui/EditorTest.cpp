@@ -19,8 +19,7 @@ struct CDInfoProbe {
 
 namespace {
 
-class EditorTest : public PlayerFixture {
- protected:
+struct EditorTest : PlayerFixture {
   EditorTest() : PlayerFixture({200, 200, 200}) {}
   void SetUp() override { Open_Player(); }
   void Open_Player(bool identify = true) {

@@ -35,19 +35,13 @@ struct Service : QTcpServer {
       });
     });
   }
-  std::string Address() const { return "http://127.0.0.1:" + std::to_string(serverPort()); }
   std::deque<std::tuple<int, QByteArray, int>> answers;  // status, body, delay in ms
   std::vector<std::pair<qint64, QByteArray>> seen;       // when, in ms, and the request's head
   QElapsedTimer clock;
 };
 
-class LookupTest : public PlayerFixture {
- protected:
+struct LookupTest : PlayerFixture {
   LookupTest() : PlayerFixture({60, 60, 60}) {}
-  void Settings(bool online) {
-    Put(Settings_File_Path(),
-        "[Lookup]\r\nServer=" + service.Address() + "\r\nOnline=" + (online ? "1" : "0") + "\r\n");
-  }
   // The disc again, once the window saw it leave; the lookup it brings is answered `delayMs` late.
   void Reinsert(int delayMs) {
     std::remove(Disc_Database_Path().c_str());
@@ -60,11 +54,11 @@ class LookupTest : public PlayerFixture {
     ASSERT_TRUE(QTest::qWaitFor([&] { return service.seen.size() == asked; }, 10000));
   }
   static QByteArray Found(const std::string& id) {
-    return QStringLiteral(R"({"releases": [{"title": "Album", "artist-credit": [{"name": "Band"}],
-      "media": [{"position": 1, "discs": [{"id": "%1"}],
-                 "tracks": [{"title": "One"}, {"title": "Two"}, {"title": "Three"}]}]}]})")
-        .arg(QString::fromStdString(id))
-        .toUtf8();
+    return QByteArray::fromStdString(
+        R"({"releases": [{"title": "Album", "artist-credit": [{"name": "Band"}],
+      "media": [{"position": 1, "discs": [{"id": ")" +
+        id + R"("}],
+                 "tracks": [{"title": "One"}, {"title": "Two"}, {"title": "Three"}]}]}]})");
   }
   bool Named() const {
     return QTest::qWaitFor([&] { return ui->panelArtist->text() == "Band"; }, 15000);
@@ -82,7 +76,9 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   main = windows->Main.get();
   MainProbe& probe = ui.emplace(MainProbe{*main});
   main->show();
-  Settings(false);
+  const std::string server =
+      "[Lookup]\r\nServer=http://127.0.0.1:" + std::to_string(service.serverPort());
+  Put(Settings_File_Path(), server + "\r\nOnline=0\r\n");
   ASSERT_TRUE(QTest::qWaitFor([&] { return main->Disc_Loaded(); }, 10000));
   QTest::qWait(300);
   EXPECT_TRUE(service.seen.empty()) << "nothing is sent without the user's say";
@@ -120,7 +116,7 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   EXPECT_EQ(Bytes(Disc_Database_Path()), stored);
 
   // By itself, for a disc without an entry, with the answer 5 s late: the clock keeps ticking.
-  Settings(true);
+  Put(Settings_File_Path(), server + "\r\nOnline=1\r\n");
   qint64 longestGap = 0;
   QElapsedTimer sinceTick;
   sinceTick.start();

@@ -20,8 +20,7 @@ namespace {
 
 const std::string kMincho = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";  // ＭＳ 明朝
 
-class SettingsTest : public PlayerFixture {
- protected:
+struct SettingsTest : PlayerFixture {
   SettingsTest() : PlayerFixture({40, 40, 40}) {}
   TfrmSeeThrough* ST() const { return windows->SeeThrough.get(); }
   void Run_Option(const std::function<void(OptionProbe)>& answer) {
@@ -256,9 +255,8 @@ TEST_F(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
 }
 
 TEST_F(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
-  QFont display(QStringLiteral("ＭＳ ゴシック"));
+  QFont display(QStringLiteral("ＭＳ ゴシック"), -1, QFont::Bold);
   display.setPixelSize(16);
-  display.setBold(true);
   option.Set_Example(display, QColor(0, 128, 0), Qt::black);
   TFontDialog* dialog = ui.FontDialog;
 
