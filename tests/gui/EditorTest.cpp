@@ -2,7 +2,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <filesystem>
 
@@ -14,14 +13,13 @@ struct CDInfoProbe {
   TfrmCDInfo& w;
   QLineEdit *edArtist = w.edArtist, *edTitle = w.edTitle, *edTrack = w.edTrack;
   QListWidget* listTracks = w.listTracks;
-  QPushButton *btnModify = w.btnModify, *btnOk = w.btnOk, *btnCancel = w.btnCancel;
+  QPushButton *btnOk = w.btnOk, *btnCancel = w.btnCancel;
   QMessageBox* msgRefused = w.msgRefused;
 };
 
 namespace {
 
-class EditorTest : public PlayerFixture {
- protected:
+struct EditorTest : PlayerFixture {
   EditorTest() : PlayerFixture({200, 200, 200}) {}
   void SetUp() override { Open_Player(); }
   void Open_Player(bool identify = true) {
@@ -30,7 +28,6 @@ class EditorTest : public PlayerFixture {
     info = windows->CDInfo.get();
     ed.emplace(CDInfoProbe{*info});
   }
-  // Opens the editor as the user does; `user` acts inside it and closes it.
   void Edit(std::function<void()> user) {
     Answer(info, std::move(user));
     ui->spdEdit->click();
@@ -44,54 +41,48 @@ class EditorTest : public PlayerFixture {
   std::string Stored(const std::string& section, const char* key) const {
     return ProfileFile(Disc_Database_Path()).Profile_Read_String(section, key, "(none)");
   }
-  const CD_Object& Disc() const { return *ui->State.Current_CD_Object; }
   QList<QListWidgetItem*> Chosen() const { return ed->listTracks->selectedItems(); }
 
   TfrmCDInfo* info = nullptr;
   std::optional<CDInfoProbe> ed;
 };
 
-// The dialog is reused: each opening starts with no track selected and OK off until a name
-// differs; Enter presses Modify, never OK; every way out but OK stores the entry as it was.
+// The dialog is reused: each opening starts with no row chosen and OK off; Enter presses Modify.
 TEST_F(EditorTest, EachOpeningStartsAfreshAndEveryWayOutButOkStoresTheEntryAsItWas) {
   EXPECT_TRUE(QFontMetrics(ed->listTracks->font()).inFontUcs4(U'ｱ'));  // half-width katakana
-  const struct {
-    QLineEdit* field;
-    bool typedBack, ok;
-    std::function<void()> leave;
-  } cases[] = {{nullptr, false, false, [&] { info->close(); }},
-               {ed->edArtist, true, true, [&] { ed->btnCancel->click(); }},
-               {ed->edTitle, false, true, [&] { QTest::keyClick(ed->edTitle, Qt::Key_Escape); }}};
-  for (const auto& c : cases) {
+  const std::tuple<QLineEdit*, bool, bool, std::function<void()>> cases[] = {
+      {nullptr, false, false, [&] { info->close(); }},
+      {ed->edArtist, true, true, [&] { ed->btnCancel->click(); }},
+      {ed->edTitle, false, true, [&] { QTest::keyClick(ed->edTitle, Qt::Key_Escape); }}};
+  for (const auto& [field, typedBack, ok, leave] : cases) {
     bool shown = true, after = false;
     Edit([&] {
       shown = ed->btnOk->isEnabled() || !ed->listTracks->selectedItems().isEmpty();
-      if (c.field) QTest::keyClicks(c.field, "x");
-      if (c.typedBack) QTest::keyClick(c.field, Qt::Key_Backspace);
+      if (field) QTest::keyClicks(field, "x");
+      if (typedBack) QTest::keyClick(field, Qt::Key_Backspace);
       after = ed->btnOk->isEnabled();
       Type(ed->edArtist, "Typed", true);
       EXPECT_TRUE(info->isVisible());
-      c.leave();
+      leave();
     });
     EXPECT_FALSE(shown);
-    EXPECT_EQ(after, c.ok);
+    EXPECT_EQ(after, ok);
     EXPECT_EQ(Stored(Section(), "artist"), cd_defaults::kArtist);
     EXPECT_EQ(ui->panelArtist->text(), "新しいｱｰﾁｽﾄ");
   }
 }
 
 TEST_F(EditorTest, ModifyAppliesTitlesAndOkKeepsWhatTheUserLeftAlone) {
-  // Four stored titles for three tracks; names with bytes that are not code page 932 text.
+  // Four titles for three tracks; bytes that are not code page 932 text go back as they were.
   Write_Entry("artist=A\x81 B\r\nnumtracks=4\r\n1=Old\xFF\r\n");
   Open_Player();
   Edit([&] {
-    // Typing starts in the artist's field; Tab takes the title's whole text to be typed over.
     ASSERT_TRUE(QTest::qWaitForWindowActive(info));
     ASSERT_EQ(QApplication::focusWidget(), ed->edArtist);
     QTest::keyClick(ed->edArtist, Qt::Key_Tab);
     EXPECT_EQ(ed->edTitle->selectedText(), "新しいﾀｲﾄﾙ");
     ClickRow(2, ed->listTracks);
-    QTest::keyClick(ed->listTracks, Qt::Key_Return);  // applied as it was, bytes and all
+    QTest::keyClick(ed->listTracks, Qt::Key_Return);
     EXPECT_FALSE(ed->btnOk->isEnabled());
     Type(ed->edTitle, "Best");
     Type(ed->edTrack, "", true);
@@ -102,7 +93,8 @@ TEST_F(EditorTest, ModifyAppliesTitlesAndOkKeepsWhatTheUserLeftAlone) {
     ed->btnOk->click();
   });
   Refresh();
-  EXPECT_EQ(Disc().Track_Titles, std::vector<std::string>({"a b  c", "Old\xFF", "", "  lead"}));
+  EXPECT_EQ(ui->State.Current_CD_Object->Track_Titles,
+            std::vector<std::string>({"a b  c", "Old\xFF", "", "  lead"}));
   EXPECT_EQ(Rows(), QStringList({"1 a b  c", "2 Old\uFFFD", "3 ", "4   lead"}));
   EXPECT_EQ(main->windowTitle(), "Stopped A\uFFFD B  Best  ");
   const std::string db = Bytes(Disc_Database_Path());
@@ -111,42 +103,32 @@ TEST_F(EditorTest, ModifyAppliesTitlesAndOkKeepsWhatTheUserLeftAlone) {
     EXPECT_NE(db.find(line), std::string::npos) << line;
 }
 
-// A name is one line of what code page 932 and the database hold: a paste keeps its first line,
-// without NUL characters, cut to the 1023 bytes the database keeps, and still counts as the
-// user's change; a name CP932 cannot hold, or whose bytes are too many, is refused on OK with a
-// message naming the field, and the dialog stays open.
+// A pasted name keeps its first line without NULs, cut to the 1023 bytes the database gives back
+// whole, and still counts as the user's change; what CP932 cannot hold is refused on OK.
 TEST_F(EditorTest, NamesHoldOneLineOfWhatCodePage932AndTheDatabaseKeep) {
   std::string kanji;
   for (int i = 0; i < 511; ++i) kanji += "\x8A\xBF";  // 漢 in code page 932
-  const struct {
-    QLineEdit* field;
-    QString typed, refused;  // refused: how the message begins; empty where OK stores the name
-    const char* key;
-    std::string stored;
-  } cases[] = {
-      {ed->edArtist, "Smile 😀", "The artist ", "artist", ""},
-      {ed->edTitle, "한국어", "The title ", "title", ""},
-      {ed->edTrack, "Beyoncé", "The title of track 2 ", "1", ""},
-      {ed->edTitle, QString(512, u'漢'), "The title is too long", "title", ""},
-      {ed->edTitle, QString(511, u'漢'), "", "title", kanji},
-      {ed->edArtist, QString(32767, u'x'), "", "artist", std::string(1023, 'x')},
-      {ed->edTitle, QString(32767, u'x'), "", "title", std::string(1023, 'x')},
-      {ed->edTrack, QString(32767, u'x'), "", "1", std::string(1023, 'x')},
-      {ed->edArtist, QString("Fi") + QChar(0) + "rst\r\nsecond\nthird", "", "artist", "First"},
-      {ed->edTitle, QString("Fi") + QChar(0) + "rst\r\nsecond", "", "title", "First"},
-      {ed->edTrack, QString("Fi") + QChar(0) + "rst\nsecond", "", "1", "First"},
-  };
-  for (const auto& c : cases) {
-    QString left, refusal;
+  // The field, the text pasted, how the refusal begins (empty where OK stores), what is stored.
+  std::vector<std::tuple<QLineEdit*, QString, QString, std::string>> cases = {
+      {ed->edArtist, "Smile 😀", "The artist ", ""},
+      {ed->edTitle, "한국어", "The title ", ""},
+      {ed->edTrack, "Beyoncé", "The title of track 2 ", ""},
+      {ed->edTitle, QString(512, u'漢'), "The title is too long", ""},
+      {ed->edTitle, QString(511, u'漢'), "", kanji}};
+  for (QLineEdit* f : {ed->edArtist, ed->edTitle, ed->edTrack})
+    cases.insert(cases.end(), {{f, QString(32767, u'x'), "", std::string(1023, 'x')},
+                               {f, QString("Fi") + QChar(0) + "rst\nsecond\r\n", "", "First"},
+                               {f, QString("Fi") + QChar(0) + "rst\r\nsecond", "", "First"}});
+  for (const auto& [field, typed, refused, stored] : cases) {
+    const char* key = field == ed->edArtist ? "artist" : field == ed->edTitle ? "title" : "1";
+    QString refusal;
     bool open = false;
     Edit([&] {
       ClickRow(2, ed->listTracks);
-      c.field->selectAll();
-      QGuiApplication::clipboard()->setText(c.typed);
-      QTest::keyClick(c.field, Qt::Key_V, Qt::ControlModifier);  // pasted
-      left = c.field->text();
-      QTest::keyClick(c.field, Qt::Key_Return);
-      // Answers a refusal if one comes: a box left open would hang the test.
+      field->selectAll();
+      QGuiApplication::clipboard()->setText(typed);
+      QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+      QTest::keyClick(field, Qt::Key_Return);
       QTimer::singleShot(0, ed->msgRefused, [&] {
         if (!ed->msgRefused->isVisible()) return;
         refusal = ed->msgRefused->text();
@@ -156,24 +138,30 @@ TEST_F(EditorTest, NamesHoldOneLineOfWhatCodePage932AndTheDatabaseKeep) {
       open = info->isVisible();
       if (open) info->reject();
     });
-    SCOPED_TRACE(c.typed.left(20).toStdString());
-    EXPECT_EQ(open, !c.refused.isEmpty());
-    EXPECT_EQ(refusal.left(c.refused.size()), c.refused);
-    EXPECT_EQ(left, c.refused.isEmpty() ? left : c.typed);
-    EXPECT_EQ(c.stored.empty() ? "" : Stored(Section(), c.key), c.stored);
-    EXPECT_EQ(Bytes(Disc_Database_Path()).find('?'), std::string::npos);
+    SCOPED_TRACE(typed.left(20).toStdString());
+    EXPECT_EQ(open, !refused.isEmpty());
+    EXPECT_EQ(refusal.left(refused.size()), refused);
+    EXPECT_EQ(stored.empty() ? "" : Stored(Section(), key), stored);
   }
   EXPECT_EQ(ui->panelArtist->text(), "First");
   EXPECT_TRUE(reports.empty());
 }
 
-// Only a plain left click on a row, or a movement key, chooses a track: other buttons, modified
-// clicks and clicks below the rows leave the chosen row and its title, so Modify writes where the
-// title came from. A movement key chooses the row it lands on, even the row the caret is on.
 TEST_F(EditorTest, OnlyAPlainLeftClickOrAMovementKeyChoosesTheTrackThatModifyWrites) {
   Edit([&] {
     QListWidget* list = ed->listTracks;
-    ClickRow(1, list);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(info));
+    list->setFocus(Qt::TabFocusReason);
+    // Up and Home land on the row the caret is on, with none chosen yet.
+    const std::pair<Qt::Key, int> keys[] = {{Qt::Key_Up, 1},       {Qt::Key_Down, 2},
+                                            {Qt::Key_End, 3},      {Qt::Key_Home, 1},
+                                            {Qt::Key_PageDown, 3}, {Qt::Key_PageUp, 1}};
+    for (const auto& [key, row] : keys) {
+      QTest::keyClick(list, key);
+      EXPECT_EQ(Chosen(), QList({list->item(row - 1)})) << key;
+      EXPECT_EQ(ed->edTrack->text(), "ﾄﾗｯｸ" + QString::number(row));
+    }
+    // Any other click leaving the row chosen keeps Modify writing where the title came from.
     const QPoint below(RowAt(3, list).x(), list->viewport()->height() - 2);
     const struct {
       Qt::MouseButton button;
@@ -194,32 +182,14 @@ TEST_F(EditorTest, OnlyAPlainLeftClickOrAMovementKeyChoosesTheTrackThatModifyWri
     EXPECT_EQ(list->item(2)->text(), "3 ﾄﾗｯｸ3");
     info->reject();
   });
-  // Up and Home land on the row the caret is on, with no row chosen yet.
-  Edit([&] {
-    ASSERT_TRUE(QTest::qWaitForWindowActive(info));
-    ed->listTracks->setFocus(Qt::TabFocusReason);
-    for (const auto& [key, row] : {std::pair{Qt::Key_Up, 1},
-                                   {Qt::Key_Down, 2},
-                                   {Qt::Key_End, 3},
-                                   {Qt::Key_Home, 1},
-                                   {Qt::Key_PageDown, 3},
-                                   {Qt::Key_PageUp, 1}}) {
-      QTest::keyClick(ed->listTracks, key);
-      EXPECT_EQ(Chosen(), QList({ed->listTracks->item(row - 1)})) << key;
-      EXPECT_EQ(ed->edTrack->text(), "ﾄﾗｯｸ" + QString::number(row));
-    }
-    info->reject();
-  });
 }
 
 TEST_F(EditorTest, EditsStayWithTheDiscThatWasEditedWhenTheDiscChanges) {
   const std::string edited = Section();
   Edit([&] {
     Type(ed->edArtist, "Edited");
-    sim->openTray();
-    Refresh();
-    sim->insertDisc(SimulatedDriver::MakeDisc({100, 100, 100, 100, 100}));
-    Refresh();
+    sim->openTray(), Refresh();
+    sim->insertDisc(SimulatedDriver::MakeDisc({100, 100, 100, 100, 100})), Refresh();
     ed->btnOk->click();
   });
   EXPECT_EQ(Stored(edited, "artist"), "Edited");
@@ -229,43 +199,33 @@ TEST_F(EditorTest, EditsStayWithTheDiscThatWasEditedWhenTheDiscChanges) {
   EXPECT_EQ(Rows().size(), 5);
 }
 
-// OK stores the names under the disc's identity, shows them at once and refreshes; where the
-// store fails (no identity, or a database that cannot be written) it says so and keeps the names,
-// without the refresh. Cancel on a disc without an identity has nothing to store and says nothing.
+// A failed store keeps the names; Cancel on a disc without an identity has nothing to report.
 TEST_F(EditorTest, FailedStoresAreReportedAndKeepTheNames) {
   const std::string db = Disc_Database_Path();
   const QString noIdentity = "names of a disc without an identity cannot be stored.";
   const QString unwritable = QString::fromStdString(db) + " に書き込めません.";
-  const struct {
-    bool identify, fails, blocked;
-    QString reports;
-  } cases[] = {{true, false, false, ""},
-               {false, false, false, noIdentity},
-               {true, true, false, noIdentity},
-               {true, false, true, unwritable + "|" + unwritable}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reports.toStdString());
+  const std::tuple<bool, bool, bool, QString> cases[] = {
+      {true, false, false, ""},
+      {false, false, false, noIdentity},
+      {true, true, false, noIdentity},
+      {true, false, true, unwritable + "|" + unwritable}};
+  for (const auto& [identify, fails, blocked, said] : cases) {
+    SCOPED_TRACE(said.toStdString());
     std::filesystem::remove(db);
-    if (c.blocked) std::filesystem::create_directory(db);
-    sim->failIdentity(c.fails);
-    Open_Player(c.identify);
-    Edit([&] {
-      Type(ed->edArtist, "Named");
-      info->reject();
-    });
+    if (blocked) std::filesystem::create_directory(db);
+    sim->failIdentity(fails);
+    Open_Player(identify);
+    Edit([&] { Type(ed->edArtist, "Named"), info->reject(); });
     const int ticks = ui->State.Tick_Count;
-    Edit([&] {
-      Type(ed->edArtist, "Named");
-      ed->btnOk->click();
-    });
-    EXPECT_EQ(Disc().Artist, "Named");
-    EXPECT_EQ(ui->panelArtist->text(), c.identify ? "Named" : "");
-    EXPECT_EQ(!c.blocked && Bytes(db).find("Named") != std::string::npos, c.reports.isEmpty());
-    EXPECT_EQ(ui->State.Refresh_Pending, !c.blocked);
-    EXPECT_EQ(ui->State.Tick_Count, ticks + !c.blocked);
+    Edit([&] { Type(ed->edArtist, "Named"), ed->btnOk->click(); });
+    EXPECT_EQ(ui->State.Current_CD_Object->Artist, "Named");
+    EXPECT_EQ(ui->panelArtist->text(), identify ? "Named" : "");
+    EXPECT_EQ(!blocked && Bytes(db).find("Named") != std::string::npos, said.isEmpty());
+    EXPECT_EQ(ui->State.Refresh_Pending, !blocked);
+    EXPECT_EQ(ui->State.Tick_Count, ticks + !blocked);
     QStringList texts;
     for (const Report& r : reports) texts << r.text;
-    EXPECT_EQ(texts.join('|'), c.reports);
+    EXPECT_EQ(texts.join('|'), said);
     reports.clear();
   }
   std::filesystem::remove(db);

@@ -1,15 +1,11 @@
-// Naming a disc online against a local server that plays the service: the window goes on while
-// it waits, failures store nothing, and found names reach the database and the window.
-#include <atomic>
-#include <mutex>
+// Naming a disc online against a local server that plays the service.
+#include <deque>
 
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QRegularExpression>
-#include <QSemaphore>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QThread>
 
 #include "PlayerFixture.h"
 #include "lookup/Lookup.h"
@@ -18,95 +14,54 @@
 
 namespace {
 
-// Answers requests in order from a queue, each after its delay, on a thread of its own so that a
-// client that blocked the window's thread would be seen blocking.
-class Service : public QThread {
- public:
-  using Answer = std::tuple<int, QByteArray, int>;  // status, body, delay in ms
-  using Seen = std::pair<qint64, QByteArray>;       // when, in ms, and the request's head
+// Answers requests in order from a queue, each after its delay, on the window's own thread: a
+// client that blocked that thread would never hear an answer.
+struct Service : QTcpServer {
   Service() {
-    start();
-    ready_.acquire();
-  }
-  ~Service() override {
-    requestInterruption();
-    wait();
-  }
-  std::string Address() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  void Queue(const std::vector<Answer>& answers) {
-    const std::lock_guard lock(mutex_);
-    answers_.insert(answers_.end(), answers.begin(), answers.end());
-  }
-  std::vector<Seen> Requests() const {
-    const std::lock_guard lock(mutex_);
-    return seen_;
-  }
-
- private:
-  void run() override {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost);
-    port_ = server.serverPort();
-    ready_.release();
-    QElapsedTimer clock;
+    listen(QHostAddress::LocalHost);
     clock.start();
-    while (!isInterruptionRequested()) {
-      if (!server.waitForNewConnection(50)) continue;
-      const std::unique_ptr<QTcpSocket> socket(server.nextPendingConnection());
-      QByteArray request;
-      while (!request.contains("\r\n\r\n") && socket->waitForReadyRead(5000))
-        request += socket->readAll();
-      Answer answer{404, "{}", 0};
-      {
-        const std::lock_guard lock(mutex_);
-        seen_.emplace_back(clock.elapsed(), request);
-        if (!answers_.empty()) answer = answers_.front(), answers_.erase(answers_.begin());
-      }
-      const auto& [status, body, delayMs] = answer;
-      QThread::msleep(delayMs);  // a slow service
-      socket->write("HTTP/1.1 " + QByteArray::number(status) +
-                    " Status\r\nContent-Type: application/json\r\nContent-Length: " +
-                    QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-      socket->disconnectFromHost();
-      if (socket->state() != QAbstractSocket::UnconnectedState) socket->waitForDisconnected(2000);
-    }
+    connect(this, &QTcpServer::newConnection, [this] {
+      QTcpSocket* s = nextPendingConnection();
+      connect(s, &QTcpSocket::readyRead, s, [this, s, request = QByteArray()]() mutable {
+        if (!(request += s->readAll()).contains("\r\n\r\n")) return;
+        seen.emplace_back(clock.elapsed(), request);
+        if (answers.empty()) answers.push_back({404, "{}", 0});
+        const auto [status, body, delayMs] = answers.front();
+        answers.pop_front();
+        const QByteArray reply = "HTTP/1.1 " + QByteArray::number(status) +
+                                 " Status\r\nContent-Type: application/json\r\nContent-Length: " +
+                                 QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        QTimer::singleShot(delayMs, s, [s, reply] { s->write(reply), s->disconnectFromHost(); });
+      });
+    });
   }
-  std::atomic<quint16> port_ = 0;
-  QSemaphore ready_;
-  mutable std::mutex mutex_;
-  std::vector<Answer> answers_;
-  std::vector<Seen> seen_;
+  std::deque<std::tuple<int, QByteArray, int>> answers;  // status, body, delay in ms
+  std::vector<std::pair<qint64, QByteArray>> seen;       // when, in ms, and the request's head
+  QElapsedTimer clock;
 };
 
-class LookupTest : public PlayerFixture {
- protected:
+struct LookupTest : PlayerFixture {
   LookupTest() : PlayerFixture({60, 60, 60}) {}
-  void Settings(bool online) {
-    Put(Settings_File_Path(),
-        "[Lookup]\r\nServer=" + service.Address() + "\r\nOnline=" + (online ? "1" : "0") + "\r\n");
-  }
-  // The disc again, after the tray was open long enough for the window to see it; the lookup it
-  // brings by itself is answered `delayMs` late.
+  // The disc again, once the window saw it leave; the lookup it brings is answered `delayMs` late.
   void Reinsert(int delayMs) {
     std::remove(Disc_Database_Path().c_str());
-    service.Queue({{200, Found(id), delayMs}});
+    service.answers.push_back({200, Found(id), delayMs});
     const DiscToc toc = *sim->disc();
-    const size_t asked = service.Requests().size() + 1;
+    const size_t asked = service.seen.size() + 1;
     sim->openTray();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !main->Disc_Loaded(); }, 10000));
     sim->insertDisc(toc);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return service.Requests().size() == asked; }, 10000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.seen.size() == asked; }, 10000));
   }
   static QByteArray Found(const std::string& id) {
-    return QStringLiteral(R"({"releases": [{"title": "Album", "artist-credit": [{"name": "Band"}],
-      "media": [{"position": 1, "discs": [{"id": "%1"}],
-                 "tracks": [{"title": "One"}, {"title": "Two"}, {"title": "Three"}]}]}]})")
-        .arg(QString::fromStdString(id))
-        .toUtf8();
+    return QByteArray::fromStdString(
+        R"({"releases": [{"title": "Album", "artist-credit": [{"name": "Band"}],
+      "media": [{"position": 1, "discs": [{"id": ")" +
+        id + R"("}],
+                 "tracks": [{"title": "One"}, {"title": "Two"}, {"title": "Three"}]}]}]})");
   }
   bool Named() const {
-    return QTest::qWaitFor([&] { return ui->panelArtist->text() == QStringLiteral("Band"); },
-                           15000);
+    return QTest::qWaitFor([&] { return ui->panelArtist->text() == "Band"; }, 15000);
   }
 
   Service service;
@@ -121,46 +76,47 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   main = windows->Main.get();
   MainProbe& probe = ui.emplace(MainProbe{*main});
   main->show();
-  Settings(false);
+  const std::string server =
+      "[Lookup]\r\nServer=http://127.0.0.1:" + std::to_string(service.serverPort());
+  Put(Settings_File_Path(), server + "\r\nOnline=0\r\n");
   ASSERT_TRUE(QTest::qWaitFor([&] { return main->Disc_Loaded(); }, 10000));
   QTest::qWait(300);
-  EXPECT_TRUE(service.Requests().empty()) << "nothing is sent without the user's say";
+  EXPECT_TRUE(service.seen.empty()) << "nothing is sent without the user's say";
 
-  // On request: unknown by its identity, found by its table of contents.
-  service.Queue({{404, R"({"error": "Not Found"})", 0}, {200, Found("ANOTHER"), 0}});
+  // Unknown by its identity, found by its table of contents.
+  service.answers = {{404, R"({"error": "Not Found"})", 0}, {200, Found("ANOTHER"), 0}};
   probe.LookUpNames->trigger();
-  ASSERT_TRUE(Named()) << service.Requests().size() << " requests";
+  ASSERT_TRUE(Named()) << service.seen.size() << " requests";
   EXPECT_EQ(probe.panelTitle->text(), "Album");
   EXPECT_EQ(Rows(), QStringList({"1 One", "2 Two", "3 Three"}));
   EXPECT_TRUE(QTest::qWaitFor([&] { return probe.PanelDisplay->text().contains("One"); }, 5000));
   EXPECT_NE(Bytes(Disc_Database_Path()).find("artist=Band"), std::string::npos);
-  const std::vector<Service::Seen> seen = service.Requests();
+  const auto& seen = service.seen;
   const QByteArray get = "GET /ws/2/discid/" + QByteArray::fromStdString(id);
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_TRUE(seen[0].second.startsWith(get + "?")) << seen[0].second.constData();
-  EXPECT_TRUE(seen[1].second.startsWith(get + "?toc=1+3+13650+150+4650+9150&"))
-      << seen[1].second.constData();
+  EXPECT_TRUE(seen[1].second.startsWith(get + "?toc=1+3+13650+150+4650+9150&"));
   EXPECT_GE(seen[1].first - seen[0].first, 900) << "at most one request a second";
-  const QRegularExpression agent(R"(\r\nuser-agent: zarncd/\S+ \(.+\)\r\n)",
-                                 QRegularExpression::CaseInsensitiveOption);
-  EXPECT_TRUE(agent.match(seen[0].second).hasMatch()) << seen[0].second.constData();
+  EXPECT_TRUE(QRegularExpression(R"(\r\nuser-agent: zarncd/\S+ \(.+\)\r\n)",
+                                 QRegularExpression::CaseInsensitiveOption)
+                  .match(seen[0].second)
+                  .hasMatch());
 
-  // On request over a stored entry: asked first; a refusal by the service stores nothing.
+  // Over a stored entry: asked first; a refusal by the service stores nothing.
   QString asked;
   probe.DiscLookup->Confirm = [&](const QString& q) { return (asked = q), true; };
   const std::string stored = Bytes(Disc_Database_Path());
-  service.Queue({{503, "{}", 0}});
+  service.answers.push_back({503, "{}", 0});
   probe.LookUpNames->trigger();
   EXPECT_EQ(asked, "Replace the names stored for this disc?");
   ASSERT_TRUE(QTest::qWaitFor([&] { return probe.DiscLookup->Message() != nullptr; }, 10000));
   EXPECT_TRUE(
-      probe.DiscLookup->Message()->text().startsWith("MusicBrainz could not be reached: HTTP 503"))
-      << probe.DiscLookup->Message()->text().toStdString();
+      probe.DiscLookup->Message()->text().startsWith("MusicBrainz could not be reached: HTTP 503"));
   probe.DiscLookup->Message()->close();
   EXPECT_EQ(Bytes(Disc_Database_Path()), stored);
 
   // By itself, for a disc without an entry, with the answer 5 s late: the clock keeps ticking.
-  Settings(true);
+  Put(Settings_File_Path(), server + "\r\nOnline=1\r\n");
   qint64 longestGap = 0;
   QElapsedTimer sinceTick;
   sinceTick.start();
@@ -169,7 +125,7 @@ TEST_F(LookupTest, AsksOnlyWhenAllowedWaitsWithoutBlockingAndStoresOnlyWhatItFou
   Reinsert(5000);
   sinceTick.restart();
   longestGap = 0;
-  ASSERT_TRUE(Named()) << probe.panelArtist->text().toStdString();
+  ASSERT_TRUE(Named());
   EXPECT_LT(longestGap, 1000) << "the display stopped while the lookup waited";
 
   // An answer that comes after the disc left the drive is dropped.

@@ -1,9 +1,7 @@
-// The settings in the running player: read at creation, the Option exchange, and the exit keys;
-// and the Option dialog on its own: its layout and the three dialogs behind its buttons.
-#include <sys/stat.h>
-
+// The settings in the running player, and the Option dialog on its own.
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include <QCheckBox>
 #include <QColorDialog>
@@ -21,19 +19,15 @@
 namespace {
 
 const std::string kMincho = "\x82\x6C\x82\x72\x20\x96\xBE\x92\xA9";  // ＭＳ 明朝
-const QColor kYellow(255, 255, 0), kGreen(0, 128, 0), kBlack(Qt::black);
 
-class SettingsTest : public PlayerFixture {
- protected:
+struct SettingsTest : PlayerFixture {
   SettingsTest() : PlayerFixture({40, 40, 40}) {}
   TfrmSeeThrough* ST() const { return windows->SeeThrough.get(); }
-  // Presses the Option button; `answer` runs inside the dialog's modal loop and must end it.
   void Run_Option(const std::function<void(OptionProbe)>& answer) {
     TfrmOption* option = windows->Option.get();
     Answer(option, [option, answer] { answer(OptionProbe{*option}); });
     ui->spdOption->click();
   }
-  // Changes every look the dialog offers, and the see-through window's use.
   static void Try_Other_Look(OptionProbe o) {
     QFont font = o.w.Example_Font();
     font.setPixelSize(40);
@@ -41,23 +35,25 @@ class SettingsTest : public PlayerFixture {
     o.w.Set_Example_ST_Color(Qt::blue);
     o.chkUseST->setChecked(false);
   }
-  // The display panel's font and colours and the see-through window's, as shown.
   void Expect_Look(const QFont& font, QColor text, QColor back, QColor st, bool stVisible) {
     const QPalette panel = ui->PanelDisplay->palette();
+    const SeeThroughProbe see{*ST()};
     EXPECT_EQ(ui->PanelDisplay->font(), font);
-    EXPECT_EQ(panel.color(QPalette::WindowText), text);
-    EXPECT_EQ(panel.color(QPalette::Window), back);
-    EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, st);
-    EXPECT_EQ(SeeThroughProbe{*ST()}.fontTrackTitle.color, st);
-    EXPECT_EQ(SeeThroughProbe{*ST()}.fontTrackTitle.font, font);
+    EXPECT_EQ(see.fontTrackTitle.font, font);
+    EXPECT_EQ(QList({panel.color(QPalette::WindowText), panel.color(QPalette::Window),
+                     see.fontTime.color, see.fontTrackTitle.color}),
+              QList({text, back, st, st}));
     // A capture under way ends first: it has the window off the screen for a moment.
     EXPECT_TRUE(QTest::qWaitFor([this] { return !ST()->Capturing(); }, 5000));
     EXPECT_EQ(ST()->isVisible(), stVisible);
   }
-  // A failed write: a directory where the file should be, which not even root can replace.
-  void Block_File() { ASSERT_EQ(::mkdir(path.c_str(), 0755), 0); }
+  // A directory where the file should be: not even root can write it.
+  void Block_File() {
+    std::filesystem::remove(path);
+    ASSERT_TRUE(std::filesystem::create_directory(path));
+  }
   void Expect_Failed_Writes(size_t count) {
-    ::rmdir(path.c_str());
+    std::filesystem::remove(path);
     ASSERT_EQ(reports.size(), count);
     for (const Report& r : reports)
       EXPECT_EQ(r.text, QString::fromStdString(path) + " に書き込めません.");
@@ -67,11 +63,9 @@ class SettingsTest : public PlayerFixture {
   const std::string path = Settings_File_Path();
 };
 
-// Cancel changes nothing; OK writes the option keys only, keeps the stored spelling of a colour
-// nobody changed (system colours, as Delphi 3 stored clWindowText on clWindow and clHighlight,
-// show as the palette) and applies them; an OK whose write fails applies nothing after it.
+// OK keeps the stored spelling of a colour nobody changed: system colours, as Delphi 3 stored
+// clWindowText on clWindow and clHighlight, show as the palette.
 TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
-  // Keys of the placement and of the exit, and a stranger, must survive untouched.
   const std::string mine =
       "; mine\r\n[Window]\r\nPlaceLeft=9\r\nTallHeight=500\r\n[Play]\r\nRepeatDisk=1\r\n"
       "[Disp]\r\nFontColor=-2147483640\r\nPanelColor=-2147483643\r\n"
@@ -80,19 +74,16 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   Load();
   const QFont font = ui->PanelDisplay->font();
   // The stored name reaches an installed Japanese face that has half-width katakana.
-  EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0xFF71)));  // ｱ
-  EXPECT_TRUE(QFontMetrics(font).inFont(QChar(0x65B0)));  // 新
+  EXPECT_TRUE(QFontMetrics(font).inFont(u'ｱ') && QFontMetrics(font).inFont(u'新'));
   EXPECT_NE(QFontInfo(font).family(), "ＭＳ ゴシック");
-  const QPalette palette = QGuiApplication::palette();
-  const QColor text = palette.color(QPalette::Active, QPalette::Text);
-  const QColor base = palette.color(QPalette::Active, QPalette::Base);
-  const QColor highlight = palette.color(QPalette::Active, QPalette::Highlight);
+  auto sys = [](auto role) { return QGuiApplication::palette().color(QPalette::Active, role); };
+  const QColor text = sys(QPalette::Text), base = sys(QPalette::Base);
+  const QColor highlight = sys(QPalette::Highlight);
   for (int opening : {1, 2}) {  // the second shows the display's values again, not those tried
     Run_Option([&](OptionProbe o) {
       EXPECT_EQ(o.w.Example_Font(), font);
-      EXPECT_EQ(o.w.Example_Font_Color(), text);
-      EXPECT_EQ(o.w.Example_Color(), base);
-      EXPECT_EQ(o.w.Example_ST_Color(), highlight);
+      EXPECT_EQ(QList({o.w.Example_Font_Color(), o.w.Example_Color(), o.w.Example_ST_Color()}),
+                QList({text, base, highlight}));
       EXPECT_TRUE(o.chkWinCDTitle->isChecked());
       Try_Other_Look(o);
       o.chkWinCDTitle->setChecked(false);
@@ -105,7 +96,6 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   EXPECT_FALSE(ui->State.Refresh_Pending);
 
   // The flags are taken before the writes; nothing after the failed write is applied.
-  ASSERT_EQ(::unlink(path.c_str()), 0);
   Block_File();
   Run_Option([&](OptionProbe o) {
     Try_Other_Look(o);
@@ -124,9 +114,7 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
   chosen.setBold(false);
   Run_Option([&](OptionProbe o) {
     o.chkWinCDTitle->setChecked(false);
-    o.chkWinTrackNum->setChecked(true);
-    o.chkIconArtist->setChecked(true);
-    o.chkBarTime->setChecked(true);
+    for (QCheckBox* b : {o.chkWinTrackNum, o.chkIconArtist, o.chkBarTime}) b->setChecked(true);
     o.w.Set_Example(chosen, o.w.Example_Font_Color(), QColor(16, 32, 48));
     o.w.Set_Example_ST_Color(QColor(255, 128, 0));
     o.chkUseST->setChecked(false);
@@ -147,8 +135,7 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
 
   // Showing the main window again keeps the chosen colour; the dialog now starts unchecked.
   PlayerSettings.SeeThrough_Use = true;
-  main->hide();
-  main->show();
+  main->hide(), main->show();
   EXPECT_EQ(SeeThroughProbe{*ST()}.fontTime.color, QColor(255, 128, 0));
   ST()->hide();
   Run_Option([&](OptionProbe o) {
@@ -160,24 +147,20 @@ TEST_F(SettingsTest, CancelChangesNothingAndOkWritesTheOptionKeysOnly) {
 // Stored values reach the panel, the boxes and the see-through window; a negative colour that
 // names no system colour would show black, hiding the texts, and reads as the key's default.
 TEST_F(SettingsTest, StoredValuesReachThePanelTheBoxesAndTheSeeThroughWindow) {
-  const struct {
-    std::string file;
-    QColor text, back, st;
-    bool stVisible;
-  } cases[] = {
+  const std::tuple<std::string, QColor, QColor, QColor, bool> cases[] = {
       {"[Disp]\r\nFontColor=-1\r\nPanelColor=-5\r\n[SeeThrough]\r\nFontColor=0x80000019\r\n",
-       kGreen, kBlack, kYellow, true},
+       QColor(0, 128, 0), Qt::black, QColor(255, 255, 0), true},
       {"[Disp]\r\nFontSize=0x10\r\nFontColor=255\r\nFontName=" + kMincho +
            "\r\nPanelColor=8388608\r\n[Play]\r\nRepeatDisk=1\r\nRepeatTrack=1\r\n"
            "[SeeThrough]\r\nFontColor=16711680\r\nUse=0\r\n[Window]\r\nTrackNo=1\r\n"
            "CDTitle=0\r\nTrackTitle=0\r\n",
        QColor(255, 0, 0), QColor(0, 0, 128), QColor(0, 0, 255), false}};
   sim->setPosition(Lsn(2));
-  for (const auto& c : cases) {
+  for (const auto& [file, text, back, st, stVisible] : cases) {
     windows.reset();  // which saves
-    Put(path, c.file);
+    Put(path, file);
     Build();
-    Expect_Look(ui->PanelDisplay->font(), c.text, c.back, c.st, c.stVisible);
+    Expect_Look(ui->PanelDisplay->font(), text, back, st, stVisible);
   }
   const QFont font = ui->PanelDisplay->font();
   EXPECT_EQ(font.family(), "ＭＳ 明朝");
@@ -196,33 +179,29 @@ TEST_F(SettingsTest, ExitWritesTheFiveExitKeysAndAFailedSaveEndsWithAnErrorCode)
   PlayerSettings.PlayerMode = false;
   EXPECT_EQ(End_Player(windows, 0), 0);  // saved: the message loop's code stands
   // Each window writes its placement, in the designed places, after its own settings.
-  auto place = [](int left, int top, int right, int bottom) {
+  auto place = [](QString left, QString top, QString right, QString bottom) {
     return QString(
                "PlaceFlags=0\r\nPlaceShowCmd=1\r\nPlaceMinPos.X=-1\r\nPlaceMinPos.Y=-1\r\n"
                "PlaceMaxPos.X=-1\r\nPlaceMaxPos.Y=-1\r\nPlaceNormalPos.Left=%1\r\n"
                "PlaceNormalPos.Top=%2\r\nPlaceNormalPos.Right=%3\r\nPlaceNormalPos.Bottom=%4\r\n")
-        .arg(QString::number(left), QString::number(top), QString::number(right),
-             QString::number(bottom))
+        .arg(left, top, right, bottom)
         .toStdString();
   };
-  EXPECT_EQ(Bytes(path), "[SHWindow]\r\n" + place(40, 15, 296, 63) +
+  EXPECT_EQ(Bytes(path), "[SHWindow]\r\n" + place("40", "15", "296", "63") +
                              "[Play]\r\nRepeatDisk=1\r\nRepeatTrack=0\r\n[Window]\r\n"
                              "TallHeight=600\r\nMainForm=1\r\nPlayerMode=0\r\n" +
-                             place(9, 87, 363, 537));
+                             place("9", "87", "363", "537"));
   Build();
-  ASSERT_EQ(::unlink(path.c_str()), 0);
   Block_File();
   ::testing::internal::CaptureStderr();
   EXPECT_EQ(End_Player(windows, 0), 1);
   const std::string err = ::testing::internal::GetCapturedStderr();
   // The see-through window's placement, then the settings; stderr has the system's reason too.
   Expect_Failed_Writes(2);
-  EXPECT_NE(err.find(path + " に書き込めません: " + std::strerror(EISDIR)), std::string::npos)
-      << err;
+  EXPECT_NE(err.find(path + " に書き込めません: " + std::strerror(EISDIR)), std::string::npos);
 }
 
 struct OptionDialog : ::testing::Test {
-  // The sample's face, size, boldness and colour.
   QString Sample() const {
     const QFont f = option.Example_Font();
     return f.family() + QString(" %1 %2 ").arg(f.pixelSize()).arg(f.bold()) +
@@ -232,8 +211,7 @@ struct OptionDialog : ::testing::Test {
   OptionProbe ui{option};
 };
 
-// The designed widths were made for Arial's metrics, which its substitute shares; widened
-// captions must neither be cut short nor reach into the next column.
+// The designed widths were made for Arial's metrics, which its substitute shares.
 TEST_F(OptionDialog, CaptionsFitTheDesignedLayout) {
   EXPECT_EQ(QFontInfo(ui.chkIconTrackNum->font()).family(), "Liberation Sans");
   for (QGroupBox* group : {ui.GroupBoxInfo, ui.GroupBoxFont, ui.GroupBoxST}) {
@@ -254,39 +232,35 @@ TEST_F(OptionDialog, EachColorDialogOpensWithTheColorItLastReturned) {
   option.Set_Example_ST_Color(Qt::yellow);
   const QColor orange(255, 128, 0);
   // A colour Cancel leaves is not remembered; the see-through colour has a memory of its own.
-  const struct {
-    bool seeThrough, ok;
-    QColor pick, opened, panel, sample;
-  } steps[] = {{false, true, Qt::blue, Qt::black, Qt::blue, Qt::yellow},
-               {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
-               {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
-               {true, true, orange, Qt::black, Qt::blue, orange},
-               {true, true, Qt::white, orange, Qt::blue, Qt::white}};
-  for (const auto& s : steps) {
-    QColorDialog* dialog = s.seeThrough ? ui.STColorDialog : ui.ColorDialog;
+  const std::tuple<bool, bool, QColor, QColor, QColor, QColor> steps[] = {
+      {false, true, Qt::blue, Qt::black, Qt::blue, Qt::yellow},
+      {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
+      {false, false, Qt::red, Qt::blue, Qt::blue, Qt::yellow},
+      {true, true, orange, Qt::black, Qt::blue, orange},
+      {true, true, Qt::white, orange, Qt::blue, Qt::white}};
+  for (const auto& [seeThrough, ok, pick, shown, panel, sample] : steps) {
+    QColorDialog* dialog = seeThrough ? ui.STColorDialog : ui.ColorDialog;
     QColor opened;
     Answer(dialog, [&] {
       opened = dialog->currentColor();
-      dialog->setCurrentColor(s.pick);
-      s.ok ? dialog->accept() : dialog->reject();
+      dialog->setCurrentColor(pick);
+      ok ? dialog->accept() : dialog->reject();
     });
-    s.seeThrough ? ui.btnSelectSTColorClick() : ui.btnSelectColorClick();
-    EXPECT_EQ(opened, s.opened);
-    EXPECT_EQ(option.Example_Color(), s.panel);
-    EXPECT_EQ(option.Example_ST_Color(), s.sample);
+    seeThrough ? ui.btnSelectSTColorClick() : ui.btnSelectColorClick();
+    EXPECT_EQ(opened, shown);
+    EXPECT_EQ(option.Example_Color(), panel);
+    EXPECT_EQ(option.Example_ST_Color(), sample);
     EXPECT_EQ(option.Example_Font_Color(), QColor(Qt::green));
   }
 }
 
 TEST_F(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
-  QFont display(QStringLiteral("ＭＳ ゴシック"));
+  QFont display(QStringLiteral("ＭＳ ゴシック"), -1, QFont::Bold);
   display.setPixelSize(16);
-  display.setBold(true);
   option.Set_Example(display, QColor(0, 128, 0), Qt::black);
   TFontDialog* dialog = ui.FontDialog;
 
-  // The stored name is shown as the installed face it stands for, at 12 points; keeping that
-  // face keeps the stored name.
+  // The stored name shows as the installed face it stands for; keeping that face keeps the name.
   Answer(dialog, [&] {
     QFont f = ui.Fonts->currentFont();
     EXPECT_EQ(f.family(), QFontInfo(display).family());
@@ -300,8 +274,7 @@ TEST_F(OptionDialog, FontDialogReturnsFaceSizeStyleAndColor) {
   ui.btnSelectFontClick();
   EXPECT_EQ(Sample(), "ＭＳ ゴシック 27 1 #ff0000");
 
-  // Another face, not bold, in a colour none of the sixteen: the colour stays as it was. Then
-  // Cancel leaves the sample alone.
+  // A colour none of the sixteen stays as it was; then Cancel leaves the sample alone.
   option.Set_Example(option.Example_Font(), QColor(1, 2, 3), Qt::black);
   for (bool ok : {true, false}) {
     Answer(dialog, [&] {
