@@ -50,7 +50,12 @@ std::optional<QMargins> Reported_Frame(QWindow* handle) {
 void Set_State(QWidget* window, Qt::WindowStates state) {
   const Qt::WindowStates kept =
       window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
-  if (window->windowState() != (kept | state)) window->setWindowState(kept | state);
+  if (window->windowState() == (kept | state)) return;
+  // Minimised, Qt's geometry follows whatever the window manager reports on the way to the icon;
+  // the normal rectangle is the one the window had as it left the normal state.
+  if (!(window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+    window->setProperty("zarncdNormal", window->geometry());
+  window->setWindowState(kept | state);
 }
 
 // What a window's placement needs beyond what Qt holds: the fields X11 has no use for, the frame
@@ -88,6 +93,11 @@ class TFrameTracker : public QObject {
     if (watched == window_ && (type == QEvent::Show || type == QEvent::WinIdChange)) {
       Watch_Window();
       Check_Frame();
+    } else if (watched == window_ && (type == QEvent::Move || type == QEvent::Resize) &&
+               window_->isVisible() &&
+               !(window_->windowState() &
+                 (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
+      window_->setProperty("zarncdNormal", window_->geometry());  // see Outer_Normal_Rect
     } else if (watched != window_ &&
                (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize)) {
       Check_Frame();
@@ -187,7 +197,9 @@ void Resize_Client(QWidget* window, const QSize& size) {
 
 // The outer rectangle the window returns to when neither minimised nor maximised.
 QRect Outer_Normal_Rect(const QWidget* window) {
+  const QVariant left = window->property("zarncdNormal");
   const QRect client = window->isMaximized() || window->isFullScreen() ? window->normalGeometry()
+                       : window->isMinimized() && left.isValid()       ? left.toRect()
                                                                        : window->geometry();
   return client.marginsAdded(Frame_Of(window));
 }
