@@ -1,24 +1,14 @@
-#include <QCheckBox>
 #include <QLabel>
 #include <QMenu>
-#include <QPushButton>
-#include <tuple>
 
 #include "PlayerFixture.h"
 #include "about/Uabout.h"
 
 using namespace mci;
 
-struct AboutProbe {
-  TAboutBox& w;
-  QLabel* ProgramIcon = w.ProgramIcon;
-  QPushButton* BitBtn1 = w.BitBtn1;
-};
-
 namespace {
 
-// Ten tracks of 31 s. (At 30 s the disc would last exactly 5:00:00, whose MSF length packs like
-// the TMSF start of track 5, and the device would take a play at the end for one there.)
+// At 30 s a track the disc's MSF length would pack like track 5's TMSF start.
 class MainWindowTest : public PlayerFixture {
  protected:
   MainWindowTest() : PlayerFixture({31, 31, 31, 31, 31, 31, 31, 31, 31, 31}) {}
@@ -33,47 +23,40 @@ TEST_F(MainWindowTest, TransportButtonsAndTheListMoveTheDrive) {
   Tick(60);  // 12 s into track 5
   ui->spdPlay->click();
   EXPECT_TRUE(StoppedAt(5));
-  ui->Play->trigger();  // the display's menu does the same
+  ui->Play->trigger();
   EXPECT_TRUE(sim->isPlaying());
 
-  // A row chosen while playing plays from its start; while stopped the drive only seeks there.
   ClickRow(7);
   EXPECT_TRUE(sim->isPlaying() && Track() == 7 && sim->positionLsn() < Lsn(7, 1));
-  ui->spdPlayClick();
+  main->Play_Or_Stop();
   ClickRow(3);
   EXPECT_TRUE(StoppedAt(3));
   QTest::keyClick(ui->ListBoxTracks, Qt::Key_Down);
   EXPECT_TRUE(AtTrackStart(4));
 
-  // Previous a few seconds into track 1 goes back to its start, and the list follows Next.
   ClickRow(1);
-  ui->spdPlayClick();
+  main->Play_Or_Stop();
   Tick(20);
-  ui->spdRewindClick();
+  main->Previous_Track();
   EXPECT_LT(sim->positionLsn(), 40);
-  ui->spdNextClick();
+  main->Next_Track();
   EXPECT_TRUE(sim->isPlaying() && Track() == 2 && Row() == 2);
 
-  // A stop that lands on the very position a refresh showed still brings the stopped texts.
+  // A stop on the very position a refresh showed still brings the stopped texts.
   main->Disp_Info();
   Tick(3);
-  ui->spdPlayClick();
+  main->Play_Or_Stop();
   Refresh();
   EXPECT_EQ(main->windowTitle().left(8) + ui->PanelDisplay->text().left(8), "Stopped Stopped ");
 
-  // Paused, seeking or not ready: Play sends nothing that moves the drive.
   for (std::uint32_t mode : {MCI_MODE_PAUSE, MCI_MODE_SEEK, MCI_MODE_NOT_READY}) {
     sim->forceMode(mode);
     sim->clearLog();
-    ui->spdPlayClick();
+    main->Play_Or_Stop();
     for (const auto& r : sim->log()) EXPECT_EQ(r.command, MCI_STATUS) << "mode " << mode;
   }
 }
 
-// Only a plain left click chooses a row; other buttons and modified clicks leave the list alone.
-// The keyboard reaches every control that takes focus, in the order of the layout; Space presses
-// the focused button, Enter the focused transport button or else the default button, Play. While
-// a button is held down in the list, refreshes leave its selection where it is.
 TEST_F(MainWindowTest, ClicksAndKeysReachTheControlsAndAHeldButtonKeepsTheListStill) {
   Load();
   main->activateWindow();
@@ -114,9 +97,6 @@ TEST_F(MainWindowTest, ClicksAndKeysReachTheControlsAndAHeldButtonKeepsTheListSt
   EXPECT_EQ(Row(), 6);
 }
 
-// At the end of the disc the drive rests on track 1 or, with Repeat Disc, plays on; Repeat Track
-// takes precedence. Repeat Track waits for a track, undoes Next, follows the list, and forgets a
-// track remembered from a disc that left.
 TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsTheDisc) {
   sim->openTray();
   Build();
@@ -124,15 +104,15 @@ TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsThe
   EXPECT_EQ(ui->Repeat_Track_No, 0);  // no track known: it waits for one
   Refresh();
   sim->closeTray();
-  Refresh();  // loads the disc, which rests on track 1
+  Refresh();
   Tick();
-  ui->spdPlayClick();
+  main->Play_Or_Stop();
   Tick(160);  // 32 s
   EXPECT_EQ(Track(), 1);
   ClickRow(3);
   Tick(160);
   EXPECT_TRUE(Track() == 3 && sim->positionLsn() < Lsn(3, 2));
-  ui->spdNextClick();
+  main->Next_Track();
   EXPECT_EQ(Track(), 4);
   Tick();
   EXPECT_EQ(Track(), 3);
@@ -142,7 +122,7 @@ TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsThe
     ui->chkRepeatDisc->setChecked(disc);
     ui->chkRepeatTrack->setChecked(track);
     ClickRow(10);
-    if (!sim->isPlaying()) ui->spdPlayClick();
+    if (!sim->isPlaying()) main->Play_Or_Stop();
     Tick(160);  // past the end of the last track
     Refresh();
     EXPECT_TRUE(sim->isPlaying() == playing && Track() == endsOn && Row() == endsOn) << endsOn;
@@ -150,13 +130,13 @@ TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsThe
   }
 
   ClickRow(9);
-  ui->spdEjectClick();
+  main->Eject_Disc();
   Refresh();
   sim->insertDisc(SimulatedDriver::MakeDisc({31, 31}));
   Refresh();
   Tick();
   EXPECT_EQ(ui->Repeat_Track_No, 1);
-  ui->spdPlayClick();
+  main->Play_Or_Stop();
   Tick(20);
   EXPECT_GT(sim->positionLsn(), Lsn(1, 3));  // plays on rather than restarting every tick
 }
@@ -173,20 +153,18 @@ TEST_F(MainWindowTest, OpenDriveDisablesTheDiscButtonsAndEjectStopsFirst) {
   EXPECT_EQ(ui->panelArtist->text() + ui->panelTitle->text(), "");
   EXPECT_EQ(Texts(), QStringList({"Zarn's CDPlayer", "Drive Not Ready!!", "Zarn's CDPlayer",
                                   "Drive Not Ready!!", "Track- -m -s"}));
-  // The same disc comes back at the very position the last refresh saw: its texts return.
+  // The same disc back at the very position the last refresh saw: its texts return.
   sim->closeTray();
   Refresh();
   EXPECT_TRUE(ui->spdPlay->isEnabled());
   EXPECT_NE(ui->PanelDisplay->text(), "Drive Not Ready!!");
 
-  ui->spdPlayClick();
-  ui->spdEjectClick();
+  main->Play_Or_Stop();
+  main->Eject_Disc();
   EXPECT_TRUE(sim->isTrayOpen());
   ExpectPlayState(false);
 }
 
-// Closing the main window ends the program, though another window is up, and the device is
-// closed first. Errors are reported under the title; only a device that cannot open ends it.
 TEST_F(MainWindowTest, ClosingEndsTheProgramErrorsAreReportedAndOnlyAFailedOpenEndsIt) {
   Load();
   windows->SeeThrough->show();
@@ -212,7 +190,6 @@ TEST_F(MainWindowTest, ClosingEndsTheProgramErrorsAreReportedAndOnlyAFailedOpenE
   EXPECT_EQ(std::exchange(reports, {}),
             std::vector<Report>({{"Track3 Sky", QMessageBox::Critical, notOpen},
                                  {"Track3 Sky", QMessageBox::Critical, "tick failed!"}}));
-  // A full stop is appended when the last character's code is above that of the full stop.
   for (QString text : {"Cannot read", "Track 7", "書き込めません"})
     EXPECT_EQ(Application::Error_Text(text), text + ".");
   for (QString text : {"Done.", "(none)", "a-", ""}) EXPECT_EQ(Application::Error_Text(text), text);
@@ -226,8 +203,6 @@ TEST_F(MainWindowTest, ClosingEndsTheProgramErrorsAreReportedAndOnlyAFailedOpenE
   for (QWidget* w : QApplication::topLevelWidgets()) EXPECT_FALSE(w->isVisible());
 }
 
-// An error that recurs on every tick while its report is on screen opens no second box; each
-// recurrence still reaches stderr.
 TEST(ErrorReport, RecurringErrorShowsOneBoxAtATime) {
   QTimer tick;
   QObject::connect(&tick, &QTimer::timeout,
@@ -250,8 +225,7 @@ TEST(ErrorReport, RecurringErrorShowsOneBoxAtATime) {
 
 TEST(AboutBox, EnterEscapeAndOkEndItWithOk) {
   TAboutBox box;
-  AboutProbe ui{box};
-  EXPECT_FALSE(ui.ProgramIcon->pixmap().isNull());
+  EXPECT_FALSE(box.findChild<QLabel*>()->pixmap().isNull());
   for (int key : {int{Qt::Key_Escape}, int{Qt::Key_Return}, 0}) {
     box.setResult(QDialog::Rejected);
     box.open();
@@ -259,7 +233,7 @@ TEST(AboutBox, EnterEscapeAndOkEndItWithOk) {
     if (key)
       QTest::keyClick(&box, static_cast<Qt::Key>(key));
     else
-      QTest::mouseClick(ui.BitBtn1, Qt::LeftButton);
+      QTest::mouseClick(box.findChild<QPushButton*>(), Qt::LeftButton);
     EXPECT_TRUE(!box.isVisible() && box.result() == QDialog::Accepted) << key;
   }
 }

@@ -1,6 +1,5 @@
 // The main window's tall and compact heights in outer pixels (the offscreen platform draws a
 // frame two pixels wide), and where a stored rectangle is shown.
-#include <QPushButton>
 #include <QScreen>
 #include <tuple>
 
