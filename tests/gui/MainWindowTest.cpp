@@ -97,14 +97,25 @@ TEST_F(MainWindowTest, ClicksAndKeysReachTheControlsAndAHeldButtonKeepsTheListSt
   EXPECT_EQ(Row(), 6);
 }
 
-TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsTheDisc) {
+TEST_F(MainWindowTest, OpenDriveEndOfDiscAndRepeatTrack) {
+  Load();
   sim->openTray();
-  Build();
+  Refresh();
+  for (QToolButton* b : {ui->spdEdit, ui->spdRewind, ui->spdPlay, ui->spdNext, ui->spdEject})
+    EXPECT_FALSE(b->isEnabled());
+  EXPECT_TRUE(ui->spdOption->isEnabled() && ui->spdAbout->isEnabled());
+  for (QAction* a : ui->PopupMenu->actions()) EXPECT_TRUE(a->isEnabled());
+  EXPECT_TRUE(Rows().isEmpty());
+  EXPECT_EQ(ui->panelArtist->text() + ui->panelTitle->text(), "");
+  EXPECT_EQ(Texts(), QStringList({"Zarn's CDPlayer", "Drive Not Ready!!", "Zarn's CDPlayer",
+                                  "Drive Not Ready!!", "Track- -m -s"}));
   ui->chkRepeatTrack->setChecked(true);
   EXPECT_EQ(ui->Repeat_Track_No, 0);  // no track known: it waits for one
-  Refresh();
+  // The same disc back at the very position the last refresh saw: its texts return.
   sim->closeTray();
   Refresh();
+  EXPECT_TRUE(ui->spdPlay->isEnabled());
+  EXPECT_NE(ui->PanelDisplay->text(), "Drive Not Ready!!");
   Tick();
   main->Play_Or_Stop();
   Tick(160);  // 32 s
@@ -131,6 +142,8 @@ TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsThe
 
   ClickRow(9);
   main->Eject_Disc();
+  EXPECT_TRUE(sim->isTrayOpen());
+  ExpectPlayState(false);  // stopped first
   Refresh();
   sim->insertDisc(SimulatedDriver::MakeDisc({31, 31}));
   Refresh();
@@ -139,30 +152,6 @@ TEST_F(MainWindowTest, EndOfDiscRestsOnTrackOneOrRepeatsAndRepeatTrackFollowsThe
   main->Play_Or_Stop();
   Tick(20);
   EXPECT_GT(sim->positionLsn(), Lsn(1, 3));  // plays on rather than restarting every tick
-}
-
-TEST_F(MainWindowTest, OpenDriveDisablesTheDiscButtonsAndEjectStopsFirst) {
-  Load();
-  sim->openTray();
-  Refresh();
-  for (QToolButton* b : {ui->spdEdit, ui->spdRewind, ui->spdPlay, ui->spdNext, ui->spdEject})
-    EXPECT_FALSE(b->isEnabled());
-  EXPECT_TRUE(ui->spdOption->isEnabled() && ui->spdAbout->isEnabled());
-  for (QAction* a : ui->PopupMenu->actions()) EXPECT_TRUE(a->isEnabled());
-  EXPECT_TRUE(Rows().isEmpty());
-  EXPECT_EQ(ui->panelArtist->text() + ui->panelTitle->text(), "");
-  EXPECT_EQ(Texts(), QStringList({"Zarn's CDPlayer", "Drive Not Ready!!", "Zarn's CDPlayer",
-                                  "Drive Not Ready!!", "Track- -m -s"}));
-  // The same disc back at the very position the last refresh saw: its texts return.
-  sim->closeTray();
-  Refresh();
-  EXPECT_TRUE(ui->spdPlay->isEnabled());
-  EXPECT_NE(ui->PanelDisplay->text(), "Drive Not Ready!!");
-
-  main->Play_Or_Stop();
-  main->Eject_Disc();
-  EXPECT_TRUE(sim->isTrayOpen());
-  ExpectPlayState(false);
 }
 
 TEST_F(MainWindowTest, ClosingEndsTheProgramErrorsAreReportedAndOnlyAFailedOpenEndsIt) {

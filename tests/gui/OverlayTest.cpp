@@ -21,8 +21,7 @@ QImage Picture(int w, int h, bool live, const Pixel& pixel) {
   return img;
 }
 
-// Black, white, and one with no channel 0 or 255, so that no test colour is in it (translucent:
-// stripes of clear and darkened panel).
+// Black, white, and one with no channel 0 or 255, which no test colour matches.
 Pixel Ground(int kind, bool live) {
   if (kind < 2) return [kind](int, int) { return kind ? 0xFFFFFFFF : 0xFF000000; };
   if (live) return [](int x, int y) { return (x + y) % 3 ? 0x80000000 : 0; };
@@ -69,8 +68,7 @@ TEST(SeeThroughDrawing, DarkeningAndMaskedArtworkGiveExactPixels) {
       }
 }
 
-// Exactly the text's unsmoothed pixels within the field take the font's colour; the same lines
-// draw every text and colour in turn.
+// The same lines draw every text and colour in turn.
 TEST(SeeThroughDrawing, TextTakesExactlyTheFontColourAtEveryPosition) {
   const QRect field(60, 7, 185, 17);
   TTextLine lines[] = {{field.size(), false}, {field.size(), true}};
@@ -114,8 +112,7 @@ struct Counter : QObject {
   }
 };
 
-// Before the first face is composed, and while hidden, a tick draws nothing and leaves the main
-// window alone.
+// Before the first face and while hidden, a tick draws nothing and leaves the main window alone.
 TEST(SeeThroughWindow, TickRedrawsOnlyWhatChangedMovesTheMarqueeAndImposesMainForm) {
   PlayerSettings = Default_Player_Settings();
   PlayerSettings.MainForm = false;

@@ -1,5 +1,4 @@
-// The main window's tall and compact heights in outer pixels (the offscreen platform draws a
-// frame two pixels wide), and where a stored rectangle is shown.
+// Heights in outer pixels: the offscreen platform draws a frame two pixels wide.
 #include <QScreen>
 #include <tuple>
 
@@ -23,7 +22,7 @@ class PlacementTest : public PlayerFixture {
   void Click() { QTest::mouseClick(ui->PanelDisplay, Qt::LeftButton); }
 };
 
-TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
+TEST_F(PlacementTest, HeightFollowsTheModeAndTallHeightSurvivesCompactModeAndARestart) {
   const int frame = 4, screen = QGuiApplication::primaryScreen()->geometry().height();
   for (const auto& [file, outer, tall] : std::vector<std::tuple<const char*, int, bool>>{
            {"[Window]\r\nTallHeight=100\r\n", frame + 188, true},  // raised to the tall minimum
@@ -40,9 +39,6 @@ TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
       EXPECT_LE(ui->PanelControl->geometry().bottom(), main->height());  // controls in reach
     }
   }
-}
-
-TEST_F(PlacementTest, ClickSwitchesModesAndTallHeightSurvivesCompactModeAndARestart) {
   Start("[Window]\r\nTallHeight=500\r\n");
   EXPECT_EQ(Outer(), 500);
   Click();  // and a double click, which is one click: one switch in all
@@ -64,10 +60,7 @@ TEST_F(PlacementTest, ClickSwitchesModesAndTallHeightSurvivesCompactModeAndARest
   EXPECT_EQ(main->width(), 420);
 }
 
-// The Option dialog's OK with a huge stored font keeps the controls in reach. The overlay never
-// stays minimised, whatever the file says: it is the control surface while the main window is
-// hidden; minimised, it comes back when the main window is restored, and with that OK. Stored
-// off the screen at any size, it comes wholly onto it at its one size.
+// The overlay is the control surface while the main window is hidden: it never stays minimised.
 TEST_F(PlacementTest, OptionOkKeepsTheControlsInReachAndTheOverlayNeverStaysMinimisedOrOff) {
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
   for (const char* size :
