@@ -220,12 +220,10 @@ TEST_F(SeeThroughPlayer, DragOptionDialogAndMenuWorkAsTheControlSurface) {
   for (bool use : {true, false}) {
     SCOPED_TRACE(use);
     ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
-    EXPECT_TRUE(overlay.isVisible());
-    TfrmOption& option = *windows->Option;
     bool ticked = false;
     QTimer::singleShot(100, main, [&] {
-      Answer(&option, [&] {
-        OptionProbe o{option};
+      Answer(windows->Option.get(), [&] {
+        OptionProbe o{*windows->Option};
         ticked = o.chkUseST->isChecked();
         o.chkUseST->setChecked(use);
         o.btnOK->click();
