@@ -1,4 +1,3 @@
-#include <QLabel>
 #include <QMenu>
 
 #include "PlayerFixture.h"
@@ -21,12 +20,10 @@ TEST_F(MainWindowTest, ClicksKeysAndTransportButtonsMoveTheDrive) {
   main->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(main));
   QWidget* rows = ui->ListBoxTracks->viewport();
+  using Click = std::pair<Qt::MouseButton, Qt::KeyboardModifiers>;
   for (const auto& [button, modifiers] :
-       std::vector<std::pair<Qt::MouseButton, Qt::KeyboardModifiers>>{
-           {Qt::RightButton, {}},
-           {Qt::MiddleButton, {}},
-           {Qt::LeftButton, Qt::ControlModifier},
-           {Qt::LeftButton, Qt::ShiftModifier}})
+       {Click(Qt::RightButton, {}), Click(Qt::MiddleButton, {}),
+        Click(Qt::LeftButton, Qt::ControlModifier), Click(Qt::LeftButton, Qt::ShiftModifier)})
     for (int track : {5, 1}) {  // another row, and the selected one
       QTest::mouseClick(rows, button, modifiers, RowAt(track));
       EXPECT_TRUE(AtTrackStart(1)) << button << " " << modifiers.toInt() << " " << track;

@@ -1,14 +1,8 @@
-#include <cstdio>
-#include <tuple>
-
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
 
 #include "PlayerFixture.h"
 #include "overlay/Artwork.h"
-#include "profile/ProfileFile.h"
-#include "settings/PlayerSettings.h"
 
 namespace {
 
@@ -38,11 +32,10 @@ TFontHolder Holder(int pixels, QRgb color) {
 }
 
 TEST(SeeThroughDrawing, DarkeningAndMaskedArtworkGiveExactPixels) {
-  for (const auto& [before, after] : std::vector<std::pair<QRgb, QRgb>>{{0xFFFFFFFF, 0xFF7F7F7F},
-                                                                        {0xFF010101, 0xFF000000},
-                                                                        {0xFF80FF01, 0xFF407F00},
-                                                                        {0xFFFE0203, 0xFF7F0101},
-                                                                        {0, 0x80000000}}) {
+  using Dark = std::pair<QRgb, QRgb>;  // before, after
+  for (const auto& [before, after] :
+       {Dark(0xFFFFFFFF, 0xFF7F7F7F), Dark(0xFF010101, 0xFF000000), Dark(0xFF80FF01, 0xFF407F00),
+        Dark(0xFFFE0203, 0xFF7F0101), Dark(0, 0x80000000)}) {
     const Pixel darkened = [&](int x, int y) {
       return x >= 6 && x <= 250 && y >= 6 && y <= 42 ? after : before;
     };
@@ -138,17 +131,14 @@ TEST(SeeThroughWindow, TickRedrawsOnlyWhatChangedMovesTheMarqueeAndImposesMainFo
   const QString longText = QStringLiteral("Track10 4m 5s 新しいｱｰﾁｽﾄ - the longest title of all"),
                 t1 = QStringLiteral("Track1 0m 1s"), t2 = QStringLiteral("Track2 0m 0s");
   // Texts, playing, colour, the most pixels put on the screen, the marquee after.
+  using Row = std::tuple<QString, QString, bool, QRgb, int, int>;
+  const QRgb yellow = 0xFFFFFF00, cyan = 0xFF00FFFF;
   for (const auto& [display, time, playing, ink, most, after] :
-       std::vector<std::tuple<QString, QString, bool, QRgb, int, int>>{
-           {text, t0, false, 0xFFFFFF00, 250 * 42, -1},
-           {text, t0, false, 0xFFFFFF00, 0, -1},
-           {text, t0, true, 0xFFFFFF00, 100 * 22, -2},
-           {text, t1, true, 0xFFFFFF00, 185 * 35, -3},
-           {longText, t1, true, 0xFFFFFF00, 185 * 22, -4},
-           {longText, t1, true, 0xFFFFFF00, 185 * 22, -5},
-           {longText, t1, true, 0xFF00FFFF, 185 * 35, -6},
-           {"", t2, false, 0xFF00FFFF, 185 * 35, 185},
-           {"", t2, true, 0xFF00FFFF, 185 * 35, 184}}) {
+       {Row(text, t0, false, yellow, 250 * 42, -1), Row(text, t0, false, yellow, 0, -1),
+        Row(text, t0, true, yellow, 100 * 22, -2), Row(text, t1, true, yellow, 185 * 35, -3),
+        Row(longText, t1, true, yellow, 185 * 22, -4),
+        Row(longText, t1, true, yellow, 185 * 22, -5), Row(longText, t1, true, cyan, 185 * 35, -6),
+        Row("", t2, false, cyan, 185 * 35, 185), Row("", t2, true, cyan, 185 * 35, 184)}) {
     SCOPED_TRACE(display.toStdString() + " " + time.toStdString());
     probe.fontTrackTitle.color = probe.fontTime.color = QColor::fromRgb(ink);
     const int x = playing ? SeeThrough_Unit_State().Title_X : 0;

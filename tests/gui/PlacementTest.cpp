@@ -1,10 +1,6 @@
 // Heights in outer pixels: the offscreen platform draws a frame two pixels wide.
-#include <QScreen>
-#include <tuple>
 
 #include "PlayerFixture.h"
-#include "settings/PlayerSettings.h"
-#include "settings/Uoption.h"
 #include "settings/Winplace.h"
 
 namespace {

@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
-#include <vector>
 
-#include <QAction>
 #include <QCheckBox>
 #include <QPushButton>
 #include <QTest>
@@ -16,7 +13,6 @@
 #include "app/Glyphs.h"
 #include "app/Startup.h"
 #include "app/Umain.h"
-#include "device/SimulatedDriver.h"
 #include "device/Tmsf.h"
 #include "overlay/Usthrou.h"
 #include "settings/Uoption.h"

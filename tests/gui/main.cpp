@@ -1,8 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include <QFile>
 #include <QTemporaryDir>
 
 #include "app/Application.h"
