@@ -24,13 +24,6 @@ Pixel Ground(int kind, bool live) {
   };
 }
 
-TFontHolder Holder(int pixels, QRgb color) {
-  QFont font(QStringLiteral("ＭＳ ゴシック"));
-  font.setPixelSize(pixels);
-  font.setBold(true);
-  return {font, QColor::fromRgb(color)};
-}
-
 TEST(SeeThroughDrawing, DarkeningAndMaskedArtworkGiveExactPixels) {
   using Dark = std::pair<QRgb, QRgb>;  // before, after
   for (const auto& [before, after] :
@@ -65,16 +58,17 @@ TEST(SeeThroughDrawing, DarkeningAndMaskedArtworkGiveExactPixels) {
 TEST(SeeThroughDrawing, TextTakesExactlyTheFontColourAtEveryPosition) {
   const QRect field(60, 7, 185, 17);
   TTextLine lines[] = {{field.size(), false}, {field.size(), true}};
+  QFont font(QStringLiteral("ＭＳ ゴシック")), flat;
+  font.setPixelSize(12);
+  font.setBold(true);
+  (flat = font).setStyleStrategy(QFont::NoAntialias);
   for (const QString& text : {QStringLiteral("Track10 4m 5s 新しいｱｰﾁｽﾄ"), QStringLiteral("jW")})
     for (QRgb ink : {0xFFFFFFFF, 0xFF000000, 0xFFFFFF00})
       for (int x : {-40, -1, 0, 3, 150, 184}) {
-        QImage glyphs(field.size(), QImage::Format_RGB32);
-        glyphs.fill(Qt::black);
+        QImage glyphs = Picture(185, 17, false, Ground(0, false));
         const QImage blank = glyphs;
         QPainter painter(&glyphs);
-        QFont font = Holder(12, ink).font;
-        font.setStyleStrategy(QFont::NoAntialias);
-        painter.setFont(font);
+        painter.setFont(flat);
         painter.setPen(Qt::white);
         painter.drawText(x, painter.fontMetrics().ascent(), text);
         painter.end();
@@ -83,7 +77,7 @@ TEST(SeeThroughDrawing, TextTakesExactlyTheFontColourAtEveryPosition) {
           for (int ground : {0, 1, 2}) {
             const QImage before = Picture(250, 42, live, Ground(ground, live));
             QImage back = before;
-            lines[live].Draw(Holder(12, ink), text, x, back, field.topLeft());
+            lines[live].Draw({font, QColor::fromRgb(ink)}, text, x, back, field.topLeft());
             const Pixel inked = [&](int px, int py) {
               const QPoint g = QPoint(px, py) - field.topLeft();
               const bool on = glyphs.rect().contains(g) && glyphs.pixel(g) == ~0u;
@@ -240,7 +234,6 @@ TEST_F(SeeThroughPlayer, DragOptionDialogAndMenuWorkAsTheControlSurface) {
     EXPECT_EQ(menu.pupViewMain->isChecked(), on);
     menu.PopupMenu->close();
   }
-  // Disp Control goes by its mark.
   for (const bool shown : {true, false}) {
     menu.pupViewMain->trigger();
     EXPECT_EQ(PlayerSettings.MainForm, shown);

@@ -18,12 +18,14 @@ class PlacementTest : public PlayerFixture {
   void Click() { QTest::mouseClick(ui->PanelDisplay, Qt::LeftButton); }
 };
 
-TEST_F(PlacementTest, HeightFollowsTheModeAndTallHeightSurvivesCompactModeAndARestart) {
-  const int frame = 4, screen = QGuiApplication::primaryScreen()->geometry().height();
+TEST_F(PlacementTest, HeightsFollowTheModeAndOptionOkAndTheOverlayNeverStaysMinimisedOrOff) {
+  const int frame = 4;
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
   for (const auto& [file, outer, tall] : std::vector<std::tuple<const char*, int, bool>>{
            {"[Window]\r\nTallHeight=100\r\n", frame + 188, true},  // raised to the tall minimum
            {"[Window]\r\nTallHeight=-5\r\n", frame + 188, true},
-           {"[Window]\r\nTallHeight=2147483647\r\n[Disp]\r\nFontSize=2147483647\r\n", screen, true},
+           {"[Window]\r\nTallHeight=2147483647\r\n[Disp]\r\nFontSize=2147483647\r\n",
+            screen.height(), true},
            {"[Window]\r\nPlayerMode=0\r\n[Disp]\r\nFontSize=2147483647\r\n", frame + 74, false}}) {
     SCOPED_TRACE(file);
     Start(file);
@@ -47,18 +49,14 @@ TEST_F(PlacementTest, HeightFollowsTheModeAndTallHeightSurvivesCompactModeAndARe
   EXPECT_EQ(Outer(), 500);
   main->resize(420, 600 - Frame());
   Click();
-  windows.reset();
   Build();
   EXPECT_FALSE(PlayerSettings.PlayerMode);
   EXPECT_EQ(Outer(), Frame() + 32);
   Click();
   EXPECT_EQ(Outer(), 600);
   EXPECT_EQ(main->width(), 420);
-}
 
-// The overlay is the control surface while the main window is hidden: it never stays minimised.
-TEST_F(PlacementTest, OptionOkKeepsTheControlsInReachAndTheOverlayNeverStaysMinimisedOrOff) {
-  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  // The overlay is the control surface while the main window is hidden: it never stays minimised.
   for (const char* size :
        {"Right=5001\r\nPlaceNormalPos.Bottom=5001", "Right=0\r\nPlaceNormalPos.Bottom=-9"}) {
     SCOPED_TRACE(size);

@@ -100,10 +100,9 @@ class PlayerFixture : public ::testing::Test {
   explicit PlayerFixture(std::initializer_list<double> tracks)
       : sim(std::make_shared<SimulatedDriver>(SimulatedDriver::MakeDisc(tracks))),
         seconds_(static_cast<int>(*tracks.begin())) {
-    Application::Instance()->Set_Error_Reporter(
-        [this](const QString& c, QMessageBox::Icon i, const QString& t) {
-          reports.push_back({c, i, t});
-        });
+    Application::Instance()->Set_Error_Reporter([this](const auto& c, auto i, const auto& t) {
+      reports.push_back({c, i, t});
+    });
   }
   void TearDown() override {
     windows.reset();
@@ -124,7 +123,6 @@ class PlayerFixture : public ::testing::Test {
     Build(show);
     Refresh();
   }
-  // One tick of the clock, with the drive moving on by the same 200 ms first.
   void Tick(int n = 1) {
     for (int i = 0; i < n; ++i) sim->advance(200ms), ui->TimerTimer();
   }
@@ -138,7 +136,6 @@ class PlayerFixture : public ::testing::Test {
     Put(Disc_Database_Path(), "[" + Section() + "]\r\n" + keys);
   }
   int Track() const { return tmsf::Track(sim->disc()->ToTmsf(sim->positionLsn())); }
-  // Caption, display panel, application title, the see-through window's two lines.
   QStringList Texts() const {
     return {main->windowTitle(), ui->PanelDisplay->text(), main->windowIconText(),
             ui->State.Overlay_Display_Text, ui->State.Overlay_Time_Text};
@@ -174,7 +171,5 @@ class PlayerFixture : public ::testing::Test {
   TfrmMain* main = nullptr;
   std::optional<MainProbe> ui;
   std::vector<Report> reports;
-
- private:
   int seconds_;
 };
