@@ -1,19 +1,8 @@
-// The see-through window's drawing on pictures made here, in the capture's pictures and in the
-// translucent window's: darkening, artwork, text lines; then the window's tick, its drag, the
-// Option dialog during a capture, and its menu.
-#include <cstdio>
-#include <tuple>
-
-#include <QCheckBox>
 #include <QMenu>
-#include <QMouseEvent>
 #include <QPainter>
-#include <QPushButton>
 
 #include "PlayerFixture.h"
 #include "overlay/Artwork.h"
-#include "profile/ProfileFile.h"
-#include "settings/PlayerSettings.h"
 
 namespace {
 
@@ -26,8 +15,7 @@ QImage Picture(int w, int h, bool live, const Pixel& pixel) {
   return img;
 }
 
-// Backgrounds: black, white, and one where no channel is 0 or 255, so that no test colour is in
-// it; in a translucent window's pictures that one is stripes of clear and darkened panel.
+// Black, white, and one with no channel 0 or 255, which no test colour matches.
 Pixel Ground(int kind, bool live) {
   if (kind < 2) return [kind](int, int) { return kind ? 0xFFFFFFFF : 0xFF000000; };
   if (live) return [](int x, int y) { return (x + y) % 3 ? 0x80000000 : 0; };
@@ -36,22 +24,11 @@ Pixel Ground(int kind, bool live) {
   };
 }
 
-TFontHolder Holder(int pixels, QRgb color) {
-  QFont font(QStringLiteral("ＭＳ ゴシック"));
-  font.setPixelSize(pixels);
-  font.setBold(true);
-  return {font, QColor::fromRgb(color)};
-}
-
-// Darkening halves each channel of the panel only, or makes it black at alpha 128 in a translucent
-// window's picture. The artwork is white wherever its mask lets the target show through; the OR
-// and AND copies give each opaque pixel its picture's colour and leave the others alone.
 TEST(SeeThroughDrawing, DarkeningAndMaskedArtworkGiveExactPixels) {
-  for (const auto& [before, after] : std::vector<std::pair<QRgb, QRgb>>{{0xFFFFFFFF, 0xFF7F7F7F},
-                                                                        {0xFF010101, 0xFF000000},
-                                                                        {0xFF80FF01, 0xFF407F00},
-                                                                        {0xFFFE0203, 0xFF7F0101},
-                                                                        {0, 0x80000000}}) {
+  using Dark = std::pair<QRgb, QRgb>;  // before, after
+  for (const auto& [before, after] :
+       {Dark(0xFFFFFFFF, 0xFF7F7F7F), Dark(0xFF010101, 0xFF000000), Dark(0xFF80FF01, 0xFF407F00),
+        Dark(0xFFFE0203, 0xFF7F0101), Dark(0, 0x80000000)}) {
     const Pixel darkened = [&](int x, int y) {
       return x >= 6 && x <= 250 && y >= 6 && y <= 42 ? after : before;
     };
@@ -77,22 +54,21 @@ TEST(SeeThroughDrawing, DarkeningAndMaskedArtworkGiveExactPixels) {
       }
 }
 
-// Wherever the marquee puts it, a line gives exactly the text's unsmoothed pixels within its
-// field the font's colour and leaves every other pixel alone. The same lines draw every text and
-// colour in turn.
+// The same lines draw every text and colour in turn.
 TEST(SeeThroughDrawing, TextTakesExactlyTheFontColourAtEveryPosition) {
   const QRect field(60, 7, 185, 17);
   TTextLine lines[] = {{field.size(), false}, {field.size(), true}};
+  QFont font(QStringLiteral("ＭＳ ゴシック")), flat;
+  font.setPixelSize(12);
+  font.setBold(true);
+  (flat = font).setStyleStrategy(QFont::NoAntialias);
   for (const QString& text : {QStringLiteral("Track10 4m 5s 新しいｱｰﾁｽﾄ"), QStringLiteral("jW")})
     for (QRgb ink : {0xFFFFFFFF, 0xFF000000, 0xFFFFFF00})
       for (int x : {-40, -1, 0, 3, 150, 184}) {
-        QImage glyphs(field.size(), QImage::Format_RGB32);
-        glyphs.fill(Qt::black);
+        QImage glyphs = Picture(185, 17, false, Ground(0, false));
         const QImage blank = glyphs;
         QPainter painter(&glyphs);
-        QFont font = Holder(12, ink).font;
-        font.setStyleStrategy(QFont::NoAntialias);
-        painter.setFont(font);
+        painter.setFont(flat);
         painter.setPen(Qt::white);
         painter.drawText(x, painter.fontMetrics().ascent(), text);
         painter.end();
@@ -101,7 +77,7 @@ TEST(SeeThroughDrawing, TextTakesExactlyTheFontColourAtEveryPosition) {
           for (int ground : {0, 1, 2}) {
             const QImage before = Picture(250, 42, live, Ground(ground, live));
             QImage back = before;
-            lines[live].Draw(Holder(12, ink), text, x, back, field.topLeft());
+            lines[live].Draw({font, QColor::fromRgb(ink)}, text, x, back, field.topLeft());
             const Pixel inked = [&](int px, int py) {
               const QPoint g = QPoint(px, py) - field.topLeft();
               const bool on = glyphs.rect().contains(g) && glyphs.pixel(g) == ~0u;
@@ -112,7 +88,6 @@ TEST(SeeThroughDrawing, TextTakesExactlyTheFontColourAtEveryPosition) {
       }
 }
 
-// Counts the times a window leaves the screen, and sums the area that paint events cover.
 struct Counter : QObject {
   int hides = 0, pixels = 0;
   bool eventFilter(QObject*, QEvent* event) override {
@@ -124,11 +99,7 @@ struct Counter : QObject {
   }
 };
 
-// Until the first face is composed, and while the window is hidden, a tick draws nothing and
-// leaves the main window alone. After it, a tick makes the main window follow MainForm; the
-// marquee moves while playing, wraps, and snaps back when stopped; only what changed is drawn and
-// put on the screen, and the face is still, pixel for pixel, the kept picture with both lines
-// drawn on it whole.
+// Before the first face and while hidden, a tick draws nothing and leaves the main window alone.
 TEST(SeeThroughWindow, TickRedrawsOnlyWhatChangedMovesTheMarqueeAndImposesMainForm) {
   PlayerSettings = Default_Player_Settings();
   PlayerSettings.MainForm = false;
@@ -153,18 +124,15 @@ TEST(SeeThroughWindow, TickRedrawsOnlyWhatChangedMovesTheMarqueeAndImposesMainFo
   overlay.installEventFilter(&painted);
   const QString longText = QStringLiteral("Track10 4m 5s 新しいｱｰﾁｽﾄ - the longest title of all"),
                 t1 = QStringLiteral("Track1 0m 1s"), t2 = QStringLiteral("Track2 0m 0s");
-  // The texts, playing, the colour, the pixels put on the screen at most, the marquee after.
+  // Texts, playing, colour, the most pixels put on the screen, the marquee after.
+  using Row = std::tuple<QString, QString, bool, QRgb, int, int>;
+  const QRgb yellow = 0xFFFFFF00, cyan = 0xFF00FFFF;
   for (const auto& [display, time, playing, ink, most, after] :
-       std::vector<std::tuple<QString, QString, bool, QRgb, int, int>>{
-           {text, t0, false, 0xFFFFFF00, 250 * 42, -1},  // the first tick draws all
-           {text, t0, false, 0xFFFFFF00, 0, -1},         // nothing changed
-           {text, t0, true, 0xFFFFFF00, 100 * 22, -2},   // a short text scrolls
-           {text, t1, true, 0xFFFFFF00, 185 * 35, -3},   // and the time changes
-           {longText, t1, true, 0xFFFFFF00, 185 * 22, -4},
-           {longText, t1, true, 0xFFFFFF00, 185 * 22, -5},
-           {longText, t1, true, 0xFF00FFFF, 185 * 35, -6},  // the colour changes
-           {"", t2, false, 0xFF00FFFF, 185 * 35, 185},
-           {"", t2, true, 0xFF00FFFF, 185 * 35, 184}}) {
+       {Row(text, t0, false, yellow, 250 * 42, -1), Row(text, t0, false, yellow, 0, -1),
+        Row(text, t0, true, yellow, 100 * 22, -2), Row(text, t1, true, yellow, 185 * 35, -3),
+        Row(longText, t1, true, yellow, 185 * 22, -4),
+        Row(longText, t1, true, yellow, 185 * 22, -5), Row(longText, t1, true, cyan, 185 * 35, -6),
+        Row("", t2, false, cyan, 185 * 35, 185), Row("", t2, true, cyan, 185 * 35, 184)}) {
     SCOPED_TRACE(display.toStdString() + " " + time.toStdString());
     probe.fontTrackTitle.color = probe.fontTime.color = QColor::fromRgb(ink);
     const int x = playing ? SeeThrough_Unit_State().Title_X : 0;
@@ -189,8 +157,6 @@ TEST(SeeThroughWindow, TickRedrawsOnlyWhatChangedMovesTheMarqueeAndImposesMainFo
   EXPECT_TRUE(main.isVisible());
 }
 
-// The window in the player, on a fresh drive playing track 2 for four seconds, the main window
-// up, on the settings of a first start.
 class SeeThroughPlayer : public PlayerFixture {
  protected:
   SeeThroughPlayer() : PlayerFixture({60, 60, 60, 60}) {}
@@ -199,12 +165,11 @@ class SeeThroughPlayer : public PlayerFixture {
     std::remove(Settings_File_Path().c_str());
     sim = std::make_shared<SimulatedDriver>(SimulatedDriver::MakeDisc({60, 60, 60, 60}));
     Load();
-    ui->spdNextClick();
-    ui->spdPlayClick();
+    main->Next_Track();
+    main->Play_Or_Stop();
     Tick(20);
     return SeeThroughProbe{*windows->SeeThrough};
   }
-  // Everything a command of the window's menu may change.
   auto Outcome() {
     Refresh();
     return std::tuple(sim->isPlaying(), sim->isTrayOpen(), sim->positionLsn(), Track(), Row(),
@@ -214,11 +179,8 @@ class SeeThroughPlayer : public PlayerFixture {
   }
 };
 
-// A drag uncovers parts of the window, which the window system asks to be painted: painted from
-// the picture kept, with no capture, which would hide the window and end the move. The background
-// is read anew once the button is released. Opened while a capture has the window off the screen,
-// the Option dialog sees it in use; its box then decides both the file and whether the window
-// comes back. The menu's items end exactly where the main window's own controls would.
+// A capture during a drag would hide the window and end the move: what a drag uncovers is painted
+// from the picture kept, and the background is read anew on release.
 TEST_F(SeeThroughPlayer, DragOptionDialogAndMenuWorkAsTheControlSurface) {
   TfrmSeeThrough& overlay = Start().w;
   ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
@@ -242,12 +204,10 @@ TEST_F(SeeThroughPlayer, DragOptionDialogAndMenuWorkAsTheControlSurface) {
   for (bool use : {true, false}) {
     SCOPED_TRACE(use);
     ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
-    EXPECT_TRUE(overlay.isVisible());
-    TfrmOption& option = *windows->Option;
     bool ticked = false;
     QTimer::singleShot(100, main, [&] {
-      Answer(&option, [&] {
-        OptionProbe o{option};
+      Answer(windows->Option.get(), [&] {
+        OptionProbe o{*windows->Option};
         ticked = o.chkUseST->isChecked();
         o.chkUseST->setChecked(use);
         o.btnOK->click();
@@ -262,7 +222,6 @@ TEST_F(SeeThroughPlayer, DragOptionDialogAndMenuWorkAsTheControlSurface) {
     EXPECT_EQ(ProfileFile(Settings_File_Path()).Profile_Read_Bool("SeeThrough", "Use", !use), use);
   }
 
-  // The menu's marks follow what changed elsewhere since it last opened.
   overlay.show();
   ASSERT_TRUE(QTest::qWaitFor([] { return SeeThrough_Unit_State().Background_Ready; }, 5000));
   SeeThroughProbe menu{overlay};
@@ -275,8 +234,13 @@ TEST_F(SeeThroughPlayer, DragOptionDialogAndMenuWorkAsTheControlSurface) {
     EXPECT_EQ(menu.pupViewMain->isChecked(), on);
     menu.PopupMenu->close();
   }
+  for (const bool shown : {true, false}) {
+    menu.pupViewMain->trigger();
+    EXPECT_EQ(PlayerSettings.MainForm, shown);
+    EXPECT_EQ(main->isVisible(), shown);
+    EXPECT_EQ(menu.pupViewMain->isChecked(), shown);
+  }
 
-  // Play, Next, Previous, Eject CD and Repeat Disc, each against its control, from the same start.
   for (int i = 0; i < 5; ++i) {
     Start();
     const auto before = Outcome();
@@ -290,17 +254,6 @@ TEST_F(SeeThroughPlayer, DragOptionDialogAndMenuWorkAsTheControlSurface) {
         ->trigger();
     EXPECT_EQ(Outcome(), byControl) << i;
     EXPECT_NE(byControl, before) << i;
-  }
-
-  // Disp Control goes by its mark: hide and clear, then show and set.
-  SeeThroughProbe view = Start();
-  PlayerSettings.MainForm = true;
-  view.PopupMenuPopup();
-  for (const bool shown : {false, true}) {
-    view.pupViewMain->trigger();
-    EXPECT_EQ(PlayerSettings.MainForm, shown);
-    EXPECT_EQ(main->isVisible(), shown);
-    EXPECT_EQ(view.pupViewMain->isChecked(), shown);
   }
 }
 

@@ -1,12 +1,6 @@
-// The main window's tall and compact heights in outer pixels (the offscreen platform draws a
-// frame two pixels wide), and where a stored rectangle is shown.
-#include <QPushButton>
-#include <QScreen>
-#include <tuple>
+// Heights in outer pixels: the offscreen platform draws a frame two pixels wide.
 
 #include "PlayerFixture.h"
-#include "settings/PlayerSettings.h"
-#include "settings/Uoption.h"
 #include "settings/Winplace.h"
 
 namespace {
@@ -24,12 +18,14 @@ class PlacementTest : public PlayerFixture {
   void Click() { QTest::mouseClick(ui->PanelDisplay, Qt::LeftButton); }
 };
 
-TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
-  const int frame = 4, screen = QGuiApplication::primaryScreen()->geometry().height();
+TEST_F(PlacementTest, HeightsFollowTheModeAndOptionOkAndTheOverlayNeverStaysMinimisedOrOff) {
+  const int frame = 4;
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
   for (const auto& [file, outer, tall] : std::vector<std::tuple<const char*, int, bool>>{
            {"[Window]\r\nTallHeight=100\r\n", frame + 188, true},  // raised to the tall minimum
            {"[Window]\r\nTallHeight=-5\r\n", frame + 188, true},
-           {"[Window]\r\nTallHeight=2147483647\r\n[Disp]\r\nFontSize=2147483647\r\n", screen, true},
+           {"[Window]\r\nTallHeight=2147483647\r\n[Disp]\r\nFontSize=2147483647\r\n",
+            screen.height(), true},
            {"[Window]\r\nPlayerMode=0\r\n[Disp]\r\nFontSize=2147483647\r\n", frame + 74, false}}) {
     SCOPED_TRACE(file);
     Start(file);
@@ -41,9 +37,6 @@ TEST_F(PlacementTest, HeightAtShowFollowsTheModeWhateverIsStored) {
       EXPECT_LE(ui->PanelControl->geometry().bottom(), main->height());  // controls in reach
     }
   }
-}
-
-TEST_F(PlacementTest, ClickSwitchesModesAndTallHeightSurvivesCompactModeAndARestart) {
   Start("[Window]\r\nTallHeight=500\r\n");
   EXPECT_EQ(Outer(), 500);
   Click();  // and a double click, which is one click: one switch in all
@@ -56,21 +49,14 @@ TEST_F(PlacementTest, ClickSwitchesModesAndTallHeightSurvivesCompactModeAndARest
   EXPECT_EQ(Outer(), 500);
   main->resize(420, 600 - Frame());
   Click();
-  windows.reset();
   Build();
   EXPECT_FALSE(PlayerSettings.PlayerMode);
   EXPECT_EQ(Outer(), Frame() + 32);
   Click();
   EXPECT_EQ(Outer(), 600);
   EXPECT_EQ(main->width(), 420);
-}
 
-// The Option dialog's OK with a huge stored font keeps the controls in reach. The overlay never
-// stays minimised, whatever the file says: it is the control surface while the main window is
-// hidden; minimised, it comes back when the main window is restored, and with that OK. Stored
-// off the screen at any size, it comes wholly onto it at its one size.
-TEST_F(PlacementTest, OptionOkKeepsTheControlsInReachAndTheOverlayNeverStaysMinimisedOrOff) {
-  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  // The overlay is the control surface while the main window is hidden: it never stays minimised.
   for (const char* size :
        {"Right=5001\r\nPlaceNormalPos.Bottom=5001", "Right=0\r\nPlaceNormalPos.Bottom=-9"}) {
     SCOPED_TRACE(size);

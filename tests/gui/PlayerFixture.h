@@ -1,12 +1,10 @@
 #pragma once
-// The player's windows on a simulated drive; the test ticks the clock.
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <iterator>
-#include <vector>
 
-#include <QAction>
+#include <QCheckBox>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -15,7 +13,6 @@
 #include "app/Glyphs.h"
 #include "app/Startup.h"
 #include "app/Umain.h"
-#include "device/SimulatedDriver.h"
 #include "device/Tmsf.h"
 #include "overlay/Usthrou.h"
 #include "settings/Uoption.h"
@@ -38,7 +35,6 @@ inline void Answer(QDialog* dialog, std::function<void()> answer) {
   });
 }
 
-// A file's bytes, empty when there is none; and a file written as another program leaves it.
 inline std::string Bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -47,7 +43,7 @@ inline void Put(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// The tests' views of the windows' controls and handlers; each window declares its probe a friend.
+// Each window declares its probe a friend.
 struct MainProbe {
   TfrmMain& w;
   TMainPanel *PanelDisplay = w.PanelDisplay, *PanelControl = w.PanelControl;
@@ -64,10 +60,6 @@ struct MainProbe {
   int& Repeat_Track_No = w.Repeat_Track_No;
   TMainUnitState& State = w.State;
   void TimerTimer() { w.TimerTimer(); }
-  void spdPlayClick() { w.spdPlayClick(); }
-  void spdNextClick() { w.spdNextClick(); }
-  void spdRewindClick() { w.spdRewindClick(); }
-  void spdEjectClick() { w.spdEjectClick(); }
   void CD_Seek(int track) { w.CD_Seek(track); }
 };
 struct SeeThroughProbe {
@@ -76,8 +68,6 @@ struct SeeThroughProbe {
   QAction *pupPlay = w.pupPlay, *pupNext = w.pupNext, *pupPrevious = w.pupPrevious,
           *pupEject = w.pupEject, *pupRepeadDisc = w.pupRepeadDisc, *pupViewMain = w.pupViewMain;
   TFontHolder &fontTrackTitle = w.fontTrackTitle, &fontTime = w.fontTime;
-  void PopupMenuPopup() { w.PopupMenuPopup(); }
-  // The window's pictures: the face as drawn, and the background kept from the capture.
   static const QImage& Face(const TfrmSeeThrough& w) { return w.surface_; }
   static const QImage& Kept(const TfrmSeeThrough& w) { return w.imageSave; }
 };
@@ -107,16 +97,13 @@ struct Report {
 
 class PlayerFixture : public ::testing::Test {
  protected:
-  // Tracks of equal length, in seconds.
   explicit PlayerFixture(std::initializer_list<double> tracks)
       : sim(std::make_shared<SimulatedDriver>(SimulatedDriver::MakeDisc(tracks))),
         seconds_(static_cast<int>(*tracks.begin())) {
-    Application::Instance()->Set_Error_Reporter(
-        [this](const QString& c, QMessageBox::Icon i, const QString& t) {
-          reports.push_back({c, i, t});
-        });
+    Application::Instance()->Set_Error_Reporter([this](const auto& c, auto i, const auto& t) {
+      reports.push_back({c, i, t});
+    });
   }
-  // A test that expects error reports checks and clears them.
   void TearDown() override {
     windows.reset();
     Application::Instance()->Set_Error_Reporter(nullptr);
@@ -132,28 +119,23 @@ class PlayerFixture : public ::testing::Test {
     main->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(main));
   }
-  // The windows with the disc read by the first refresh.
   void Load(bool show = true) {
     Build(show);
     Refresh();
   }
-  // One tick of the clock, with the drive moving on by the same 200 ms first.
   void Tick(int n = 1) {
     for (int i = 0; i < n; ++i) sim->advance(200ms), ui->TimerTimer();
   }
-  // Up to and including the next full refresh.
   void Refresh() { Tick(6 - ui->State.Tick_Count); }
 
   std::int32_t Lsn(int track, int seconds = 0) const {
     return ((track - 1) * seconds_ + seconds) * 75;
   }
-  // The disc's section in the disc database, and an entry written there.
   std::string Section() const { return Disc_ID_From_Identity(sim->disc()->IdentityText()); }
   void Write_Entry(const std::string& keys) const {
     Put(Disc_Database_Path(), "[" + Section() + "]\r\n" + keys);
   }
   int Track() const { return tmsf::Track(sim->disc()->ToTmsf(sim->positionLsn())); }
-  // Caption, display panel, application title, the see-through window's two lines.
   QStringList Texts() const {
     return {main->windowTitle(), ui->PanelDisplay->text(), main->windowIconText(),
             ui->State.Overlay_Display_Text, ui->State.Overlay_Time_Text};
@@ -164,7 +146,6 @@ class PlayerFixture : public ::testing::Test {
     for (int i = 0; i < ui->ListBoxTracks->count(); ++i) rows << ui->ListBoxTracks->item(i)->text();
     return rows;
   }
-  // The middle of a track's row in the main window's list, or in another.
   QPoint RowAt(int track, QListWidget* list = nullptr) const {
     list = list ? list : ui->ListBoxTracks;
     return list->visualItemRect(list->item(track - 1)).center();
@@ -174,8 +155,7 @@ class PlayerFixture : public ::testing::Test {
                       RowAt(track, list));
   }
 
-  // The Play button's glyph and hint and, with `menus`, the Play items of the display's and the
-  // see-through window's menus agree on the drive's state.
+  // The Play button and, with `menus`, both menus' Play items agree on the drive's state.
   void ExpectPlayState(bool playing, bool menus = true) const {
     const QString caption = playing ? "Stop" : "Play";
     EXPECT_EQ(ui->spdPlay->toolTip(), caption);
@@ -191,7 +171,5 @@ class PlayerFixture : public ::testing::Test {
   TfrmMain* main = nullptr;
   std::optional<MainProbe> ui;
   std::vector<Report> reports;
-
- private:
   int seconds_;
 };

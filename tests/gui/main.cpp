@@ -1,16 +1,11 @@
-// The window tests need the application object before any widget exists.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
-#include <QFile>
 #include <QTemporaryDir>
 
 #include "app/Application.h"
 #include "disc/Ucdobj.h"
 #include "settings/PlayerSettings.h"
 
-// Every test starts without a settings file and without a disc database.
 struct Fresh_Files : ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
     std::remove(Settings_File_Path().c_str());
