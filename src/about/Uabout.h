@@ -18,7 +18,6 @@ class TAboutBox : public QDialog {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  friend struct AboutProbe;  // the tests' view of the controls
 
   QFrame* Panel1 = nullptr;
   QLabel* ProgramIcon = nullptr;

@@ -534,7 +534,7 @@ void TfrmMain::Destroy_CD_Object() {
 QString TfrmMain::Track_Title(int track) const {
   const CD_Object* disc = State.Current_CD_Object.get();
   if (!disc || track < 1 || static_cast<std::size_t>(track) > disc->Track_Titles.size()) return {};
-  return Cp932ToQString(disc->Track_Titles[static_cast<std::size_t>(track) - 1]);
+  return Cp932_To_QString(disc->Track_Titles[static_cast<std::size_t>(track) - 1]);
 }
 
 void TfrmMain::PanelDisplayClick() {
@@ -750,10 +750,10 @@ void TfrmMain::Show_Disc_Names(const CD_Object& disc) {
     std::vector<std::string> rows;
     disc.Fill_Track_List(rows);
     ListBoxTracks->clear();
-    for (const std::string& row : rows) ListBoxTracks->addItem(Cp932ToQString(row));
+    for (const std::string& row : rows) ListBoxTracks->addItem(Cp932_To_QString(row));
   }
-  panelArtist->setText(Cp932ToQString(disc.Artist));
-  panelTitle->setText(Cp932ToQString(disc.Title));
+  panelArtist->setText(Cp932_To_QString(disc.Artist));
+  panelTitle->setText(Cp932_To_QString(disc.Title));
 }
 
 QString TfrmMain::Get_Display_Str(bool trackNo, bool time, bool artist, bool cdTitle,

@@ -205,9 +205,9 @@ QVariantMap Mpris_Service::Metadata() const {
   metadata.insert(QStringLiteral("xesam:trackNumber"), track);
   if (track <= static_cast<int>(disc->Track_Titles.size()))
     metadata.insert(QStringLiteral("xesam:title"),
-                    Cp932ToQString(disc->Track_Titles[static_cast<std::size_t>(track - 1)]));
-  metadata.insert(QStringLiteral("xesam:album"), Cp932ToQString(disc->Title));
-  metadata.insert(QStringLiteral("xesam:artist"), QStringList{Cp932ToQString(disc->Artist)});
+                    Cp932_To_QString(disc->Track_Titles[static_cast<std::size_t>(track - 1)]));
+  metadata.insert(QStringLiteral("xesam:album"), Cp932_To_QString(disc->Title));
+  metadata.insert(QStringLiteral("xesam:artist"), QStringList{Cp932_To_QString(disc->Artist)});
   // Asked of the driver itself: a query through the device object would count as the player's.
   MciParams params;
   params.item = MCI_STATUS_LENGTH;

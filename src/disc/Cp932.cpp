@@ -143,7 +143,7 @@ std::optional<std::string> Encode_Single_Bytes(std::string_view in) {
 
 }  // namespace
 
-std::string Cp932ToUtf8(std::string_view in) {
+std::string Cp932_To_Utf8(std::string_view in) {
   Converter* decoder = Converters().decoder.get();
   if (!decoder) return Decode_Single_Bytes(in);
   std::string out;
@@ -156,7 +156,7 @@ std::string Cp932ToUtf8(std::string_view in) {
   return out;
 }
 
-std::optional<std::string> Utf8ToCp932(std::string_view in) {
+std::optional<std::string> Utf8_To_Cp932(std::string_view in) {
   Converter* encoder = Converters().encoder.get();
   if (!encoder) return Encode_Single_Bytes(in);
   std::string out;
@@ -165,12 +165,12 @@ std::optional<std::string> Utf8ToCp932(std::string_view in) {
   return out;
 }
 
-QString Cp932ToQString(std::string_view cp932) {
-  std::string utf8 = Cp932ToUtf8(cp932);
+QString Cp932_To_QString(std::string_view cp932) {
+  std::string utf8 = Cp932_To_Utf8(cp932);
   return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
 }
 
-std::optional<std::string> QStringToCp932(const QString& text) {
+std::optional<std::string> QString_To_Cp932(const QString& text) {
   // A lone surrogate cannot be encoded (Qt's UTF-8 encoder would turn it into "?").
   for (qsizetype i = 0; i < text.size(); ++i) {
     const QChar c = text[i];
@@ -181,7 +181,7 @@ std::optional<std::string> QStringToCp932(const QString& text) {
     }
   }
   QByteArray utf8 = text.toUtf8();
-  return Utf8ToCp932(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+  return Utf8_To_Cp932(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
 }
 
 void Set_Cp932_Iconv_Name(std::string name) {

@@ -18,11 +18,11 @@
 #include <string>
 #include <string_view>
 
-std::string Cp932ToUtf8(std::string_view cp932);
-std::optional<std::string> Utf8ToCp932(std::string_view utf8);  // nullopt: not representable
+std::string Cp932_To_Utf8(std::string_view cp932);
+std::optional<std::string> Utf8_To_Cp932(std::string_view utf8);  // nullopt: not representable
 
-QString Cp932ToQString(std::string_view cp932);
-std::optional<std::string> QStringToCp932(const QString& text);  // nullopt: not representable
+QString Cp932_To_QString(std::string_view cp932);
+std::optional<std::string> QString_To_Cp932(const QString& text);  // nullopt: not representable
 
 // The name the C library's converter is opened under, "CP932". Tests name one that does not
 // exist, to stand for a system without it.

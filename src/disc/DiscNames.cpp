@@ -99,7 +99,7 @@ std::optional<std::string> Transliterated(std::string_view character) {
 }  // namespace
 
 std::string Cp932_From_Outside(std::string_view utf8) {
-  if (auto exact = Utf8ToCp932(utf8)) return std::move(*exact);
+  if (auto exact = Utf8_To_Cp932(utf8)) return std::move(*exact);
   std::string out;
   while (!utf8.empty()) {
     const std::size_t n = Utf8_Length(utf8);
@@ -110,7 +110,7 @@ std::string Cp932_From_Outside(std::string_view utf8) {
     }
     const std::string_view character = utf8.substr(0, n);
     utf8.remove_prefix(n);
-    if (auto exact = Utf8ToCp932(character))
+    if (auto exact = Utf8_To_Cp932(character))
       out += *exact;
     else
       out += Transliterated(character).value_or("?");
@@ -121,7 +121,7 @@ std::string Cp932_From_Outside(std::string_view utf8) {
 std::string Cp932_From_Disc(std::string_view text, DiscText::Encoding encoding) {
   text = Trimmed(text);
   const auto validCp932 = [&] {
-    return Cp932ToUtf8(text).find("\xEF\xBF\xBD") == std::string::npos;
+    return Cp932_To_Utf8(text).find("\xEF\xBF\xBD") == std::string::npos;
   };
   switch (encoding) {
     case DiscText::Encoding::Utf8:
@@ -129,7 +129,7 @@ std::string Cp932_From_Disc(std::string_view text, DiscText::Encoding encoding) 
     case DiscText::Encoding::Latin1:
       return Cp932_From_Outside(Latin1_To_Utf8(text));
     case DiscText::Encoding::Cp932:
-      return validCp932() ? std::string(text) : Cp932_From_Outside(Cp932ToUtf8(text));
+      return validCp932() ? std::string(text) : Cp932_From_Outside(Cp932_To_Utf8(text));
     case DiscText::Encoding::Guess:
       if (Is_Utf8(text)) return Cp932_From_Outside(text);
       if (validCp932()) return std::string(text);

@@ -135,8 +135,8 @@ class TTrackList : public QListWidget {
 // original bytes while the user left the name as it was shown, else the text in code page 932;
 // nullopt when code page 932 cannot hold it.
 std::optional<std::string> Name_Bytes(const QString& text, const std::string& original) {
-  if (text == Cp932ToQString(original)) return original;
-  return QStringToCp932(text);
+  if (text == Cp932_To_QString(original)) return original;
+  return QString_To_Cp932(text);
 }
 
 // The characters of `text` that code page 932 cannot hold, each once. U+FFFD stands for bytes
@@ -147,7 +147,7 @@ QString Unstorable_Characters(const QString& text) {
     const qsizetype n =
         text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
     const QString c = text.mid(i, n);
-    if (!QStringToCp932(c) && !found.contains(c)) found += c;
+    if (!QString_To_Cp932(c) && !found.contains(c)) found += c;
     i += n;
   }
   return found;
@@ -262,14 +262,14 @@ void TfrmCDInfo::showEvent(QShowEvent* event) {
 
 void TfrmCDInfo::Copy_In(const CD_Object& disc) {
   edited_ = disc;
-  edArtist->setText(Cp932ToQString(disc.Artist));
-  edTitle->setText(Cp932ToQString(disc.Title));
+  edArtist->setText(Cp932_To_QString(disc.Artist));
+  edTitle->setText(Cp932_To_QString(disc.Title));
   const QSignalBlocker quiet(listTracks);
   listTracks->clear();
   for (std::int32_t i = 0; i < disc.Num_Tracks; ++i) {
     const auto at = static_cast<std::size_t>(i);
     const QString title =
-        at < disc.Track_Titles.size() ? Cp932ToQString(disc.Track_Titles[at]) : QString();
+        at < disc.Track_Titles.size() ? Cp932_To_QString(disc.Track_Titles[at]) : QString();
     listTracks->addItem(QString::number(i + 1) + QLatin1Char(' ') + title);
   }
 }

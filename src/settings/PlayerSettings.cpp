@@ -346,7 +346,7 @@ int Font_Pixels_To_Points(int pixels) {
 QFont Display_Font(QFont designed, std::int32_t points, const std::string& nameBytes) {
   if (points <= 0) points = disp_default::FontSize;
   designed.setPixelSize(Font_Points_To_Pixels(std::min(points, kLargestPoints)));
-  designed.setFamily(Cp932ToQString(nameBytes));
+  designed.setFamily(Cp932_To_QString(nameBytes));
   return designed;
 }
 
@@ -356,6 +356,6 @@ int Font_Points(const QFont& font) {
 }
 
 std::string Font_Name_Bytes(const QString& family, const std::string& previousBytes) {
-  if (family == Cp932ToQString(previousBytes)) return previousBytes;
-  return QStringToCp932(family).value_or(previousBytes);
+  if (family == Cp932_To_QString(previousBytes)) return previousBytes;
+  return QString_To_Cp932(family).value_or(previousBytes);
 }

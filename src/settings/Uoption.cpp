@@ -372,7 +372,7 @@ void TfrmOption::btnSelectFontClick() {
   if (FontDialog->exec() != QDialog::Accepted) return;
   const QFont font = FontDialog->Selected_Font();
   // ZarnCD.ini holds face names in code page 932; a name it cannot hold would be lost.
-  if (font.family() != Example_Font().family() && !QStringToCp932(font.family())) {
+  if (font.family() != Example_Font().family() && !QString_To_Cp932(font.family())) {
     QMessageBox::warning(this, windowTitle(),
                          QStringLiteral("The font name \"%1\" cannot be stored in the settings "
                                         "file. Please choose another font.")

@@ -20,17 +20,17 @@ TEST(Cp932, DefaultNamesAndWindowsExtensionsRoundTrip) {
       {"\x87\x40", "①"},             // NEC special
       {"\xFA\x40", "ⅰ"}};            // IBM extension
   for (const auto& [cp932, utf8] : cases) {
-    EXPECT_EQ(Cp932ToUtf8(cp932), utf8);
-    EXPECT_EQ(Utf8ToCp932(utf8), cp932);
-    EXPECT_EQ(Cp932ToQString(cp932), QString::fromStdString(utf8));
-    EXPECT_EQ(QStringToCp932(QString::fromStdString(utf8)), cp932);
+    EXPECT_EQ(Cp932_To_Utf8(cp932), utf8);
+    EXPECT_EQ(Utf8_To_Cp932(utf8), cp932);
+    EXPECT_EQ(Cp932_To_QString(cp932), QString::fromStdString(utf8));
+    EXPECT_EQ(QString_To_Cp932(QString::fromStdString(utf8)), cp932);
   }
   // Long enough to cross the converter's buffer, with a character split at its end.
   std::string bytes;
   for (int i = 0; i < 3000; ++i) bytes += kArtist;
-  const std::string utf8 = Cp932ToUtf8(bytes + "\x81");
+  const std::string utf8 = Cp932_To_Utf8(bytes + "\x81");
   EXPECT_EQ(utf8.size(), 3000 * std::string("新しいｱｰﾁｽﾄ").size() + 3);
-  EXPECT_EQ(Utf8ToCp932(utf8.substr(0, utf8.size() - 3)), bytes);
+  EXPECT_EQ(Utf8_To_Cp932(utf8.substr(0, utf8.size() - 3)), bytes);
 }
 
 // Bytes that are no character become U+FFFD.
@@ -42,13 +42,13 @@ TEST(Cp932, InvalidBytesAreReplacedAndTextItCannotHoldIsRefused) {
       {"x\xFD\xFEy", "x" + fffd + fffd + "y"},
       {"a\x85@b", "a" + fffd + "b"},  // unassigned pair: one character
       {std::string("nul\0in", 6), std::string("nul\0in", 6)}};
-  for (const auto& [bytes, utf8] : decoded) EXPECT_EQ(Cp932ToUtf8(bytes), utf8) << bytes;
-  EXPECT_EQ(Cp932ToQString("\x82"), QString(QChar(0xFFFD)));
+  for (const auto& [bytes, utf8] : decoded) EXPECT_EQ(Cp932_To_Utf8(bytes), utf8) << bytes;
+  EXPECT_EQ(Cp932_To_QString("\x82"), QString(QChar(0xFFFD)));
   for (const QString& text : {QString::fromUtf8("Motörhead"), QString::fromUtf8("😀"),
                               QString(QChar(0xFFFD)), QString(QChar(0xD800))})
-    EXPECT_EQ(QStringToCp932(text), std::nullopt) << text.toStdString();
-  EXPECT_EQ(Utf8ToCp932("\xFF"), std::nullopt);  // not UTF-8 at all
-  EXPECT_EQ(QStringToCp932(QString()), std::string());
+    EXPECT_EQ(QString_To_Cp932(text), std::nullopt) << text.toStdString();
+  EXPECT_EQ(Utf8_To_Cp932("\xFF"), std::nullopt);  // not UTF-8 at all
+  EXPECT_EQ(QString_To_Cp932(QString()), std::string());
 }
 
 // Without the C library's converter, the single-byte part still converts and the rest is
@@ -56,9 +56,9 @@ TEST(Cp932, InvalidBytesAreReplacedAndTextItCannotHoldIsRefused) {
 TEST(Cp932, WithoutTheConverterSingleBytesStillConvert) {
   const std::shared_ptr<void> restore(nullptr, [](void*) { Set_Cp932_Iconv_Name("CP932"); });
   Set_Cp932_Iconv_Name("NO-SUCH-CODE-PAGE");
-  EXPECT_EQ(Cp932ToUtf8("a\\~\xC4\xD7\x90\x56\x81 !"), "a\\~ﾄﾗ\uFFFD\uFFFD !");
-  EXPECT_EQ(Utf8ToCp932("a\\~ﾄﾗ"), "a\\~\xC4\xD7");
-  EXPECT_EQ(Utf8ToCp932("新"), std::nullopt);
+  EXPECT_EQ(Cp932_To_Utf8("a\\~\xC4\xD7\x90\x56\x81 !"), "a\\~ﾄﾗ\uFFFD\uFFFD !");
+  EXPECT_EQ(Utf8_To_Cp932("a\\~ﾄﾗ"), "a\\~\xC4\xD7");
+  EXPECT_EQ(Utf8_To_Cp932("新"), std::nullopt);
 }
 
 }  // namespace
