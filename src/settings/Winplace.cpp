@@ -47,16 +47,10 @@ std::optional<QMargins> Reported_Frame(QWindow* handle) {
   return QMargins(side(e[0]), side(e[2]), side(e[1]), side(e[3]));
 }
 
-void Set_State(QWidget* window, Qt::WindowStates state) {
-  const Qt::WindowStates kept =
-      window->windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen);
-  if (window->windowState() == (kept | state)) return;
-  // Minimised, Qt's geometry follows whatever the window manager reports on the way to the icon;
-  // the normal rectangle is the one the window had as it left the normal state.
-  if (!(window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
-    window->setProperty("zarncdNormal", window->geometry());
-  window->setWindowState(kept | state);
-}
+constexpr Qt::WindowStates kNotNormal =
+    Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen;
+
+void Set_State(QWidget* window, Qt::WindowStates state);
 
 // What a window's placement needs beyond what Qt holds: the fields X11 has no use for, the frame
 // seen last, and the outer geometry asked for before the frame was known.
@@ -86,6 +80,9 @@ class TFrameTracker : public QObject {
   // Waiting for the frame: the outer top-left, and the outer sizes asked for.
   std::optional<QPoint> pendingPos;
   std::optional<int> pendingWidth, pendingHeight;
+  // The client rectangle of the normal state, as last seen in it: minimised, Qt's geometry follows
+  // whatever the window manager reports on the way to the icon.
+  std::optional<QRect> normal;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
@@ -94,10 +91,8 @@ class TFrameTracker : public QObject {
       Watch_Window();
       Check_Frame();
     } else if (watched == window_ && (type == QEvent::Move || type == QEvent::Resize) &&
-               window_->isVisible() &&
-               !(window_->windowState() &
-                 (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))) {
-      window_->setProperty("zarncdNormal", window_->geometry());  // see Outer_Normal_Rect
+               window_->isVisible() && !(window_->windowState() & kNotNormal)) {
+      normal = window_->geometry();
     } else if (watched != window_ &&
                (type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize)) {
       Check_Frame();
@@ -118,8 +113,7 @@ class TFrameTracker : public QObject {
     QWindow* handle = window_->windowHandle();
     if (!handle || !window_->isVisible()) return;
     // A window manager may frame a maximised window otherwise; the normal rectangle is not hers.
-    if (window_->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
-      return;
+    if (window_->windowState() & kNotNormal) return;
     // An unmapped window, and one shown again but not yet framed again, reports no frame: the
     // frame seen last still holds for it.
     const std::optional<QMargins> seen = Reported_Frame(handle);
@@ -195,12 +189,21 @@ void Resize_Client(QWidget* window, const QSize& size) {
   if (QWindow* handle = window->windowHandle()) handle->setFramePosition(outer);
 }
 
+void Set_State(QWidget* window, Qt::WindowStates state) {
+  const Qt::WindowStates kept = window->windowState() & ~kNotNormal;
+  if (window->windowState() == (kept | state)) return;
+  if (TFrameTracker* tracker = TFrameTracker::Of(window);
+      tracker && !(window->windowState() & kNotNormal))
+    tracker->normal = window->geometry();
+  window->setWindowState(kept | state);
+}
+
 // The outer rectangle the window returns to when neither minimised nor maximised.
 QRect Outer_Normal_Rect(const QWidget* window) {
-  const QVariant left = window->property("zarncdNormal");
+  const TFrameTracker* tracker = TFrameTracker::Of(window);
   const QRect client = window->isMaximized() || window->isFullScreen() ? window->normalGeometry()
-                       : window->isMinimized() && left.isValid()       ? left.toRect()
-                                                                       : window->geometry();
+                       : window->isMinimized() && tracker && tracker->normal ? *tracker->normal
+                                                                             : window->geometry();
   return client.marginsAdded(Frame_Of(window));
 }
 
@@ -335,8 +338,7 @@ void Set_Window_Placement(QWidget* window, const TWindowPlacement& p) {
   // Applying the placement a window already has changes nothing, and leaves the size the window
   // was designed with in client terms.
   if (outer != Outer_Normal_Rect(window)) {
-    if (window->windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
-      Set_State(window, Qt::WindowNoState);
+    if (window->windowState() & kNotNormal) Set_State(window, Qt::WindowNoState);
     window->move(outer.topLeft());
     const QMargins frame = tracker.frame;
     if (frame.isNull()) {
